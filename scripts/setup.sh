@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the benchmarks need on a fresh
+# Debian 12 machine. Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  # native build and tests
+  build-essential cmake ninja-build pkg-config git
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang clang-format libclang-rt-14-dev llvm
+  # Windows lane: 32-bit MinGW cross compiler, resource compiler and Wine
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  wine wine32:i386
+  # windows under a virtual display
+  xvfb xauth xdotool
+  # end-to-end runs and benchmarks against a real web server
+  nginx-light curl
+)
+
+# Another apt run (an unattended upgrade, a second setup) holds the dpkg lock:
+# wait for it instead of failing.
+apt_get() {
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 -qq "$@"
+}
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  apt_get update
+fi
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  apt_get update
+  apt_get install -y --no-install-recommends "${missing[@]}" >/dev/null
+fi
+echo "setup: all build and test dependencies are present"

@@ -33,7 +33,7 @@ Times ReadTimes(const std::string& path) {
 }
 
 class FileTimes : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { win32test::WriteFile(path_, "patched content\r\n"); }
     win32test::ScratchDir scratch_{"filetimes"};
     const std::string path_ = scratch_.File("data.bin");

@@ -7,13 +7,12 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "win32_test_support.h"
 
 namespace {
-
-using win32test::SetEnv;
 
 std::string UniqueName(const std::string& base) {
     return base + "." + std::to_string(plat::ProcessId());
@@ -65,11 +64,11 @@ TEST(NamedMutexHandOver, StartedProgramTakesOverFromTheLauncher) {
     win32test::ScratchDir scratch("handover");
     const std::string program = scratch.File("terms.exe");
     std::filesystem::copy_file(win32test::ProgramDirectory() + "win32_test_child.exe", program);
-    SetEnv("BRF_CHILD_REPORT", scratch.File("report.txt"));
-    SetEnv("BRF_CHILD_EXEC_MUTEX", exec);
-    SetEnv("BRF_CHILD_RUN_MUTEX", run);
-    SetEnv("BRF_CHILD_DELAY_MS", "300");
-    SetEnv("BRF_CHILD_STOP_MUTEX", stop);
+    plat::SetEnv("BRF_CHILD_REPORT", scratch.File("report.txt").c_str());
+    plat::SetEnv("BRF_CHILD_EXEC_MUTEX", exec.c_str());
+    plat::SetEnv("BRF_CHILD_RUN_MUTEX", run.c_str());
+    plat::SetEnv("BRF_CHILD_DELAY_MS", "300");
+    plat::SetEnv("BRF_CHILD_STOP_MUTEX", stop.c_str());
 
     auto execMutex = plat::NamedMutex::Create(exec.c_str(), true);
     ASSERT_TRUE(execMutex);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/environment.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "win32_test_support.h"
@@ -15,20 +16,19 @@ namespace {
 using win32test::ParseReport;
 using win32test::ReadFile;
 using win32test::ScratchDir;
-using win32test::SetEnv;
 using win32test::WaitForFile;
 
 const std::string kChildName = "win32_test_child.exe";
 
 class ProcessStart : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         for (const char* name : {"BRF_CHILD_REPORT", "BRF_CHILD_EXEC_MUTEX", "BRF_CHILD_WAIT_FOR",
                                  "BRF_CHILD_RUN_MUTEX", "BRF_CHILD_DELAY_MS",
                                  "BRF_CHILD_STOP_MUTEX", "BRF_CHILD_EXIT_CODE"}) {
-            SetEnv(name, "");
+            plat::SetEnv(name, nullptr);
         }
-        SetEnv("BRF_CHILD_REPORT", scratch_.File("report.txt"));
+        plat::SetEnv("BRF_CHILD_REPORT", scratch_.File("report.txt").c_str());
         previousDirectory_ = std::filesystem::current_path();
     }
     void TearDown() override { std::filesystem::current_path(previousDirectory_); }
@@ -45,8 +45,8 @@ class ProcessStart : public ::testing::Test {
     // run mutex and ends once told to; its end closes the mutex. The scratch
     // directory can only be removed once no child runs from it.
     void ExpectChildEnd() {
-        SetEnv("BRF_CHILD_RUN_MUTEX", runMutex_);
-        SetEnv("BRF_CHILD_STOP_MUTEX", stopMutex_);
+        plat::SetEnv("BRF_CHILD_RUN_MUTEX", runMutex_.c_str());
+        plat::SetEnv("BRF_CHILD_STOP_MUTEX", stopMutex_.c_str());
     }
     void AwaitChildEnd() {
         ASSERT_TRUE(win32test::WaitForMutex(runMutex_.c_str()));
@@ -93,7 +93,7 @@ TEST_F(ProcessStart, BareFileNameIsTakenFromTheCurrentDirectory) {
 
 TEST_F(ProcessStart, ExitStatusOfAWaitedProgramIsReturned) {
     const std::string path = PlaceChild("terms.exe");
-    SetEnv("BRF_CHILD_EXIT_CODE", "7");
+    plat::SetEnv("BRF_CHILD_EXIT_CODE", "7");
     uint32_t exitCode = 0;
     ASSERT_EQ(plat::RunProgramAndWait(path, &exitCode), plat::kStartOk);
     EXPECT_EQ(exitCode, 7u);
@@ -104,7 +104,7 @@ TEST_F(ProcessStart, StartDoesNotWaitForTheProgram) {
     const std::string go = "BRF.TEST.GO." + std::to_string(plat::ProcessId());
     // The child blocks until the mutex exists, which only happens after
     // StartProgram has come back.
-    SetEnv("BRF_CHILD_WAIT_FOR", go);
+    plat::SetEnv("BRF_CHILD_WAIT_FOR", go.c_str());
     ExpectChildEnd();
     ASSERT_EQ(plat::StartProgram(path), plat::kStartOk);
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("report.txt")));
@@ -138,12 +138,12 @@ TEST_F(ProcessStart, ProgramIsNotLookedUpAlongTheSearchPath) {
 
 TEST_F(ProcessStart, CommandIsFoundAlongTheSearchPathAndGetsItsArguments) {
     const std::string path = PlaceChild("tools\\brf_path_child.exe");
-    const std::string previousPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    SetEnv("PATH", scratch_.File("tools") + ";" + previousPath);
+    const std::string previousPath = plat::GetEnv("PATH").value_or("");
+    plat::SetEnv("PATH", (scratch_.File("tools") + ";" + previousPath).c_str());
     ExpectChildEnd();
     const uint32_t result = plat::StartCommand(
         "brf_path_child", {"http://example.org/a b", "say \"hi\"", "C:\\dir\\", "", "plain"});
-    SetEnv("PATH", previousPath);
+    plat::SetEnv("PATH", previousPath.c_str());
     ASSERT_EQ(result, plat::kStartOk);
     ASSERT_TRUE(WaitForFile(scratch_.File("report.txt")));
     AwaitChildEnd();

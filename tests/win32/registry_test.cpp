@@ -19,45 +19,32 @@ const std::string kOnlyMachineKey = kKey + "\\MachineOnly";
 const std::string k255(255, 'x');
 const std::string k256(256, 'y');
 
+// The values of the tests, as a registry export file.
+std::string ExportText() {
+    std::string text = "REGEDIT4\r\n\r\n";
+    text += "[HKEY_CURRENT_USER\\" + kKey + "]\r\n";
+    text += "\"Language\"=dword:00000001\r\n";
+    text += "\"Version\"=dword:ffffffff\r\n";
+    text += "\"InstallDir\"=\"C:\\\\Games\\\\Brinefall\"\r\n";
+    text += "\"Short\"=\"abc\"\r\n";
+    text += "\"Empty\"=\"\"\r\n";
+    text += "\"Fits\"=\"" + k255 + "\"\r\n";
+    text += "\"TooLong\"=\"" + k256 + "\"\r\n";
+    text += "\"Blob\"=hex:01,02,03,04,05\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\" + kKey + "]\r\n";
+    text += "\"Language\"=dword:00000000\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\" + kOnlyMachineKey + "]\r\n";
+    text += "\"Build\"=dword:0000002a\r\n\r\n";
+    return text;
+}
+
 class Registry : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        win32test::ScratchDir scratch("registry");
-        const std::string file = scratch.File("values.reg");
-        win32test::WriteFile(file,
-                             "REGEDIT4\r\n\r\n"
-                             "[HKEY_CURRENT_USER\\" +
-                                 kKey +
-                                 "]\r\n"
-                                 "\"Language\"=dword:00000001\r\n"
-                                 "\"Version\"=dword:ffffffff\r\n"
-                                 "\"InstallDir\"=\"C:\\\\Games\\\\Brinefall\"\r\n"
-                                 "\"Short\"=\"abc\"\r\n"
-                                 "\"Empty\"=\"\"\r\n"
-                                 "\"Fits\"=\"" +
-                                 k255 +
-                                 "\"\r\n"
-                                 "\"TooLong\"=\"" +
-                                 k256 +
-                                 "\"\r\n"
-                                 "\"Blob\"=hex:01,02,03,04,05\r\n"
-                                 "\r\n"
-                                 "[HKEY_LOCAL_MACHINE\\" +
-                                 kKey +
-                                 "]\r\n"
-                                 "\"Language\"=dword:00000000\r\n"
-                                 "\r\n"
-                                 "[HKEY_LOCAL_MACHINE\\" +
-                                 kOnlyMachineKey +
-                                 "]\r\n"
-                                 "\"Build\"=dword:0000002a\r\n"
-                                 "\r\n");
-        ASSERT_EQ(win32test::RunToEnd("reg.exe import \"" + file + "\""), 0);
-    }
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(win32test::ImportRegistry(ExportText())); }
 
     static void TearDownTestSuite() {
-        win32test::RunToEnd("reg.exe delete \"HKCU\\" + kKey + "\" /f");
-        win32test::RunToEnd("reg.exe delete \"HKLM\\" + kKey + "\" /f");
+        win32test::DeleteRegistryKey("HKCU\\" + kKey);
+        win32test::DeleteRegistryKey("HKLM\\" + kKey);
     }
 
     static RegKey OpenOrFail(RegRoot root, const std::string& path) {

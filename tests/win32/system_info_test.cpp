@@ -47,7 +47,7 @@ TEST(Clock, LocalTimeAgreesWithTheRuntime) {
 }
 
 class RuntimeTimeZone : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         _putenv("TZ=");
         _tzset();

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 
@@ -25,8 +26,7 @@ namespace {
 constexpr uint32_t kWaitLimitMs = 60000;
 
 std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    return plat::GetEnv(name).value_or("");
 }
 
 bool WaitForMutex(const std::string& name) {

@@ -27,7 +27,7 @@ inline std::string ProgramDirectory() {
 
 // A fresh directory below the temporary directory, removed with its content.
 class ScratchDir {
-  public:
+public:
     explicit ScratchDir(const std::string& purpose) {
         path_ = std::filesystem::temp_directory_path() /
                 ("brf-" + purpose + "-" + std::to_string(plat::ProcessId()));
@@ -45,7 +45,7 @@ class ScratchDir {
     std::string File(const std::string& name) const { return (path_ / name).string(); }
     std::string Path() const { return path_.string(); }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
@@ -134,9 +134,18 @@ inline long RunToEnd(std::string commandLine) {
     return static_cast<long>(code);
 }
 
-// Sets an environment variable for this process and the programs it starts.
-inline void SetEnv(const std::string& name, const std::string& value) {
-    SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
+// Loads registry values from the text of a REGEDIT4 export file through the
+// system's reg.exe, so that the values do not come from the code under test.
+inline bool ImportRegistry(const std::string& exportText) {
+    ScratchDir scratch("regimport");
+    const std::string file = scratch.File("values.reg");
+    WriteFile(file, exportText);
+    return RunToEnd("reg.exe import \"" + file + "\"") == 0;
+}
+
+// Removes a key with everything below it; `key` begins with HKCU or HKLM.
+inline void DeleteRegistryKey(const std::string& key) {
+    RunToEnd("reg.exe delete \"" + key + "\" /f");
 }
 
 }  // namespace win32test

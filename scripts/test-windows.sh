@@ -11,8 +11,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+self="$root/scripts/$(basename "$0")"
 
-jobs=${BRF_JOBS:-2}
+jobs=${BRF_JOBS:-$(nproc)}
 
 export WINEPREFIX="$root/build/win32/wineprefix"
 export WINEARCH=win32
@@ -29,6 +30,8 @@ run_under_display() {
     wineserver -w 2>/dev/null || true
   }
   trap stop_wineserver EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
 
   # A prefix is complete once its marker exists; a half-made one (an
   # interrupted first run) is made again from scratch.
@@ -77,9 +80,12 @@ report_time() {
   exit $rc
 }
 trap report_time EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 echo "== win32: build"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
 
-xvfb-run -a bash "$0" --under-display "$@"
+# A true-colour screen, as players have; xvfb-run's default is 8 bits.
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$self" --under-display "$@"

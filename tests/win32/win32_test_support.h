@@ -29,8 +29,10 @@ inline std::string ProgramDirectory() {
 class ScratchDir {
 public:
     explicit ScratchDir(const std::string& purpose) {
+        static int count = 0;
         path_ = std::filesystem::temp_directory_path() /
-                ("brf-" + purpose + "-" + std::to_string(plat::ProcessId()));
+                ("brf-" + purpose + "-" + std::to_string(plat::ProcessId()) + "-" +
+                 std::to_string(++count));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }

@@ -64,6 +64,9 @@ TEST_P(DamagedFile, TruncatedAnywhereBeforeTheEndOfTheVersionData) {
     for (size_t length = 0; length <= pe_.bytes.size(); ++length) {
         const uint32_t version = With([length](std::string& b) { b.resize(length); });
         EXPECT_EQ(version, length < needed ? 0u : 65586u) << "cut at " << length;
+        EXPECT_EQ(plat::FileVersionInfoSize(path_.c_str()),
+                  length < needed ? 0u : needed - pe_.versionData)
+            << "cut at " << length;
     }
 }
 

@@ -43,18 +43,17 @@ TEST(NamedMutex, LivesUntilTheLastOfTwoHandlesIsClosed) {
     EXPECT_FALSE(plat::NamedMutexExists(name.c_str()));
 }
 
-TEST(NamedMutex, OnlyTheCreatorOfANewMutexOwnsIt) {
+TEST(NamedMutex, OpeningAnExistingMutexGivesNoFurtherOwnership) {
     const std::string name = UniqueName("owner");
     auto first = plat::NamedMutex::Create(name.c_str(), true);
     ASSERT_NE(first, nullptr);
-    // Opening an existing mutex gives no ownership, and says it existed.
     auto second = plat::NamedMutex::Create(name.c_str(), true);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(plat::LastErrorCode(), 183u);  // ERROR_ALREADY_EXISTS
-    EXPECT_FALSE(second->Release());
-    EXPECT_TRUE(first->Release());
-    // Ownership is given up once.
+    // The thread owns the mutex once, and may give it up through either handle.
+    EXPECT_TRUE(second->Release());
     EXPECT_FALSE(first->Release());
+    EXPECT_FALSE(second->Release());
 }
 
 TEST(NamedMutex, NotOwnedWhenCreatedWithoutInitialOwnership) {
@@ -62,6 +61,31 @@ TEST(NamedMutex, NotOwnedWhenCreatedWithoutInitialOwnership) {
     auto mutex = plat::NamedMutex::Create(name.c_str(), false);
     ASSERT_NE(mutex, nullptr);
     EXPECT_TRUE(plat::NamedMutexExists(name.c_str()));
+    EXPECT_FALSE(mutex->Release());
+    // Asking for ownership of one that exists does not give it either.
+    auto again = plat::NamedMutex::Create(name.c_str(), true);
+    ASSERT_NE(again, nullptr);
+    EXPECT_FALSE(again->Release());
+    EXPECT_FALSE(mutex->Release());
+}
+
+TEST(NamedMutex, OwnershipOutlivesTheHandleThatGaveIt) {
+    const std::string name = UniqueName("outlive");
+    auto owner = plat::NamedMutex::Create(name.c_str(), true);
+    ASSERT_NE(owner, nullptr);
+    auto other = plat::NamedMutex::Create(name.c_str(), false);
+    ASSERT_NE(other, nullptr);
+    owner.reset();
+    EXPECT_TRUE(plat::NamedMutexExists(name.c_str()));
+    EXPECT_TRUE(other->Release());
+}
+
+TEST(NamedMutex, ANewMutexOfAnOldNameStartsAfresh) {
+    const std::string name = UniqueName("afresh");
+    plat::NamedMutex::Create(name.c_str(), true).reset();  // owned, never released
+    auto mutex = plat::NamedMutex::Create(name.c_str(), false);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(plat::LastErrorCode(), 0u);
     EXPECT_FALSE(mutex->Release());
 }
 

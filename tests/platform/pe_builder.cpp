@@ -151,20 +151,23 @@ PeFile BuildPe(const PeSpec& spec) {
         const size_t iconLangTarget = r.size();
         Append32(r, 0);
 
-        // Version type: name 1 with the languages 0x407 and 0x409.
+        // Version type: name 1 with the language 0x407, and maybe 0x409.
         nameDir = r.size();
         AppendDirectory(r, 0, 1);
         Append32(r, 1);
         const size_t nameTarget = r.size();
         Append32(r, 0);
         langDir = r.size();
-        AppendDirectory(r, 0, 2);
+        AppendDirectory(r, 0, spec.secondLanguage ? 2 : 1);
         Append32(r, 0x0407);
         const size_t firstLangTarget = r.size();
         Append32(r, 0);
-        Append32(r, 0x0409);
-        const size_t secondLangTarget = r.size();
-        Append32(r, 0);
+        size_t secondLangTarget = 0;
+        if (spec.secondLanguage) {
+            Append32(r, 0x0409);
+            secondLangTarget = r.size();
+            Append32(r, 0);
+        }
 
         // Data entries.
         const size_t iconData = r.size();
@@ -184,8 +187,9 @@ PeFile BuildPe(const PeSpec& spec) {
 
         const size_t iconBytes = r.size();
         r.append(16, '\x5A');
-        const std::string other =
-            BuildVersionBlock(spec.otherLanguageVersion, spec.otherLanguageVersion);
+        const std::string other = spec.secondLanguage ? BuildVersionBlock(spec.otherLanguageVersion,
+                                                                          spec.otherLanguageVersion)
+                                                      : std::string();
         const size_t otherData = r.size();
         r += other;
         Align(r, 4);
@@ -203,7 +207,9 @@ PeFile BuildPe(const PeSpec& spec) {
         Put32(r, iconLangTarget, static_cast<uint32_t>(iconData));
         Put32(r, nameTarget, kDir | static_cast<uint32_t>(langDir));
         Put32(r, firstLangTarget, static_cast<uint32_t>(dataEntry));
-        Put32(r, secondLangTarget, static_cast<uint32_t>(otherEntry));
+        if (spec.secondLanguage) {
+            Put32(r, secondLangTarget, static_cast<uint32_t>(otherEntry));
+        }
         Put32(r, iconData, kRsrcRva + static_cast<uint32_t>(iconBytes));
         Put32(r, iconData + 4, 16);
         Put32(r, dataEntry, kRsrcRva + static_cast<uint32_t>(versionData));

@@ -13,8 +13,10 @@ struct PeSpec {
     bool pe32Plus = false;  // 64-bit optional header
     std::array<uint16_t, 4> productVersion = {1, 50, 0, 3};
     std::array<uint16_t, 4> fileVersion = {1, 50, 0, 3};
-    // Version of the second language of the version resource, which must
-    // never be the one read.
+    // A second language (0x409) after the first one (0x407), with this
+    // version. Which language Windows reads depends on the user's languages,
+    // so only tests of the POSIX reading, which takes the first, add one.
+    bool secondLanguage = false;
     std::array<uint16_t, 4> otherLanguageVersion = {9, 9, 9, 9};
     bool withVersionResource = true;
 };

@@ -57,6 +57,10 @@ TEST(StartProgramPosix, AScriptWithInterpreterLineRuns) {
 TEST(StartProgramPosix, MissingDirectoriesAndBareNamesOfSystemPrograms) {
     ScratchDir dir;
     EXPECT_EQ(plat::StartProgram(dir.File("no/such/dir/terms.exe")), plat::kStartFileNotFound);
+    // A file where a directory should be, and no name at all: ERROR_PATH_NOT_FOUND.
+    brf_test::WriteFile(dir.File("file"), "x");
+    EXPECT_EQ(plat::StartProgram(dir.File("file/terms.exe")), 3u);
+    EXPECT_EQ(plat::StartProgram(""), 3u);
     ScopedCurrentDir cwd(dir.path());
     // "sh" is on the system path but not in the current directory.
     EXPECT_EQ(plat::StartProgram("sh"), plat::kStartFileNotFound);

@@ -37,6 +37,7 @@ class DamagedFile : public ::testing::TestWithParam<bool> {
     DamagedFile() {
         PeSpec spec;
         spec.pe32Plus = GetParam();
+        spec.secondLanguage = true;
         pe_ = BuildPe(spec);
         path_ = dir_.File("BRFClient.exe");
     }

@@ -29,8 +29,12 @@
 // one could let a new handle lock a file no longer reachable by its name);
 // their presence means nothing, only their locks do.
 //
-// Ownership: only the handle that created a mutex with initial ownership
-// owns it (there is no wait operation), for the thread that created it.
+// Ownership is a thread's, as on Windows, and can be given up through any
+// handle of the process to that mutex: a Create that makes a new mutex with
+// initial ownership makes the calling thread its owner, a Create that opens
+// an existing one gives no ownership, and there is no operation that waits
+// for ownership. So ownership never passes between processes, and this
+// process keeps its handles' ownership in a table by name.
 #include "platform/named_mutex.h"
 
 #include <fcntl.h>
@@ -41,6 +45,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -163,20 +169,53 @@ bool IsUnnamed(const char* name) {
     return name == nullptr || name[0] == '\0';
 }
 
+// Who in this process owns a mutex; shared by the process's handles to it.
+struct Ownership {
+    std::thread::id owner;
+    uint32_t count = 0;  // times the owner may still release it
+};
+
+std::mutex& TableLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// The ownership record of the mutex with the lock file `path`, shared with
+// this process's other handles to it; a new mutex gets a new record, even if
+// a handle to its predecessor is still being closed. Call with TableLock()
+// held.
+std::shared_ptr<Ownership> SharedOwnership(const std::string& path, bool isNew) {
+    static std::map<std::string, std::weak_ptr<Ownership>> table;
+    for (auto it = table.begin(); it != table.end();) {
+        it = it->second.expired() ? table.erase(it) : std::next(it);
+    }
+    std::weak_ptr<Ownership>& slot = table[path];
+    std::shared_ptr<Ownership> record = isNew ? nullptr : slot.lock();
+    if (!record) {
+        record = std::make_shared<Ownership>();
+        slot = record;
+    }
+    return record;
+}
+
 }  // namespace
 
 struct NamedMutex::Impl {
     int fd = -1;  // holds the shared lock; -1 for a mutex without a name
-    bool owned = false;
-    std::thread::id owner;
+    std::shared_ptr<Ownership> ownership;
 };
 
 NamedMutex::NamedMutex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 NamedMutex::~NamedMutex() {
-    if (impl_ && impl_->fd >= 0) {
+    if (!impl_) {
+        return;
+    }
+    if (impl_->fd >= 0) {
         ::close(impl_->fd);
     }
+    const std::lock_guard<std::mutex> guard(TableLock());
+    impl_->ownership.reset();
 }
 
 std::unique_ptr<NamedMutex> NamedMutex::Create(const char* name, bool initiallyOwned) {
@@ -192,8 +231,8 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const char* name, bool initiallyO
         if (guard.get() < 0 || Flock(guard.get(), LOCK_EX) != 0) {
             return nullptr;
         }
-        Fd lock(::open((dir + "/" + FileName(name)).c_str(),
-                       O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        const std::string path = dir + "/" + FileName(name);
+        Fd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (lock.get() < 0) {
             return nullptr;
         }
@@ -209,20 +248,29 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const char* name, bool initiallyO
             return nullptr;
         }
         impl->fd = lock.release();
+        const std::lock_guard<std::mutex> table(TableLock());
+        impl->ownership = SharedOwnership(path, isNew);
+    } else {
+        impl->ownership = std::make_shared<Ownership>();
+    }
+    if (initiallyOwned && isNew) {
+        const std::lock_guard<std::mutex> table(TableLock());
+        impl->ownership->owner = std::this_thread::get_id();
+        impl->ownership->count = 1;
     }
     // As CreateMutexA, the last-error code tells whether the mutex was there.
     SetLastErrorCode(isNew ? 0 : kErrorAlreadyExists);
-    impl->owned = initiallyOwned && isNew;
-    impl->owner = std::this_thread::get_id();
     return std::make_unique<NamedMutex>(std::move(impl));
 }
 
 bool NamedMutex::Release() {
-    if (!impl_->owned || impl_->owner != std::this_thread::get_id()) {
+    const std::lock_guard<std::mutex> table(TableLock());
+    Ownership& ownership = *impl_->ownership;
+    if (ownership.count == 0 || ownership.owner != std::this_thread::get_id()) {
         SetLastErrorCode(kErrorNotOwner);
         return false;
     }
-    impl_->owned = false;
+    --ownership.count;
     return true;
 }
 

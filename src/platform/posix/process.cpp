@@ -215,15 +215,16 @@ std::string SearchPath(const std::string& program) {
 }  // namespace
 
 uint32_t StartProgram(const std::string& path) {
+    // An empty path names no file in any directory, as Windows sees it.
     if (path.empty()) {
-        return kStartFileNotFound;
+        return kErrorPathNotFound;
     }
     return Spawn(path, {path}, nullptr);
 }
 
 uint32_t RunProgramAndWait(const std::string& path, uint32_t* exitCode) {
     if (path.empty()) {
-        return kStartFileNotFound;
+        return kErrorPathNotFound;
     }
     pid_t pid = 0;
     const uint32_t started = Spawn(path, {path}, &pid);

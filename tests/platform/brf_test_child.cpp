@@ -20,27 +20,30 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 
 namespace {
 
-const char* Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] != '\0' ? value : nullptr;
+// A variable's value; unset and empty are alike.
+std::optional<std::string> Env(const char* name) {
+    std::optional<std::string> value = plat::GetEnv(name);
+    return value && !value->empty() ? value : std::nullopt;
 }
 
 uint32_t EnvNumber(const char* name, uint32_t fallback) {
-    const char* value = Env(name);
-    return value != nullptr ? static_cast<uint32_t>(std::strtoul(value, nullptr, 10)) : fallback;
+    const std::optional<std::string> value = Env(name);
+    return value ? static_cast<uint32_t>(std::strtoul(value->c_str(), nullptr, 10)) : fallback;
 }
 
-void WriteFile(const char* path, const std::string& text) {
-    const std::string part = std::string(path) + ".part";
+void WriteFile(const std::string& path, const std::string& text) {
+    const std::string part = path + ".part";
     {
         std::ofstream out(part, std::ios::binary | std::ios::trunc);
         out << text;
@@ -53,7 +56,7 @@ void WriteFile(const char* path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const char* record = Env("BRF_CHILD_RECORD")) {
+    if (const auto record = Env("BRF_CHILD_RECORD")) {
         std::string text = std::to_string(argc) + "\n";
         for (int i = 0; i < argc; ++i) {
             text += argv[i];
@@ -61,16 +64,16 @@ int main(int argc, char** argv) {
         }
         std::error_code error;
         text += std::filesystem::current_path(error).string() + "\n";
-        WriteFile(record, text);
+        WriteFile(*record, text);
     }
-    if (const char* self = Env("BRF_CHILD_SELF")) {
-        WriteFile(self, plat::ProgramPath() + "\n" + plat::CommandLine() + "\n" +
-                            std::to_string(plat::ProcessId()) + "\n");
+    if (const auto self = Env("BRF_CHILD_SELF")) {
+        WriteFile(*self, plat::ProgramPath() + "\n" + plat::CommandLine() + "\n" +
+                             std::to_string(plat::ProcessId()) + "\n");
     }
     std::unique_ptr<plat::NamedMutex> mutex;
-    if (const char* name = Env("BRF_CHILD_MUTEX")) {
+    if (const auto name = Env("BRF_CHILD_MUTEX")) {
         plat::SleepMs(EnvNumber("BRF_CHILD_DELAY_MS", 0));
-        mutex = plat::NamedMutex::Create(name, true);
+        mutex = plat::NamedMutex::Create(name->c_str(), true);
         plat::SleepMs(EnvNumber("BRF_CHILD_HOLD_MS", 2000));
         if (mutex) {
             mutex->Release();

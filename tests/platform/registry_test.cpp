@@ -42,7 +42,7 @@ std::u32string Widen(const std::string& ascii) {
 // A hive for one root, written into a scratch directory and named by its
 // environment variable for the test's lifetime.
 class Hive {
-  public:
+public:
     Hive(const char* variable, const std::string& bytes)
         : path_(dir_.File("hive.reg")), env_(variable, path_) {
         Write(bytes);
@@ -50,7 +50,7 @@ class Hive {
     void Write(const std::string& bytes) const { brf_test::WriteFile(path_, bytes); }
     const std::string& path() const { return path_; }
 
-  private:
+private:
     ScratchDir dir_;
     std::string path_;
     ScopedEnv env_;

@@ -2,15 +2,16 @@
 // variables, whole files, and waiting for another process.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/process.h"
 
 namespace brf_test {
@@ -18,7 +19,7 @@ namespace brf_test {
 // A fresh directory below the system's temporary directory, removed with
 // everything in it when the object goes.
 class ScratchDir {
-  public:
+public:
     ScratchDir() {
         static int counter = 0;
         path_ =
@@ -37,47 +38,29 @@ class ScratchDir {
     const std::filesystem::path& path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
-inline void SetEnv(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value != nullptr ? value : "");
-#else
-    if (value != nullptr) {
-        setenv(name, value, 1);
-    } else {
-        unsetenv(name);
-    }
-#endif
-}
-
 // Sets an environment variable (null: removes it) for the object's lifetime.
 class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_) {
-            old_ = old;
-        }
-        SetEnv(name, value);
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name), old_(plat::GetEnv(name)) {
+        plat::SetEnv(name, value);
     }
     ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
-    ~ScopedEnv() { SetEnv(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
+    ~ScopedEnv() { plat::SetEnv(name_.c_str(), old_ ? old_->c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-  private:
+private:
     std::string name_;
-    std::string old_;
-    bool hadOld_ = false;
+    std::optional<std::string> old_;
 };
 
 // Changes the current directory for the object's lifetime.
 class ScopedCurrentDir {
-  public:
+public:
     explicit ScopedCurrentDir(const std::filesystem::path& dir)
         : old_(std::filesystem::current_path()) {
         std::filesystem::current_path(dir);
@@ -89,7 +72,7 @@ class ScopedCurrentDir {
     ScopedCurrentDir(const ScopedCurrentDir&) = delete;
     ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
 
-  private:
+private:
     std::filesystem::path old_;
 };
 

@@ -33,7 +33,7 @@ uint32_t ProductVersionMS(const std::string& path) {
 }
 
 class DamagedFile : public ::testing::TestWithParam<bool> {
-  protected:
+protected:
     DamagedFile() {
         PeSpec spec;
         spec.pe32Plus = GetParam();

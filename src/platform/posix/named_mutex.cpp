@@ -63,7 +63,7 @@ constexpr size_t kMaxEscapedName = 200;
 
 // Closes a descriptor when it goes out of scope.
 class Fd {
-  public:
+public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) {
@@ -79,7 +79,7 @@ class Fd {
         return fd;
     }
 
-  private:
+private:
     int fd_;
 };
 

@@ -44,7 +44,7 @@ uint32_t Le32(const uint8_t* p) {
 
 // A program file opened for reading, with every read checked against its size.
 class File {
-  public:
+public:
     explicit File(const char* path) {
         if (path == nullptr) {
             return;
@@ -81,7 +81,7 @@ class File {
         return true;
     }
 
-  private:
+private:
     int fd_ = -1;
     uint64_t size_ = 0;
 };
@@ -94,7 +94,7 @@ struct Section {
 
 // The program file's sections, and reads by relative virtual address.
 class Image {
-  public:
+public:
     explicit Image(const File& file) : file_(file) {}
 
     // Reads the headers; false if the file is no PE program file.
@@ -170,7 +170,7 @@ class Image {
         return Map(rva, length, &offset) && file_.Read(offset, out, length);
     }
 
-  private:
+private:
     const File& file_;
     std::vector<Section> sections_;
 };
@@ -178,7 +178,7 @@ class Image {
 // The resource directory, whose inner offsets count from its start and must
 // stay inside it.
 class ResourceTree {
-  public:
+public:
     ResourceTree(const Image& image, uint32_t rva, uint32_t size)
         : image_(image), rva_(rva), size_(size) {}
 
@@ -209,7 +209,7 @@ class ResourceTree {
         return false;
     }
 
-  private:
+private:
     const Image& image_;
     uint32_t rva_;
     uint32_t size_;

@@ -181,7 +181,7 @@ uint16_t UserDefaultLangId() {
     std::string language;
     for (const char c : languagePart) {
         if (!IsLetter(c)) {
-            return kUsEnglish;  // "C", "POSIX" and names that are no locale
+            return kUsEnglish;  // a path or other name that is no locale
         }
         language += Lower(c);
     }

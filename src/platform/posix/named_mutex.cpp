@@ -7,7 +7,8 @@
 // outside [A-Za-z0-9._-] written as %XX and "m-" put in front, so names with
 // "\" or "/" stay inside the directory; very long names are cut and get a
 // hash of the whole name. "Local\X" is the same mutex as "X", as in a Windows
-// session.
+// session. Processes see the same mutexes when they agree on XDG_RUNTIME_DIR,
+// as a started program does by inheriting its launcher's environment.
 //
 // Every open handle holds a shared flock on its name's file for its whole
 // life. A mutex exists exactly while some open file description holds such a

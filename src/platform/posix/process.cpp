@@ -96,7 +96,16 @@ uint32_t StartError(int error) {
         }
     }
     ::execve(file, argv, environ);
-    WriteErrorAndExit(pipeFd, errno);
+    const int error = errno;
+    // The caller's descriptors are shared with this child until it exits: they
+    // are closed before the failure is reported, so that when the caller
+    // learns of it, no lock of the caller's (a named mutex) is still held here.
+    for (int fd = 3; fd < 4096; ++fd) {
+        if (fd != pipeFd) {
+            ::close(fd);
+        }
+    }
+    WriteErrorAndExit(pipeFd, error);
 }
 
 int WaitForPid(pid_t pid, int* status) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "pack/pack.h"
-#include "packer.h"
+#include "brfpack/packer.h"
 
 namespace {
 

@@ -14,7 +14,9 @@ MessageBoxHandler& Handler() {
 }
 }  // namespace
 
-void SetMessageBoxHandler(MessageBoxHandler handler) { Handler() = std::move(handler); }
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+    Handler() = std::move(handler);
+}
 
 int ShowMessageBox(const char* text, const char* caption, uint32_t flags, BoxOwner owner) {
     const MessageBoxRequest request{text ? text : "", caption ? caption : "", flags, owner};

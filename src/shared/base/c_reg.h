@@ -8,7 +8,7 @@
 #include "platform/registry.h"
 
 class CReg {
-  public:
+public:
     static CReg* Get();
     static void Release();
 
@@ -25,6 +25,6 @@ class CReg {
     CReg(const CReg&) = delete;
     CReg& operator=(const CReg&) = delete;
 
-  private:
+private:
     CReg() = default;
 };

@@ -55,16 +55,20 @@ CLog::CLog() : logLevel_(-1), logLevelAI_(-1), lastEntryLine_(-1) {
     std::memset(lastEntryFile_, 0, sizeof lastEntryFile_);
     std::memset(appDirectory_, 0, sizeof appDirectory_);
 
-    // The program's directory is what the command line names before its last
-    // separator, with every quote removed. A directory too long for the field
-    // is left empty rather than cut, since a cut path would name another
-    // directory.
-    std::string line = plat::CommandLine();
-    std::erase(line, '"');
-    const size_t sep = line.rfind(plat::PathSeparator());
-    if (sep != std::string::npos && sep + 1 < sizeof appDirectory_) {
-        std::memcpy(appDirectory_, line.data(), sep + 1);
+    const std::string directory =
+        AppDirectoryFromCommandLine(plat::CommandLine(), plat::PathSeparator());
+    std::memcpy(appDirectory_, directory.data(), directory.size());
+}
+
+// A directory too long for the field is left empty rather than cut, since a
+// cut path would name another directory.
+std::string AppDirectoryFromCommandLine(std::string commandLine, char separator) {
+    std::erase(commandLine, '"');
+    const size_t sep = commandLine.rfind(separator);
+    if (sep == std::string::npos || sep + 1 > 255) {
+        return std::string();
     }
+    return commandLine.substr(0, sep + 1);
 }
 
 void CLog::Open(int32_t level, int32_t levelAI, const char* fileName, int32_t clearFlag,

@@ -9,11 +9,12 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "shared/base/printf_format.h"
 
 class CLog {
-  public:
+public:
     // Width of the line buffer of one entry, line end included.
     static constexpr size_t kLineSize = 2048;
 
@@ -48,7 +49,7 @@ class CLog {
     CLog(const CLog&) = delete;
     CLog& operator=(const CLog&) = delete;
 
-  private:
+private:
     CLog();
     void WriteHeader();
     void WriteBlankLine(int32_t level, const char* sourceFile, int32_t sourceLine);
@@ -65,6 +66,11 @@ class CLog {
     char appDirectory_[256];
 };
 
+// The program's directory as named by its command line: every quote removed,
+// cut after the last `separator`; empty when there is none or when the
+// directory would not fit the 255 characters of CLog's field.
+std::string AppDirectoryFromCommandLine(std::string commandLine, char separator);
+
 // Writes a log entry with the caller's source position.
 #define BRF_LOG(level, ...) CLog::Get()->Write((level), __FILE__, __LINE__, __VA_ARGS__)
 
@@ -72,7 +78,7 @@ class CLog {
 // A null or empty input makes each of them do nothing and return its
 // "nothing" value.
 class CStr {
-  public:
+public:
     static CStr* Get();
     static void Release();
 
@@ -114,6 +120,6 @@ class CStr {
     CStr(const CStr&) = delete;
     CStr& operator=(const CStr&) = delete;
 
-  private:
+private:
     CStr() = default;
 };

@@ -9,7 +9,7 @@
 #include <vector>
 
 class COpt {
-  public:
+public:
     static constexpr int kBindingCount = 67;
     static constexpr int kPresentCount = 11;
     static constexpr const char* kFileName = "config.ini";
@@ -148,7 +148,7 @@ class COpt {
     COpt(const COpt&) = delete;
     COpt& operator=(const COpt&) = delete;
 
-  private:
+private:
     COpt();
     void ApplyPair(const std::string& key, const std::string& value);
 };

@@ -1,5 +1,7 @@
 #include "pack/pack.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/file_times.h"
@@ -91,8 +93,6 @@ void CPack::Reset() {
     output.reset();
     originalSize = 0;
     byteSum = 0;
-    bitBuffer = 0;
-    bitMask = 0;
     inPos = 0;
     inEnd = 0;
     readFailed = false;
@@ -176,7 +176,7 @@ void CPack::StartModel() {
         charToSym[sym - 1] = sym;
         symToChar[sym] = sym - 1;
         symFreq[sym] = 1;
-        symCum[sym - 1] = symCum[sym] + 1;
+        symCum[sym - 1] = static_cast<uint16_t>(symCum[sym] + 1);
     }
     symFreq[0] = 0;
 }
@@ -185,11 +185,11 @@ inline void CPack::UpdateModel(uint32_t sym) {
     if (symCum[0] >= MAX_CUM) {
         uint32_t c = 0;
         for (uint32_t i = N_CHAR; i > 0; i--) {
-            symCum[i] = c;
+            symCum[i] = static_cast<uint16_t>(c);
             symFreq[i] = (symFreq[i] + 1) >> 1;
             c += symFreq[i];
         }
-        symCum[0] = c;
+        symCum[0] = static_cast<uint16_t>(c);
     }
     // Ranks stay sorted by falling frequency: the symbol trades places with
     // the first rank of its frequency before that rank's count goes up.
@@ -206,10 +206,11 @@ inline void CPack::UpdateModel(uint32_t sym) {
         charToSym[chSym] = i;
     }
     symFreq[i] += 1;
-    while (--i > 0) {
-        symCum[i] += 1;
+    // symCum[0 .. i-1] += 1, written forward so that it vectorises.
+    uint16_t* cum = symCum.data();
+    for (uint32_t k = 0; k < i; k++) {
+        cum[k] = static_cast<uint16_t>(cum[k] + 1);
     }
-    symCum[0] += 1;
 }
 
 bool CPack::DecodeFile(const char* source, const char* destination) {
@@ -251,57 +252,74 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
     const uint8_t* inLimit = inBuf.get() + inEnd;
     bool inAtEnd = false;
     uint32_t sum = 0;
-    uint32_t bits = bitBuffer;
-    uint32_t mask = bitMask;
     uint32_t lo = low;
     uint32_t hi = high;
-    uint32_t val = value;
+    // value - low: the same amount is always taken from both, so only their
+    // difference matters, and it is all that is kept.
+    uint32_t gap = 0;
 
     // Bits are taken from each byte most significant first; past the end of
-    // the source every bit is 1 and the sum stays as it is.
-    auto nextBit = [&]() -> uint32_t {
-        mask >>= 1;
-        if (mask == 0) {
+    // the source every bit is 1. `window` holds the next `avail` bits at its
+    // top. A byte counts for the sum once its first bit has been taken, so
+    // the bytes still whole in the window are taken off again at the end.
+    uint64_t window = 0;
+    uint32_t avail = 0;
+    uint32_t pastEnd = 0;  // bytes of one-bits appended after the end
+    auto refill = [&]() {
+        while (avail <= 56) {
             if (in == inLimit && !inAtEnd) {
                 const size_t n = FillInput();
                 in = inBuf.get();
                 inLimit = in + n;
                 inAtEnd = n == 0;
             }
+            uint32_t b = 0xFF;
             if (in != inLimit) {
-                bits = *in++;
-                sum += bits;
+                b = *in++;
+                sum += b;
             } else {
-                bits = 0xFFFFFFFFu;
+                pastEnd++;
             }
-            mask = 128;
+            window |= static_cast<uint64_t>(b) << (56 - avail);
+            avail += 8;
         }
-        return (bits & mask) != 0 ? 1u : 0u;
+    };
+    // The next `n` bits (0 to 17) as a number.
+    auto takeBits = [&](uint32_t n) -> uint32_t {
+        if (avail < n) {
+            refill();
+        }
+        const uint32_t v = static_cast<uint32_t>((window >> 32) >> (32 - n));
+        window <<= n;
+        avail -= n;
+        return v;
     };
 
+    // Doubles the interval until it straddles the middle and is not inside
+    // the middle half, dropping the quarter it no longer needs each time,
+    // and reads one bit per doubling. The count of doublings follows from
+    // the bits of low and high - 1: first those they share, then those where
+    // low goes on with ones and high - 1 with zeros (the middle-half case).
+    // Each doubling takes away a multiple of Q2 in the end, and the interval
+    // stops with low below Q2, so the new low is low * 2^n modulo Q2.
     auto renormalize = [&]() {
-        for (;;) {
-            if (lo >= Q2) {
-                val -= Q2;
-                lo -= Q2;
-                hi -= Q2;
-            } else if (lo >= Q1 && hi <= Q3) {
-                val -= Q1;
-                lo -= Q1;
-                hi -= Q1;
-            } else if (hi > Q2) {
-                break;
-            }
-            lo += lo;
-            hi += hi;
-            val = 2 * val + nextBit();
-        }
+        const uint32_t top = hi - 1;
+        const uint32_t shared = 17 - static_cast<uint32_t>(std::bit_width(lo ^ top));
+        const uint32_t restLow = (lo << shared) & (Q4 - 1);
+        const uint32_t restTop = ((top << shared) | ((1u << shared) - 1)) & (Q4 - 1);
+        const uint32_t middle =
+            16 - static_cast<uint32_t>(std::bit_width(~(restLow & ~restTop) & 0xFFFFu));
+        const uint32_t n = shared + middle;
+        const uint32_t width = hi - lo;
+        lo = (lo << n) & (Q2 - 1);
+        hi = lo + (width << n);
+        gap = (gap << n) + takeBits(n);
     };
 
     auto decodeSymbol = [&]() -> uint32_t {
         const uint32_t range = hi - lo;
         const uint32_t total = symCum[0];
-        const uint32_t x = ((val - lo + 1) * total - 1) / range;
+        const uint32_t x = ((gap + 1) * total - 1) / range;
         // The smallest rank i >= 1 with symCum[i] <= x: symCum falls
         // strictly from rank to rank and is 0 from rank 314 on.
         uint32_t below = 0;
@@ -311,8 +329,11 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
             }
         }
         const uint32_t sym = below + 1;
-        hi = lo + range * symCum[sym - 1] / total;
-        lo = lo + range * symCum[sym] / total;
+        const uint32_t newHigh = lo + range * symCum[sym - 1] / total;
+        const uint32_t raise = range * symCum[sym] / total;
+        hi = newHigh;
+        lo += raise;
+        gap -= raise;
         renormalize();
         const uint32_t c = symToChar[sym];
         UpdateModel(sym);
@@ -321,18 +342,18 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
 
     auto decodePosition = [&]() -> uint32_t {
         const uint32_t range = hi - lo;
-        const uint32_t x = ((val - lo + 1) * kPositionTotal - 1) / range;
+        const uint32_t x = ((gap + 1) * kPositionTotal - 1) / range;
         const uint32_t p = x < kPositionTotal ? kPositionOf[x] : 0;
-        hi = lo + range * positionCum[p] / kPositionTotal;
-        lo = lo + range * positionCum[p + 1] / kPositionTotal;
+        const uint32_t newHigh = lo + range * positionCum[p] / kPositionTotal;
+        const uint32_t raise = range * positionCum[p + 1] / kPositionTotal;
+        hi = newHigh;
+        lo += raise;
+        gap -= raise;
         renormalize();
         return p;
     };
 
-    val = 0;
-    for (uint32_t i = 0; i < M + 2; i++) {
-        val = 2 * val + nextBit();
-    }
+    gap = takeBits(M + 2);
     StartModel();
     std::memset(textBuf.data(), kBlank, kStartIndex);
 
@@ -376,9 +397,14 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
 
     low = lo;
     high = hi;
-    value = val;
-    bitBuffer = bits;
-    bitMask = mask;
+    value = lo + gap;
+    // Whole bytes still waiting in the window were never taken.
+    const uint32_t partBits = avail % 8;
+    const uint32_t waiting = avail / 8;
+    const uint32_t realWaiting = waiting - std::min(waiting, pastEnd);
+    for (uint32_t j = 0; j < realWaiting; j++) {
+        sum -= static_cast<uint32_t>((window << partBits) >> (56 - 8 * j)) & 0xFFu;
+    }
     byteSum = sum;
     input.reset();
     const bool written = CloseOutput();

@@ -28,7 +28,7 @@ constexpr std::array<uint32_t, n + 1> MakePositionCum() {
 }
 
 class CPack {
-  public:
+public:
     // Window size; positions are taken modulo N.
     static constexpr uint32_t N = 4096;
     // Longest copy.
@@ -88,7 +88,7 @@ class CPack {
     CPack(const CPack&) = delete;
     CPack& operator=(const CPack&) = delete;
 
-  private:
+private:
     CPack();
 
     struct FileCloser {
@@ -122,13 +122,11 @@ class CPack {
     // symCum[i] = sum of symFreq[i+1 .. 314]; symCum[0] is the total. The
     // entries past 314 stay 0, so the rank search can take power-of-two
     // steps without a bound check.
-    std::array<uint32_t, 512> symCum;
+    std::array<uint16_t, 512> symCum;
     FilePtr input;
     FilePtr output;
     uint32_t originalSize;
     uint32_t byteSum;
-    uint32_t bitBuffer;
-    uint32_t bitMask;
 
     std::unique_ptr<uint8_t[]> inBuf;
     std::unique_ptr<uint8_t[]> outBuf;

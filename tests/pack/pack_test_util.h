@@ -13,7 +13,7 @@ using Bytes = std::vector<uint8_t>;
 // A fresh directory below the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,7 +21,7 @@ class TempDir {
     // Path of `name` inside the directory.
     std::string Path(const std::string& name) const;
 
-  private:
+private:
     std::filesystem::path dir_;
 };
 

@@ -11,7 +11,7 @@
 #include "pack/pack.h"
 
 class ArithEncoder {
-  public:
+public:
     static constexpr uint32_t kSymbols = CPack::N_CHAR;
     // Costs are in 1/kCostScale bits.
     static constexpr uint32_t kCostScale = 256;
@@ -32,7 +32,7 @@ class ArithEncoder {
     // What coding each position costs; the position model never changes.
     static const std::array<uint32_t, CPack::N>& PositionCosts();
 
-  private:
+private:
     void UpdateModel(uint32_t sym);
     void Narrow(uint32_t cumHigh, uint32_t cumLow, uint32_t total);
     void OutputBit(uint32_t bit);

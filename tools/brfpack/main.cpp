@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "pack/pack.h"
 #include "brfpack/packer.h"
+#include "pack/pack.h"
 
 namespace {
 

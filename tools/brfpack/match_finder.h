@@ -14,7 +14,7 @@ struct Match {
 };
 
 class MatchFinder {
-  public:
+public:
     static constexpr uint32_t kMaxMatches = CPack::F;
 
     // `data` holds `size` bytes; positions are indices into it. The finder
@@ -30,7 +30,7 @@ class MatchFinder {
     // `matches` (room for kMaxMatches).
     size_t FindAndInsert(size_t pos, Match* matches);
 
-  private:
+private:
     static constexpr uint32_t kHashBits = 16;
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
 

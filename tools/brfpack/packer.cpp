@@ -31,7 +31,7 @@ std::vector<uint8_t> WithHistory(const uint8_t* data, size_t size) {
 }
 
 class Emitter {
-  public:
+public:
     explicit Emitter(std::vector<uint8_t>& out) : coder_(out) {}
     void Literal(uint8_t b) { coder_.EncodeSymbol(b); }
     void Copy(uint32_t length, uint32_t distance) {
@@ -41,7 +41,7 @@ class Emitter {
     void Finish() { coder_.Finish(); }
     ArithEncoder& coder() { return coder_; }
 
-  private:
+private:
     ArithEncoder coder_;
 };
 

@@ -28,7 +28,7 @@ struct ContainerHeader {
 };
 
 class Packer {
-  public:
+public:
     static constexpr uint32_t kHeaderSize = 20;
     static constexpr uint32_t kFormat = 102;
     // The largest file a container can describe.
@@ -44,7 +44,7 @@ class Packer {
     std::vector<uint8_t> BuildContainer(const uint8_t* data, size_t size, uint32_t accessTime,
                                         uint32_t modificationTime) const;
 
-  private:
+private:
     PackOptions options_;
 };
 

@@ -1,5 +1,6 @@
 #include "arith_encoder.h"
 
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -53,46 +54,56 @@ void ArithEncoder::UpdateModel(uint32_t sym) {
     }
 }
 
-void ArithEncoder::PutBit(uint32_t bit) {
-    bitBuffer_ = (bitBuffer_ << 1) | bit;
-    if (++bitCount_ == 8) {
-        out_.push_back(static_cast<uint8_t>(bitBuffer_));
-        bitBuffer_ = 0;
-        bitCount_ = 0;
+void ArithEncoder::PutBits(uint32_t bits, uint32_t count) {
+    bitBuffer_ = (bitBuffer_ << count) | bits;
+    bitCount_ += count;
+    while (bitCount_ >= 8) {
+        bitCount_ -= 8;
+        out_.push_back(static_cast<uint8_t>(bitBuffer_ >> bitCount_));
+    }
+}
+
+void ArithEncoder::PutRun(uint32_t bit, uint32_t count) {
+    while (count > 0) {
+        const uint32_t n = count < 24 ? count : 24;
+        PutBits(bit != 0 ? (1u << n) - 1 : 0, n);
+        count -= n;
     }
 }
 
 void ArithEncoder::OutputBit(uint32_t bit) {
-    PutBit(bit);
-    for (; pending_ > 0; pending_--) {
-        PutBit(bit ^ 1);
-    }
+    PutBits(bit, 1);
+    PutRun(bit ^ 1, pending_);
+    pending_ = 0;
 }
 
 // Narrows the interval to the share [cumLow, cumHigh) of `total` and shifts
-// out every bit that is decided. The decoder doubles its interval in exactly
-// the same cases, so both read and write one bit per doubling.
+// out every bit that is decided: first the leading bits that low and
+// high - 1 share (each one sent, the first one followed by the inverse bits
+// still owed), then the bits where low goes on with ones and high - 1 with
+// zeros, the interval straddling the middle, whose value is not known yet
+// (they are owed). The decoder doubles its interval just as often, and one
+// bit is read or written per doubling.
 void ArithEncoder::Narrow(uint32_t cumHigh, uint32_t cumLow, uint32_t total) {
     const uint32_t range = high_ - low_;
     high_ = low_ + range * cumHigh / total;
     low_ = low_ + range * cumLow / total;
-    for (;;) {
-        if (high_ <= P::Q2) {
-            OutputBit(0);
-        } else if (low_ >= P::Q2) {
-            OutputBit(1);
-            low_ -= P::Q2;
-            high_ -= P::Q2;
-        } else if (low_ >= P::Q1 && high_ <= P::Q3) {
-            pending_++;
-            low_ -= P::Q1;
-            high_ -= P::Q1;
-        } else {
-            break;
-        }
-        low_ += low_;
-        high_ += high_;
+    const uint32_t top = high_ - 1;
+    const uint32_t shared = 17 - static_cast<uint32_t>(std::bit_width(low_ ^ top));
+    const uint32_t restLow = (low_ << shared) & (P::Q4 - 1);
+    const uint32_t restTop = ((top << shared) | ((1u << shared) - 1)) & (P::Q4 - 1);
+    const uint32_t middle =
+        16 - static_cast<uint32_t>(std::bit_width(~(restLow & ~restTop) & 0xFFFFu));
+    if (shared > 0) {
+        const uint32_t bits = low_ >> (17 - shared);
+        OutputBit(bits >> (shared - 1));
+        PutBits(bits & ((1u << (shared - 1)) - 1), shared - 1);
     }
+    pending_ += middle;
+    const uint32_t n = shared + middle;
+    const uint32_t width = high_ - low_;
+    low_ = (low_ << n) & (P::Q2 - 1);
+    high_ = low_ + (width << n);
 }
 
 void ArithEncoder::EncodeSymbol(uint32_t c) {
@@ -112,9 +123,7 @@ void ArithEncoder::Finish() {
     // past the end alike.
     pending_++;
     OutputBit(low_ < P::Q1 ? 0 : 1);
-    while (bitCount_ != 0) {
-        PutBit(0);
-    }
+    PutBits(0, (8 - bitCount_ % 8) % 8);
 }
 
 void ArithEncoder::SymbolCosts(std::array<uint32_t, kSymbols>& costs) const {

@@ -35,8 +35,12 @@ public:
 private:
     void UpdateModel(uint32_t sym);
     void Narrow(uint32_t cumHigh, uint32_t cumLow, uint32_t total);
+    // Sends `bit`, then the owed inverse bits.
     void OutputBit(uint32_t bit);
-    void PutBit(uint32_t bit);
+    // Appends the low `count` bits (at most 24) of `bits`, first the highest.
+    void PutBits(uint32_t bits, uint32_t count);
+    // Appends `count` copies of `bit`.
+    void PutRun(uint32_t bit, uint32_t count);
 
     std::vector<uint8_t>& out_;
     uint32_t low_ = 0;
@@ -44,7 +48,7 @@ private:
     // Bits owed to the output, each the inverse of the next bit that is
     // decided (interval straddling the middle half).
     uint32_t pending_ = 0;
-    uint32_t bitBuffer_ = 0;
+    uint64_t bitBuffer_ = 0;
     uint32_t bitCount_ = 0;
 
     std::array<uint32_t, kSymbols> charToSym_{};

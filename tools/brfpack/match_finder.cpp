@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t maxChain)
+MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t maxChain, uint32_t niceLength)
     : data_(data),
       size_(size),
       maxChain_(maxChain),
+      niceLength_(niceLength),
       head_(size_t{1} << kHashBits, kNone),
       prev_(CPack::N, kNone) {}
 
@@ -64,7 +65,7 @@ size_t MatchFinder::FindAndInsert(size_t pos, Match* matches) {
                 best = length;
                 matches[found++] =
                     Match{static_cast<uint32_t>(length), static_cast<uint32_t>(distance)};
-                if (length == maxLength) {
+                if (length == maxLength || length >= niceLength_) {
                     break;
                 }
             }

@@ -18,8 +18,10 @@ public:
     static constexpr uint32_t kMaxMatches = CPack::F;
 
     // `data` holds `size` bytes; positions are indices into it. The finder
-    // does not own the data.
-    MatchFinder(const uint8_t* data, size_t size, uint32_t maxChain);
+    // does not own the data. It looks at up to `maxChain` candidates per
+    // position and stops early at a match of `niceLength` bytes.
+    MatchFinder(const uint8_t* data, size_t size, uint32_t maxChain,
+                uint32_t niceLength = CPack::F);
 
     // Adds `pos` to the chains. Every position is added once, in order.
     void Insert(size_t pos);
@@ -39,6 +41,7 @@ private:
     const uint8_t* data_;
     size_t size_;
     uint32_t maxChain_;
+    uint32_t niceLength_;
     std::vector<uint32_t> head_;
     // Previous position with the same hash, for the last 4096 positions.
     std::vector<uint32_t> prev_;

@@ -106,10 +106,10 @@ void ParseLazy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& em
 // Prices every way through a block with the coder's current frequencies and
 // codes the cheapest; the model then adapts, and the next block is priced
 // with it.
-void ParseOptimal(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit) {
-    constexpr size_t kBlock = 8192;
-    // A match this long is taken as it is; its inner positions are not tried.
-    constexpr uint32_t kNiceLength = 48;
+void ParseOptimal(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit,
+                  const PackOptions& options) {
+    const size_t kBlock = std::clamp<size_t>(options.blockSize, 64, 1 << 20);
+    const uint32_t kNiceLength = std::clamp<uint32_t>(options.niceLength, kMinMatch, P::F);
     constexpr uint32_t kInfinite = std::numeric_limits<uint32_t>::max();
 
     struct Step {
@@ -197,7 +197,8 @@ Packer::Packer(PackOptions options) : options_(options) {}
 
 std::vector<uint8_t> Packer::EncodePayload(const uint8_t* data, size_t size) const {
     const std::vector<uint8_t> buf = WithHistory(data, size);
-    MatchFinder finder(buf.data(), buf.size(), std::max<uint32_t>(options_.maxChain, 1));
+    MatchFinder finder(buf.data(), buf.size(), std::max<uint32_t>(options_.maxChain, 1),
+                       options_.mode == ParseMode::Optimal ? options_.niceLength : P::F);
     for (size_t pos = 0; pos < P::N; pos++) {
         finder.Insert(pos);
     }
@@ -212,7 +213,7 @@ std::vector<uint8_t> Packer::EncodePayload(const uint8_t* data, size_t size) con
             ParseLazy(buf, finder, emit);
             break;
         case ParseMode::Optimal:
-            ParseOptimal(buf, finder, emit);
+            ParseOptimal(buf, finder, emit, options_);
             break;
     }
     emit.Finish();

@@ -17,6 +17,11 @@ struct PackOptions {
     ParseMode mode = ParseMode::Optimal;
     // Candidates the match finder looks at per position.
     uint32_t maxChain = 48;
+    // Optimal parsing: bytes priced per step (the model's frequencies are
+    // taken afresh for each block), and the match length from which a match
+    // is taken as it is, without trying the positions inside it.
+    uint32_t blockSize = 8192;
+    uint32_t niceLength = 48;
 };
 
 struct ContainerHeader {

@@ -23,6 +23,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// Inputs from this size on report their progress on stderr.
+constexpr size_t kProgressFrom = 16u << 20;
 
 const char kUsage[] =
     "usage: brfpack COMMAND ARGUMENTS\n"
@@ -168,11 +170,14 @@ int Decode(int argc, char** argv) {
             reason = std::string(source) + " is damaged: the payload does not match its checksum";
             break;
         default: {
-            std::vector<uint8_t> head;
-            std::string error;
+            uint8_t head[Packer::kHeaderSize] = {};
+            size_t got = 0;
+            if (std::FILE* f = std::fopen(source, "rb")) {
+                got = std::fread(head, 1, sizeof head, f);
+                std::fclose(f);
+            }
             ContainerHeader header;
-            if (ReadWholeFile(source, &head, &error) &&
-                ParseHeader(head.data(), head.size(), &header) && header.originalSize == 0) {
+            if (ParseHeader(head, got, &header) && header.originalSize == 0) {
                 reason = std::string(source) + " describes an empty file, which is never installed";
             } else {
                 reason = std::string("cannot write ") + dest;
@@ -264,6 +269,16 @@ int Encode(int argc, char** argv) {
         }
     }
 
+    // Large files take a while: tell the operator how far it got.
+    if (data.size() >= kProgressFrom) {
+        options.progress = [source, shown = 0](uint64_t done, uint64_t total) mutable {
+            const int percent = static_cast<int>(done * 100 / total);
+            if (percent >= shown + 10) {
+                shown = percent - percent % 10;
+                std::fprintf(stderr, "brfpack: encoding %s: %d%%\n", source, shown);
+            }
+        };
+    }
     const Packer packer(options);
     const std::vector<uint8_t> container =
         packer.BuildContainer(data.data(), data.size(), *atime, *mtime);

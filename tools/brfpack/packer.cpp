@@ -45,10 +45,30 @@ private:
     ArithEncoder coder_;
 };
 
-void ParseGreedy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit) {
+// Reports progress about every MiB of input.
+class Ticker {
+public:
+    Ticker(const PackOptions& options, size_t total) : progress_(options.progress), total_(total) {}
+    void operator()(size_t pos) {
+        if (progress_ && pos >= next_) {
+            const size_t done = std::min(pos, total_ + P::N) - P::N;
+            progress_(done, total_);
+            next_ = pos + (size_t{1} << 20);
+        }
+    }
+
+private:
+    const std::function<void(uint64_t, uint64_t)>& progress_;
+    size_t total_;
+    size_t next_ = P::N + (size_t{1} << 20);
+};
+
+void ParseGreedy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit,
+                 Ticker& tick) {
     std::array<Match, MatchFinder::kMaxMatches> matches;
     size_t pos = P::N;
     while (pos < buf.size()) {
+        tick(pos);
         const size_t n = finder.FindAndInsert(pos, matches.data());
         if (n == 0) {
             emit.Literal(buf[pos]);
@@ -64,12 +84,13 @@ void ParseGreedy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& 
     }
 }
 
-void ParseLazy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit) {
+void ParseLazy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit, Ticker& tick) {
     std::array<Match, MatchFinder::kMaxMatches> matches;
     size_t pos = P::N;
     Match current{0, 0};
     bool haveCurrent = false;
     while (pos < buf.size()) {
+        tick(pos);
         if (!haveCurrent) {
             const size_t n = finder.FindAndInsert(pos, matches.data());
             current = n != 0 ? matches[n - 1] : Match{0, 0};
@@ -107,7 +128,7 @@ void ParseLazy(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& em
 // codes the cheapest; the model then adapts, and the next block is priced
 // with it.
 void ParseOptimal(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter& emit,
-                  const PackOptions& options) {
+                  const PackOptions& options, Ticker& tick) {
     const size_t kBlock = std::clamp<size_t>(options.blockSize, 64, 1 << 20);
     const uint32_t kNiceLength = std::clamp<uint32_t>(options.niceLength, kMinMatch, P::F);
     constexpr uint32_t kInfinite = std::numeric_limits<uint32_t>::max();
@@ -126,6 +147,7 @@ void ParseOptimal(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter&
 
     size_t blockStart = P::N;
     while (blockStart < buf.size()) {
+        tick(blockStart);
         const size_t blockSize = std::min(kBlock, buf.size() - blockStart);
         emit.coder().SymbolCosts(symbolCost);
         for (size_t j = 0; j <= blockSize; j++) {
@@ -205,15 +227,16 @@ std::vector<uint8_t> Packer::EncodePayload(const uint8_t* data, size_t size) con
     std::vector<uint8_t> payload;
     payload.reserve(size / 2 + 16);
     Emitter emit(payload);
+    Ticker tick(options_, size);
     switch (options_.mode) {
         case ParseMode::Greedy:
-            ParseGreedy(buf, finder, emit);
+            ParseGreedy(buf, finder, emit, tick);
             break;
         case ParseMode::Lazy:
-            ParseLazy(buf, finder, emit);
+            ParseLazy(buf, finder, emit, tick);
             break;
         case ParseMode::Optimal:
-            ParseOptimal(buf, finder, emit, options_);
+            ParseOptimal(buf, finder, emit, options_, tick);
             break;
     }
     emit.Finish();

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct PackOptions {
     // is taken as it is, without trying the positions inside it.
     uint32_t blockSize = 8192;
     uint32_t niceLength = 48;
+    // Called now and then with the bytes done and the total, for long work.
+    std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
 struct ContainerHeader {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <stdexcept>
 
 #include "arith_encoder.h"
 #include "match_finder.h"
@@ -218,6 +219,9 @@ void ParseOptimal(const std::vector<uint8_t>& buf, MatchFinder& finder, Emitter&
 Packer::Packer(PackOptions options) : options_(options) {}
 
 std::vector<uint8_t> Packer::EncodePayload(const uint8_t* data, size_t size) const {
+    if (static_cast<uint64_t>(size) > kMaxOriginalSize) {
+        throw std::length_error("a container holds at most 4 GiB - 1 bytes");
+    }
     const std::vector<uint8_t> buf = WithHistory(data, size);
     MatchFinder finder(buf.data(), buf.size(), std::max<uint32_t>(options_.maxChain, 1),
                        options_.mode == ParseMode::Optimal ? options_.niceLength : P::F);

@@ -44,7 +44,8 @@ public:
 
     explicit Packer(PackOptions options = {});
 
-    // The compressed payload of `size` bytes (at most kMaxOriginalSize).
+    // The compressed payload of `size` bytes; std::length_error past
+    // kMaxOriginalSize.
     std::vector<uint8_t> EncodePayload(const uint8_t* data, size_t size) const;
 
     // A whole container: header with checksum, format and times, then the

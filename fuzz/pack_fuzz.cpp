@@ -6,7 +6,13 @@
 // plain reference decoder.
 //
 //   cmake --preset fuzz && cmake --build --preset fuzz
-//   build/fuzz/fuzz/pack_fuzz -jobs=1 -max_total_time=600 fuzz/corpus
+//   mkdir -p /tmp/pack_corpus && cp fuzz/corpus/* /tmp/pack_corpus/
+//   build/fuzz/fuzz/pack_fuzz -jobs=1 -max_total_time=600 -max_len=4096 /tmp/pack_corpus
+//
+// The seed corpus, fuzz/corpus, holds six tiny containers made with
+// "brfpack encode ... --mtime 1700000000 --atime 1700000000" from: one byte
+// "A", a short sentence, 64 blanks, 300 zero bytes, "abc" repeated and 120
+// bytes counting up by 37.
 #include <unistd.h>
 
 #include <cstdint>

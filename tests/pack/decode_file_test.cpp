@@ -8,6 +8,7 @@
 #include "pack/literal_decoder.h"
 #include "pack/pack.h"
 #include "pack_test_util.h"
+#include "shared/base/s_logging.h"
 
 using namespace packtest;
 
@@ -126,7 +127,14 @@ TEST(DecodeFile, WriteErrorOnTheDestinationFails) {
     WriteFile(dir.Path("big.pack"), Container(Sum(kPayloadA), 102, 200000, 0, 0, kPayloadA));
     ASSERT_TRUE(Decode(dir.Path("big.pack"), dir.Path("big")));
     EXPECT_EQ(ReadFile(dir.Path("big")).size(), 200000u);
+    // The log says why, since the caller only learns that the decode failed.
+    const std::string log = dir.Path("debug.log");
+    CLog::Get()->Open(2, -1, log.c_str(), 1, 2000000);
     EXPECT_FALSE(Decode(dir.Path("big.pack"), "/dev/full"));
+    const Bytes text = ReadFile(log);
+    EXPECT_NE(std::string(text.begin(), text.end()).find(" : 0 : ** write error on /dev/full"),
+              std::string::npos);
+    CLog::Get()->Open(-1, -1, "", 1, 0);
 }
 
 TEST(DecodeFile, InstanceIsCleanAfterAFailedDecode) {

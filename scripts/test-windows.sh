@@ -51,6 +51,9 @@ run_under_display() {
 
   # A server left over from an interrupted run would refuse the persistent one.
   stop_wineserver
+  # Scratch directories that tests could not remove while a program they
+  # started still ran from them.
+  rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/brf-*
   wineserver -p
   # The first wine process brings up the prefix's services; do it before the
   # tests so that the first test does not pay for it.

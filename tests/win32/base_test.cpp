@@ -1,21 +1,15 @@
 // The shared base on Windows itself: the registry reader against the real
-// registry, the launcher's hand-over with a real program, and the log's
-// program directory, line ends and time-zone line as the Win32 runtime gives
-// them.
+// registry, and the log's program directory, line ends and time-zone line as
+// the Win32 runtime gives them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
-#include "platform/environment.h"
-#include "platform/message_box.h"
-#include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "shared/base/c_reg.h"
 #include "shared/base/s_logging.h"
-#include "shared/base/s_mutex.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -95,66 +89,6 @@ TEST_F(CRegOnWindows, InstallDirOf255CharactersFitsItsBufferAndOneMoreDoesNot) {
                                          sizeof buffer));
 }
 
-class ExecWithMutexOnWindows : public ::testing::Test {
-protected:
-    void SetUp() override {
-        plat::SetMessageBoxHandler([this](const plat::MessageBoxRequest& box) {
-            boxes_ += std::string(box.caption) + "|" + box.text + "\n";
-            return plat::kIdOk;
-        });
-        std::filesystem::copy_file(win32test::ProgramDirectory() + "win32_test_child.exe",
-                                   game_.File("terms.exe"));
-        previous_ = std::filesystem::current_path();
-        plat::SetEnv("BRF_CHILD_REPORT", game_.File("report.txt").c_str());
-        plat::SetEnv("BRF_CHILD_EXEC_MUTEX", exec_.c_str());
-        plat::SetEnv("BRF_CHILD_RUN_MUTEX", run_.c_str());
-        plat::SetEnv("BRF_CHILD_DELAY_MS", "300");
-        plat::SetEnv("BRF_CHILD_STOP_MUTEX", stop_.c_str());
-    }
-    void TearDown() override {
-        // Let a started child end, so that its program file can be removed.
-        auto stop = plat::NamedMutex::Create(stop_.c_str(), false);
-        EXPECT_TRUE(win32test::WaitUntilMutexGone(run_.c_str()));
-        std::filesystem::current_path(previous_);
-        plat::SetMessageBoxHandler(nullptr);
-    }
-
-    std::string Unique(const char* base) { return base + std::to_string(plat::ProcessId()); }
-
-    win32test::ScratchDir game_{"launch"};
-    const std::string exec_ = Unique("EXECTERMS.MUTEX.");
-    const std::string run_ = Unique("RUNTERMS.MUTEX.");
-    const std::string stop_ = Unique("BRF.TEST.STOP.");
-    std::filesystem::path previous_;
-    std::string boxes_;
-};
-
-TEST_F(ExecWithMutexOnWindows, ReturnsOnceTheProgramHasItsRunMutex) {
-    const std::string directory = game_.Path() + "\\";
-    ASSERT_TRUE(ExecWithMutex(exec_.c_str(), directory.c_str(), "terms.exe", run_.c_str()));
-    EXPECT_TRUE(MutexExists(run_.c_str()));
-    EXPECT_FALSE(MutexExists(exec_.c_str()));
-    auto report = win32test::ParseReport(win32test::ReadFile(game_.File("report.txt")));
-    EXPECT_EQ(report["exec_mutex_seen"], "1");
-    EXPECT_EQ(report["cmdline"], "\"" + game_.File("terms.exe") + "\"");
-    EXPECT_EQ(boxes_, "");
-}
-
-TEST_F(ExecWithMutexOnWindows, EmptyDirectoryStartsTheProgramFromTheCurrentDirectory) {
-    std::filesystem::current_path(game_.Path());
-    ASSERT_TRUE(ExecWithMutex(exec_.c_str(), "", "terms.exe", run_.c_str()));
-    auto report = win32test::ParseReport(win32test::ReadFile(game_.File("report.txt")));
-    EXPECT_EQ(report["argv0"], "terms.exe");
-}
-
-TEST_F(ExecWithMutexOnWindows, MissingProgramIsReportedAndReleasesTheExecMutex) {
-    std::filesystem::remove(game_.File("terms.exe"));
-    const std::string directory = game_.Path() + "\\";
-    EXPECT_FALSE(ExecWithMutex(exec_.c_str(), directory.c_str(), "terms.exe", run_.c_str()));
-    EXPECT_EQ(boxes_, "Error!|Cannot execute file terms.exe!\n");
-    EXPECT_FALSE(MutexExists(exec_.c_str()));
-}
-
 TEST(CLogOnWindows, AppDirectoryIsTheProgramsDirectory) {
     // Wine and Windows both start a program with its full path in the
     // command line; the log takes the directory from there.
@@ -163,7 +97,7 @@ TEST(CLogOnWindows, AppDirectoryIsTheProgramsDirectory) {
 }
 
 TEST(CLogOnWindows, LinesEndInOneCarriageReturnAndLineFeed) {
-    win32test::ScratchDir scratch("log");
+    brf_test::ScratchDir scratch;
     const std::string file = scratch.File("_debugg.log");
     _putenv("TZ=CET-1CEST");
     CLog::Get()->Open(2, -1, file.c_str(), 1, 2000000);
@@ -171,7 +105,7 @@ TEST(CLogOnWindows, LinesEndInOneCarriageReturnAndLineFeed) {
     BRF_LOG(1, "file is ok.");
     CLog::Release();
 
-    const std::string text = win32test::ReadFile(file);
+    const std::string text = brf_test::ReadFile(file);
     EXPECT_EQ(text.find("\r\r"), std::string::npos);
     size_t lineFeeds = 0;
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {

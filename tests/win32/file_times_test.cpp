@@ -34,8 +34,8 @@ Times ReadTimes(const std::string& path) {
 
 class FileTimes : public ::testing::Test {
 protected:
-    void SetUp() override { win32test::WriteFile(path_, "patched content\r\n"); }
-    win32test::ScratchDir scratch_{"filetimes"};
+    void SetUp() override { brf_test::WriteFile(path_, "patched content\r\n"); }
+    brf_test::ScratchDir scratch_;
     const std::string path_ = scratch_.File("data.bin");
 };
 

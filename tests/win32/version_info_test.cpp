@@ -61,21 +61,18 @@ TEST(VersionInfo, ProductVersionOfAClientProgramSplitsIntoVersionAndBuild) {
 }
 
 TEST(VersionInfo, RelativeNameIsTheFileInTheCurrentDirectory) {
-    win32test::ScratchDir game("version");
+    brf_test::ScratchDir game;
     std::filesystem::copy_file(win32test::ProgramDirectory() + kClientFixture,
                                game.File("BRFClient.exe"));
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(game.Path());
+    brf_test::ScopedCurrentDir cwd(game.path());
     plat::FixedFileInfo info{};
-    const bool read = ReadFixedInfo("BRFClient.exe", &info);
-    std::filesystem::current_path(previous);
-    ASSERT_TRUE(read);
+    ASSERT_TRUE(ReadFixedInfo("BRFClient.exe", &info));
     EXPECT_EQ(info.productVersionMS, 65586u);
 }
 
 TEST(VersionInfo, FilesWithoutAResourceHaveSizeZero) {
-    win32test::ScratchDir game("noversion");
-    win32test::WriteFile(game.File("BRFClient.exe"), "MZ but nothing else\r\n");
+    brf_test::ScratchDir game;
+    brf_test::WriteFile(game.File("BRFClient.exe"), "MZ but nothing else\r\n");
     // The test program itself is built without a version resource.
     EXPECT_EQ(plat::FileVersionInfoSize(plat::ProgramPath().c_str()), 0u);
     EXPECT_EQ(plat::FileVersionInfoSize(game.File("BRFClient.exe").c_str()), 0u);

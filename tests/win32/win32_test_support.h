@@ -1,111 +1,33 @@
-// Helpers of the Windows tests: a scratch directory, small files, running a
-// command line to its end, and finding the programs built beside the test.
+// Helpers of the Windows tests, beside the portable ones of the platform
+// tests: finding the programs built for the tests, running a command line to
+// its end, and registry values written by the system's own reg.exe.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <sstream>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/named_mutex.h"
 #include "platform/process.h"
+#include "platform/test_support.h"
 
 namespace win32test {
 
 // The directory of the running test program, ending in a backslash; the
-// fixtures and the test child are built into it.
+// fixtures are built into it.
 inline std::string ProgramDirectory() {
     const std::string path = plat::ProgramPath();
     return path.substr(0, path.find_last_of('\\') + 1);
 }
 
-// A fresh directory below the temporary directory, removed with its content.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& purpose) {
-        static int count = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("brf-" + purpose + "-" + std::to_string(plat::ProcessId()) + "-" +
-                 std::to_string(++count));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
+// Waits until the process with this id has ended (at once if it is gone).
+inline void WaitForProcessEnd(uint32_t processId) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process) {
+        WaitForSingleObject(process, 30000);
+        CloseHandle(process);
     }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    // Full path of `name` inside the directory, with backslashes.
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::string Path() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Waits until `path` exists; the bound only keeps a broken test from hanging.
-inline bool WaitForFile(const std::string& path) {
-    for (int waited = 0; waited < 60000; waited += 10) {
-        if (std::filesystem::exists(path)) {
-            return true;
-        }
-        plat::SleepMs(10);
-    }
-    return false;
-}
-
-// Waits until a named mutex exists.
-inline bool WaitForMutex(const char* name) {
-    for (int waited = 0; waited < 60000; waited += 10) {
-        if (plat::NamedMutexExists(name)) {
-            return true;
-        }
-        plat::SleepMs(10);
-    }
-    return false;
-}
-
-// Waits until a named mutex is gone, as it is when its last holder ended.
-inline bool WaitUntilMutexGone(const char* name) {
-    for (int waited = 0; waited < 60000; waited += 10) {
-        if (!plat::NamedMutexExists(name)) {
-            return true;
-        }
-        plat::SleepMs(10);
-    }
-    return false;
-}
-
-// The "key=value" lines of a report of the test child.
-inline std::map<std::string, std::string> ParseReport(const std::string& text) {
-    std::map<std::string, std::string> fields;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos) {
-            fields[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-    }
-    return fields;
 }
 
 // Runs a command line (found along the search path) to its end, its output
@@ -139,9 +61,9 @@ inline long RunToEnd(std::string commandLine) {
 // Loads registry values from the text of a REGEDIT4 export file through the
 // system's reg.exe, so that the values do not come from the code under test.
 inline bool ImportRegistry(const std::string& exportText) {
-    ScratchDir scratch("regimport");
+    brf_test::ScratchDir scratch;
     const std::string file = scratch.File("values.reg");
-    WriteFile(file, exportText);
+    brf_test::WriteFile(file, exportText);
     return RunToEnd("reg.exe import \"" + file + "\"") == 0;
 }
 

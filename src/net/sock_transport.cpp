@@ -134,6 +134,15 @@ void TSockTransport::Idle() {
     loop.ProcessMessages();
 }
 
+void TSockTransport::IdleUnlessNotified(uint32_t seen) {
+    // A notification handled since the receive said "nothing yet" may be the
+    // one about new data, and a handler may have closed the socket: then the
+    // receive is tried again at once, as nothing more will come to wake us.
+    if (changes_ == seen) {
+        Idle();
+    }
+}
+
 intptr_t TSockTransport::Wndproc(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     try {
         // Completions of lookups given up on, and notifications of a socket
@@ -146,6 +155,7 @@ intptr_t TSockTransport::Wndproc(uint32_t msg, uintptr_t wParam, intptr_t lParam
         }
         LastNotifyOk = NotifyError(lParam) == 0;
         if (msg == SocketNotifyMessage) {
+            ++changes_;
             switch (NotifyEvent(lParam)) {
                 case plat::kFdRead:
                     try {
@@ -308,6 +318,7 @@ void TSockTransport::RequestCloseSocket() {
         }
         socket_ = plat::kInvalidSocket;
         ++socketGeneration_;
+        ++changes_;
         if (!Destroying && OnDisconnect) {
             OnDisconnect(this);
         }
@@ -481,6 +492,7 @@ std::string TSockTransport::Read(int count) {
     std::string result;
     for (;;) {
         const int want = count == 0 ? kReceiveSize : count - static_cast<int>(result.size());
+        const uint32_t seen = changes_;
         const int n = plat::SockRecv(socket_, buffer_.get(), want, false);
         bool wouldBlock = false;
         if (n == 0) {
@@ -507,7 +519,7 @@ std::string TSockTransport::Read(int count) {
             return result;
         }
         if (wouldBlock) {
-            Idle();
+            IdleUnlessNotified(seen);
         }
     }
 }
@@ -520,6 +532,7 @@ std::string TSockTransport::ReadLn() {
         int taken = 0;
         for (;;) {
             char* const at = buffer_.get() + taken;
+            const uint32_t seen = changes_;
             const int n = plat::SockRecv(socket_, at, kMaxLineLength - taken, true);
             bool done = false;
             bool wouldBlock = false;
@@ -561,7 +574,7 @@ std::string TSockTransport::ReadLn() {
                 break;
             }
             if (wouldBlock) {
-                Idle();
+                IdleUnlessNotified(seen);
             }
         }
     } catch (...) {
@@ -600,6 +613,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
     TimerOn();
     try {
         while (!full()) {
+            const uint32_t seen = changes_;
             const int n = plat::SockRecv(socket_, buffer_.get(), kReceiveSize, false);
             bool wouldBlock = false;
             if (n > 0) {
@@ -626,7 +640,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
                 break;
             }
             if (wouldBlock) {
-                Idle();
+                IdleUnlessNotified(seen);
                 if (CancelRequested) {
                     break;
                 }
@@ -693,6 +707,7 @@ void TSockTransport::AppendFile(const std::string& name) {
     std::fseek(file.get(), 0, SEEK_END);
     ReceivedBytes = 0;
     while (IsConnected && !CancelRequested) {
+        const uint32_t seen = changes_;
         const int n = plat::SockRecv(socket_, buffer_.get(), kReceiveSize, false);
         bool wouldBlock = false;
         if (n > 0) {
@@ -714,7 +729,7 @@ void TSockTransport::AppendFile(const std::string& name) {
         }
         Pump();
         if (wouldBlock && IsConnected && !CancelRequested) {
-            Idle();
+            IdleUnlessNotified(seen);
         }
     }
     file.reset();

@@ -172,12 +172,17 @@ private:
     void Pump();
     // Sleeps until the next message, then handles what is pending.
     void Idle();
+    // Idle, unless a socket notification was handled or the socket was
+    // closed since `seen` was taken from changes_.
+    void IdleUnlessNotified(uint32_t seen);
 
     int32_t lastErrorNo_ = 0;
     plat::Socket socket_ = plat::kInvalidSocket;
     // Counts closed sockets, so a wait notices that its socket was replaced.
     uint32_t socketGeneration_ = 0;
     bool writeReady_ = false;
+    // Counts socket notifications handled and sockets closed.
+    uint32_t changes_ = 0;
     std::unique_ptr<char[]> buffer_;
     uint32_t remoteAddress_ = 0;  // network byte order, 0 when unresolved
     uint16_t remotePort_ = 0;     // network byte order

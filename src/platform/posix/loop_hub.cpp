@@ -96,11 +96,18 @@ void LoopHub::Wake() {
 }
 
 void LoopHub::DrainWakePipe() {
+    {
+        // The pipe holds a byte only while a wake is pending; most passes
+        // of a busy transfer find none and save the read.
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (!wakePending_) {
+            return;
+        }
+        wakePending_ = false;
+    }
     char buffer[64];
     while (wakeRead_ >= 0 && read(wakeRead_, buffer, sizeof buffer) > 0) {
     }
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    wakePending_ = false;
 }
 
 void LoopHub::Purge(uintptr_t window, uint32_t msg, bool matchParam, uintptr_t wParam) {

@@ -1,0 +1,109 @@
+// Helpers shared by the platform tests: scratch directories, environment
+// variables, whole files, and waiting for another process.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/process.h"
+
+namespace brf_test {
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it when the object goes.
+class ScratchDir {
+public:
+    ScratchDir() {
+        static int counter = 0;
+        path_ =
+            std::filesystem::temp_directory_path() /
+            ("brf-platform-" + std::to_string(plat::ProcessId()) + "-" + std::to_string(++counter));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Sets an environment variable (null: removes it) for the object's lifetime.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name), old_(plat::GetEnv(name)) {
+        plat::SetEnv(name, value);
+    }
+    ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+    ~ScopedEnv() { plat::SetEnv(name_.c_str(), old_ ? old_->c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// Changes the current directory for the object's lifetime.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const std::filesystem::path& dir)
+        : old_(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~ScopedCurrentDir() {
+        std::error_code error;
+        std::filesystem::current_path(old_, error);
+    }
+    ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+    ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+private:
+    std::filesystem::path old_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Polls `condition` until it holds; false if it never does within a bound
+// far beyond any expected wait (a hung test fails instead of hanging).
+inline bool WaitFor(const std::function<bool()>& condition, uint32_t boundMs = 30000) {
+    const uint32_t start = plat::TickCount();
+    while (!condition()) {
+        if (plat::TickCount() - start > boundMs) {
+            return false;
+        }
+        plat::SleepMs(5);
+    }
+    return true;
+}
+
+// A mutex name no other test run uses.
+inline std::string UniqueName(const std::string& stem) {
+    static int counter = 0;
+    return "brf-test-" + stem + "-" + std::to_string(plat::ProcessId()) + "-" +
+           std::to_string(++counter);
+}
+
+}  // namespace brf_test

@@ -1,9 +1,11 @@
 // Helpers of the HTTP client tests: an event recorder and small file tools.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -60,17 +62,28 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& data
     std::ofstream(path, std::ios::binary) << data;
 }
 
-// A fresh directory for one test, removed afterwards.
+// A fresh directory for one test, removed afterwards. Its name is unique, so
+// test programs running at the same time never share one.
 struct TempDir {
-    explicit TempDir(const std::string& name)
-        : path(std::filesystem::temp_directory_path() / ("brf_net_" + name)) {
-        std::filesystem::remove_all(path);
+    explicit TempDir(const std::string& name) : path(UniquePath(name)) {
         std::filesystem::create_directories(path);
     }
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
     std::string File(const std::string& name) const { return (path / name).string(); }
     std::filesystem::path path;
+
+private:
+    static std::filesystem::path UniquePath(const std::string& name) {
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        return std::filesystem::temp_directory_path() /
+               ("brf-net-" + name + "-" + std::to_string(random()) + "-" +
+                std::to_string(counter++));
+    }
 };

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "http_test_support.h"
 #include "net/sock_transport.h"
 #include "platform/event_loop.h"
 #include "test_http_server.h"
@@ -257,16 +256,14 @@ TEST(SockTransport, CaptureCountsEveryChunkAndStreamsAppend) {
 }
 
 TEST(SockTransport, CaptureFileCreatesTheFileAnew) {
-    const auto path = std::filesystem::temp_directory_path() / "brf_net_capture.bin";
-    { std::ofstream(path) << "old content that is longer than the new"; }
+    TempDir dir("capture");
+    const std::string path = dir.File("capture.bin");
+    WriteFile(path, "old content that is longer than the new");
     TestHttpServer server([](ServerConnection& c) { c.Send("new"); });
     Connected c(server);
     c.transport.Writeln("GET / HTTP/1.0\r\n");
-    c.transport.CaptureFile(path.string());
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
-    in.close();
-    std::filesystem::remove(path);
+    c.transport.CaptureFile(path);
+    EXPECT_EQ(ReadFile(path), "new");
 }
 
 TEST(SockTransport, TimeOutEndsAReadThatGetsNoAnswer) {
@@ -395,17 +392,15 @@ TEST(SockTransport, FilterHeaderCopiesUpToTheBlankLine) {
 }
 
 TEST(SockTransport, AppendFileAddsToTheEndUntilThePeerCloses) {
-    const auto path = std::filesystem::temp_directory_path() / "brf_net_append.bin";
-    { std::ofstream(path, std::ios::binary) << "start-"; }
+    TempDir dir("append");
+    const std::string path = dir.File("append.bin");
+    WriteFile(path, "start-");
     TestHttpServer server([](ServerConnection& c) { c.SendSlowly("appended", 4, 5); });
     Connected c(server);
     c.transport.Writeln("GET / HTTP/1.0\r\n");
-    c.transport.AppendFile(path.string());
+    c.transport.AppendFile(path);
     EXPECT_FALSE(c.transport.IsConnected);
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "start-appended");
-    in.close();
-    std::filesystem::remove(path);
+    EXPECT_EQ(ReadFile(path), "start-appended");
 }
 
 TEST(SockTransport, CertifyConnectAsksTheHandlerOnce) {

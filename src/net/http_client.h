@@ -5,10 +5,12 @@
 // outcome through events, while the loop's messages keep being handled.
 // Handlers may start the next request from inside OnSuccess.
 //
-// Outcome of a response: a status below 300 fires OnSuccess; a followed
-// redirect (300 to 303, 307, 308) fires OnRedirect and requests the new
-// location; every other status, and a redirect past the tenth of one
-// request, fires OnFailure. Socket, file and URL errors raise exceptions.
+// Outcome of a response: a status below 300 fires OnSuccess; a redirect
+// (300 to 302, and 303, 307, 308 when they carry a Location line of their
+// own) fires OnRedirect and requests the new location; every other status,
+// and a redirect past the tenth of one request, fires OnFailure, so no
+// answer repeats a request for ever. Socket, file and URL errors raise
+// exceptions.
 #pragma once
 
 #include <cstdint>

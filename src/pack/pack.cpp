@@ -1,0 +1,418 @@
+#include "pack/pack.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "platform/file_times.h"
+#include "shared/base/s_logging.h"
+
+namespace {
+
+constexpr uint32_t kPositionTotal = CPack::positionCum[0];
+
+// The inverse of the position model: for every value 0 .. total-1 the
+// position whose share of the interval contains it. Equal to the binary
+// search for the smallest i >= 1 with positionCum[i] <= x, minus one, but a
+// single load. Values at or above the total (only a damaged stream gets
+// there) give position 0, as the search would.
+constexpr std::array<uint16_t, kPositionTotal> MakePositionOf() {
+    std::array<uint16_t, kPositionTotal> table{};
+    for (uint32_t p = 0; p < CPack::N; p++) {
+        for (uint32_t x = CPack::positionCum[p + 1]; x < CPack::positionCum[p]; x++) {
+            table[x] = static_cast<uint16_t>(p);
+        }
+    }
+    return table;
+}
+constexpr std::array<uint16_t, kPositionTotal> kPositionOf = MakePositionOf();
+
+uint32_t ReadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Sum of `count` bytes, each 0 to 255, modulo 2^32. Eight bytes are added at
+// a time as four 16-bit lanes; a lane takes at most 510 per word, so 128
+// words fit before the lanes are folded into the total.
+uint32_t SumBytes(const uint8_t* data, size_t count) {
+    constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+    uint32_t total = 0;
+    while (count >= 8) {
+        size_t words = count / 8;
+        if (words > 128) {
+            words = 128;
+        }
+        uint64_t lanes = 0;
+        for (size_t i = 0; i < words; i++) {
+            uint64_t w;
+            std::memcpy(&w, data + 8 * i, 8);
+            lanes += (w & kEvenBytes) + ((w >> 8) & kEvenBytes);
+        }
+        lanes = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
+        total += static_cast<uint32_t>(lanes) + static_cast<uint32_t>(lanes >> 32);
+        data += 8 * words;
+        count -= 8 * words;
+    }
+    for (size_t i = 0; i < count; i++) {
+        total += data[i];
+    }
+    return total;
+}
+
+// The only place where the container code reports anything itself: a
+// destination that did not take the decoded bytes (a full disk) is otherwise
+// invisible to the caller, which only learns that the decode failed.
+void LogWriteError(const char* destination) {
+    BRF_LOG(0, "** write error on %s, the disk may be full", destination);
+}
+
+}  // namespace
+
+CPack* CPack::Get() {
+    static const std::unique_ptr<CPack> instance{new CPack()};
+    return instance.get();
+}
+
+CPack::CPack()
+    : inBuf(std::make_unique<uint8_t[]>(kBufferSize)),
+      outBuf(std::make_unique<uint8_t[]>(kBufferSize)) {
+    Reset();
+}
+
+void CPack::Reset() {
+    textBuf.fill(0);
+    low = 0;
+    high = Q4;
+    value = 0;
+    charToSym.fill(0);
+    symToChar.fill(0);
+    symFreq.fill(0);
+    symCum.fill(0);
+    input.reset();
+    output.reset();
+    originalSize = 0;
+    byteSum = 0;
+    inPos = 0;
+    inEnd = 0;
+    readFailed = false;
+    writeFailed = false;
+}
+
+size_t CPack::FillInput() {
+    inPos = 0;
+    inEnd = std::fread(inBuf.get(), 1, kBufferSize, input.get());
+    if (inEnd == 0 && std::ferror(input.get())) {
+        readFailed = true;
+    }
+    return inEnd;
+}
+
+bool CPack::ReadHeader(uint32_t words[5]) {
+    inPos = 0;
+    inEnd = 0;
+    while (inEnd < kHeaderSize) {
+        const size_t n = std::fread(inBuf.get() + inEnd, 1, kBufferSize - inEnd, input.get());
+        if (n == 0) {
+            return false;
+        }
+        inEnd += n;
+    }
+    for (int i = 0; i < 5; i++) {
+        words[i] = ReadLe32(inBuf.get() + 4 * i);
+    }
+    inPos = kHeaderSize;
+    return true;
+}
+
+bool CPack::FlushOutput(size_t count) {
+    if (!writeFailed && std::fwrite(outBuf.get(), 1, count, output.get()) != count) {
+        writeFailed = true;
+    }
+    return !writeFailed;
+}
+
+bool CPack::CloseOutput() {
+    // fclose reports what the system refused when the last data went out.
+    if (std::fclose(output.release()) != 0) {
+        writeFailed = true;
+    }
+    return !writeFailed;
+}
+
+int32_t CPack::CheckFile(const char* path) {
+    Reset();
+    input.reset(std::fopen(path, "rb"));
+    if (!input) {
+        return kCheckCannotOpen;
+    }
+    // The stream's own buffer would only add a copy; whole buffers are read
+    // straight into inBuf.
+    std::setvbuf(input.get(), nullptr, _IONBF, 0);
+    uint32_t header[5];
+    if (!ReadHeader(header)) {
+        input.reset();
+        return kCheckTooShort;
+    }
+    uint32_t sum = SumBytes(inBuf.get() + inPos, inEnd - inPos);
+    while (size_t n = FillInput()) {
+        sum += SumBytes(inBuf.get(), n);
+    }
+    input.reset();
+    byteSum = sum;
+    if (header[1] != kFormat) {
+        return kCheckBadFormat;
+    }
+    // A file that could not be read to its end cannot be shown to be intact.
+    if (header[0] != byteSum || readFailed) {
+        return kCheckBadChecksum;
+    }
+    return kCheckOk;
+}
+
+void CPack::StartModel() {
+    symCum[N_CHAR] = 0;
+    for (uint32_t sym = N_CHAR; sym >= 1; sym--) {
+        charToSym[sym - 1] = sym;
+        symToChar[sym] = sym - 1;
+        symFreq[sym] = 1;
+        symCum[sym - 1] = static_cast<uint16_t>(symCum[sym] + 1);
+    }
+    symFreq[0] = 0;
+}
+
+inline void CPack::UpdateModel(uint32_t sym) {
+    if (symCum[0] >= MAX_CUM) {
+        uint32_t c = 0;
+        for (uint32_t i = N_CHAR; i > 0; i--) {
+            symCum[i] = static_cast<uint16_t>(c);
+            symFreq[i] = (symFreq[i] + 1) >> 1;
+            c += symFreq[i];
+        }
+        symCum[0] = static_cast<uint16_t>(c);
+    }
+    // Ranks stay sorted by falling frequency: the symbol trades places with
+    // the first rank of its frequency before that rank's count goes up.
+    uint32_t i = sym;
+    while (symFreq[i] == symFreq[i - 1]) {
+        i--;
+    }
+    if (i < sym) {
+        const uint32_t chI = symToChar[i];
+        const uint32_t chSym = symToChar[sym];
+        symToChar[i] = chSym;
+        symToChar[sym] = chI;
+        charToSym[chI] = sym;
+        charToSym[chSym] = i;
+    }
+    symFreq[i] += 1;
+    // symCum[0 .. i-1] += 1, written forward so that it vectorises.
+    uint16_t* cum = symCum.data();
+    for (uint32_t k = 0; k < i; k++) {
+        cum[k] = static_cast<uint16_t>(cum[k] + 1);
+    }
+}
+
+bool CPack::DecodeFile(const char* source, const char* destination) {
+    Reset();
+    input.reset(std::fopen(source, "rb"));
+    if (!input) {
+        return false;
+    }
+    output.reset(std::fopen(destination, "wb"));
+    if (!output) {
+        input.reset();
+        return false;
+    }
+    std::setvbuf(input.get(), nullptr, _IONBF, 0);
+    std::setvbuf(output.get(), nullptr, _IONBF, 0);
+
+    uint32_t header[5];
+    if (!ReadHeader(header)) {
+        input.reset();
+        CloseOutput();
+        return false;
+    }
+    const uint32_t checksum = header[0];
+    const uint32_t format = header[1];
+    originalSize = header[2];
+    const uint32_t accessTime = header[3];
+    const uint32_t modificationTime = header[4];
+    if (originalSize == 0 || format != kFormat) {
+        input.reset();
+        CloseOutput();
+        return false;
+    }
+
+    // The coder registers and the bit reader live in locals while the
+    // payload is decoded: every byte stored into the window or the output
+    // buffer could alias a member, which would force them out to memory
+    // after each byte.
+    const uint8_t* in = inBuf.get() + inPos;
+    const uint8_t* inLimit = inBuf.get() + inEnd;
+    bool inAtEnd = false;
+    uint32_t sum = 0;
+    uint32_t lo = low;
+    uint32_t hi = high;
+    // value - low: the same amount is always taken from both, so only their
+    // difference matters, and it is all that is kept.
+    uint32_t gap = 0;
+
+    // Bits are taken from each byte most significant first; past the end of
+    // the source every bit is 1. `window` holds the next `avail` bits at its
+    // top. A byte counts for the sum once its first bit has been taken, so
+    // the bytes still whole in the window are taken off again at the end.
+    uint64_t window = 0;
+    uint32_t avail = 0;
+    uint32_t pastEnd = 0;  // bytes of one-bits appended after the end
+    auto refill = [&]() {
+        while (avail <= 56) {
+            if (in == inLimit && !inAtEnd) {
+                const size_t n = FillInput();
+                in = inBuf.get();
+                inLimit = in + n;
+                inAtEnd = n == 0;
+            }
+            uint32_t b = 0xFF;
+            if (in != inLimit) {
+                b = *in++;
+                sum += b;
+            } else {
+                pastEnd++;
+            }
+            window |= static_cast<uint64_t>(b) << (56 - avail);
+            avail += 8;
+        }
+    };
+    // The next `n` bits (0 to 17) as a number.
+    auto takeBits = [&](uint32_t n) -> uint32_t {
+        if (avail < n) {
+            refill();
+        }
+        const uint32_t v = static_cast<uint32_t>((window >> 32) >> (32 - n));
+        window <<= n;
+        avail -= n;
+        return v;
+    };
+
+    // Doubles the interval until it straddles the middle and is not inside
+    // the middle half, dropping the quarter it no longer needs each time,
+    // and reads one bit per doubling. The count of doublings follows from
+    // the bits of low and high - 1: first those they share, then those where
+    // low goes on with ones and high - 1 with zeros (the middle-half case).
+    // Each doubling takes away a multiple of Q2 in the end, and the interval
+    // stops with low below Q2, so the new low is low * 2^n modulo Q2.
+    auto renormalize = [&]() {
+        const uint32_t top = hi - 1;
+        const uint32_t shared = 17 - static_cast<uint32_t>(std::bit_width(lo ^ top));
+        const uint32_t restLow = (lo << shared) & (Q4 - 1);
+        const uint32_t restTop = ((top << shared) | ((1u << shared) - 1)) & (Q4 - 1);
+        const uint32_t middle =
+            16 - static_cast<uint32_t>(std::bit_width(~(restLow & ~restTop) & 0xFFFFu));
+        const uint32_t n = shared + middle;
+        const uint32_t width = hi - lo;
+        lo = (lo << n) & (Q2 - 1);
+        hi = lo + (width << n);
+        gap = (gap << n) + takeBits(n);
+    };
+
+    auto decodeSymbol = [&]() -> uint32_t {
+        const uint32_t range = hi - lo;
+        const uint32_t total = symCum[0];
+        const uint32_t x = ((gap + 1) * total - 1) / range;
+        // The smallest rank i >= 1 with symCum[i] <= x: symCum falls
+        // strictly from rank to rank and is 0 from rank 314 on.
+        uint32_t below = 0;
+        for (uint32_t step = 256; step != 0; step >>= 1) {
+            if (symCum[below + step] > x) {
+                below += step;
+            }
+        }
+        const uint32_t sym = below + 1;
+        const uint32_t newHigh = lo + range * symCum[sym - 1] / total;
+        const uint32_t raise = range * symCum[sym] / total;
+        hi = newHigh;
+        lo += raise;
+        gap -= raise;
+        renormalize();
+        const uint32_t c = symToChar[sym];
+        UpdateModel(sym);
+        return c;
+    };
+
+    auto decodePosition = [&]() -> uint32_t {
+        const uint32_t range = hi - lo;
+        const uint32_t x = ((gap + 1) * kPositionTotal - 1) / range;
+        const uint32_t p = x < kPositionTotal ? kPositionOf[x] : 0;
+        const uint32_t newHigh = lo + range * positionCum[p] / kPositionTotal;
+        const uint32_t raise = range * positionCum[p + 1] / kPositionTotal;
+        hi = newHigh;
+        lo += raise;
+        gap -= raise;
+        renormalize();
+        return p;
+    };
+
+    gap = takeBits(M + 2);
+    StartModel();
+    std::memset(textBuf.data(), kBlank, kStartIndex);
+
+    uint8_t* const out = outBuf.get();
+    size_t outPos = 0;
+    uint32_t r = kStartIndex;
+    // 64 bits: near 4 GiB a 32-bit count could wrap inside the last copy and
+    // let the loop run on.
+    uint64_t count = 0;
+    while (count < originalSize) {
+        // Room for the longest copy, so a symbol never checks per byte.
+        if (outPos > kBufferSize - F) {
+            if (!FlushOutput(outPos)) {
+                break;
+            }
+            outPos = 0;
+        }
+        const uint32_t c = decodeSymbol();
+        if (c < 256) {
+            out[outPos++] = static_cast<uint8_t>(c);
+            textBuf[r] = static_cast<uint8_t>(c);
+            r = (r + 1) & (N - 1);
+            count++;
+        } else {
+            const uint32_t p = decodePosition();
+            const uint32_t start = (r - p - 1) & (N - 1);
+            const uint32_t length = c - 253;
+            // A copy is always completed whole, also past originalSize.
+            for (uint32_t k = 0; k < length; k++) {
+                const uint8_t b = textBuf[(start + k) & (N - 1)];
+                out[outPos++] = b;
+                textBuf[r] = b;
+                r = (r + 1) & (N - 1);
+            }
+            count += length;
+        }
+    }
+    if (!writeFailed) {
+        FlushOutput(outPos);
+    }
+
+    low = lo;
+    high = hi;
+    value = lo + gap;
+    // Whole bytes still waiting in the window were never taken.
+    const uint32_t partBits = avail % 8;
+    const uint32_t waiting = avail / 8;
+    const uint32_t realWaiting = waiting - std::min(waiting, pastEnd);
+    for (uint32_t j = 0; j < realWaiting; j++) {
+        sum -= static_cast<uint32_t>((window << partBits) >> (56 - 8 * j)) & 0xFFu;
+    }
+    byteSum = sum;
+    input.reset();
+    const bool written = CloseOutput();
+    if (!written) {
+        LogWriteError(destination);
+        return false;
+    }
+    // Times that cannot be set do not make the file any less complete.
+    plat::SetFileTimes(destination, accessTime, modificationTime);
+    return byteSum == checksum && !readFailed;
+}

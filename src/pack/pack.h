@@ -1,0 +1,137 @@
+// CPack: the patch container check and decoder.
+//
+// A container is a 20-byte header (checksum of the payload, format word 102,
+// original size, access time, modification time; little-endian 32-bit words)
+// followed by the payload: LZSS over a 4096-byte window whose literals and
+// copy lengths are coded by an adaptive arithmetic coder and whose copy
+// positions are coded by the same coder over a fixed position model.
+//
+// The one instance is reached through CPack::Get(). It owns the coder tables
+// and both stream buffers, allocated once, so checking or decoding a file of
+// any size allocates nothing and keeps memory constant.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+// The cumulative position model over `n` positions, see CPack::positionCum.
+template <uint32_t n>
+constexpr std::array<uint32_t, n + 1> MakePositionCum() {
+    std::array<uint32_t, n + 1> cum{};
+    for (uint32_t i = n; i >= 1; i--) {
+        cum[i - 1] = cum[i] + 10000 / (i + 200);
+    }
+    return cum;
+}
+
+class CPack {
+public:
+    // Window size; positions are taken modulo N.
+    static constexpr uint32_t N = 4096;
+    // Longest copy.
+    static constexpr uint32_t F = 60;
+    // A copy is at least THRESHOLD + 1 bytes long.
+    static constexpr uint32_t THRESHOLD = 2;
+    // Symbols: 256 literal bytes and the copy lengths 3 to 60 as 256 to 313.
+    static constexpr uint32_t N_CHAR = 256 - THRESHOLD + F;
+    // Arithmetic coder precision in bits, and the quarters of the interval.
+    static constexpr uint32_t M = 15;
+    static constexpr uint32_t Q1 = 1u << M;
+    static constexpr uint32_t Q2 = 2 * Q1;
+    static constexpr uint32_t Q3 = 3 * Q1;
+    static constexpr uint32_t Q4 = 4 * Q1;
+    // All symbol frequencies are halved when their total reaches this.
+    static constexpr uint32_t MAX_CUM = Q1 - 1;
+
+    static constexpr uint32_t kHeaderSize = 20;
+    static constexpr uint32_t kFormat = 102;
+    // Write index at the start: the first N - F window bytes are blanks.
+    static constexpr uint32_t kStartIndex = N - F;
+    static constexpr uint8_t kBlank = 32;
+
+    // Results of CheckFile.
+    static constexpr int32_t kCheckOk = 0;
+    static constexpr int32_t kCheckCannotOpen = -1;
+    static constexpr int32_t kCheckTooShort = -2;
+    static constexpr int32_t kCheckBadFormat = -3;
+    static constexpr int32_t kCheckBadChecksum = -4;
+
+    // Size of each of the two stream buffers.
+    static constexpr size_t kBufferSize = 64 * 1024;
+
+    // The fixed position model: positionCum[i] = sum over j > i of
+    // 10000 / (j + 200), so recent bytes (small positions) get the larger
+    // shares. positionCum[0] is the total.
+    static constexpr std::array<uint32_t, N + 1> positionCum = MakePositionCum<N>();
+    static_assert(positionCum[0] == 28568 && positionCum[N - 1] == 2);
+
+    // The process-wide instance, created on first use and kept until the
+    // process ends.
+    static CPack* Get();
+
+    // Clears the whole coder state; every operation begins with it.
+    void Reset();
+
+    // Verifies a container: 0 intact; -1 cannot be opened; -2 shorter than
+    // the header; -3 format word not 102; -4 the payload does not match the
+    // checksum. The format is judged only after the whole file was summed.
+    int32_t CheckFile(const char* path);
+
+    // Decodes the container `source` into `destination` and gives it the
+    // header's times. True when the destination was written in full and the
+    // payload matches the checksum.
+    bool DecodeFile(const char* source, const char* destination);
+
+    CPack(const CPack&) = delete;
+    CPack& operator=(const CPack&) = delete;
+
+private:
+    CPack();
+
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+    // Fills the input buffer from the start; the count of bytes read, 0 at
+    // the end of the file or after a read error (which sets readFailed).
+    size_t FillInput();
+    // Reads the five header words; false if the file is shorter.
+    bool ReadHeader(uint32_t words[5]);
+    // Writes the first `count` bytes of the output buffer; false (and
+    // writeFailed) if the destination did not take them all.
+    bool FlushOutput(size_t count);
+    // Closes the destination; false if buffered data could not be written.
+    bool CloseOutput();
+    void StartModel();
+    void UpdateModel(uint32_t sym);
+
+    // Ring buffer of the most recent output; the decoder uses the first N.
+    std::array<uint8_t, N + F - 1> textBuf;
+    uint32_t low;
+    uint32_t high;
+    uint32_t value;
+    std::array<uint32_t, N_CHAR> charToSym;
+    // Rank (1 to 314) to symbol; index 0 is not used.
+    std::array<uint32_t, N_CHAR + 1> symToChar;
+    // Frequency of each rank; symFreq[0] is a sentinel 0.
+    std::array<uint32_t, N_CHAR + 1> symFreq;
+    // symCum[i] = sum of symFreq[i+1 .. 314]; symCum[0] is the total. The
+    // entries past 314 stay 0, so the rank search can take power-of-two
+    // steps without a bound check.
+    std::array<uint16_t, 512> symCum;
+    FilePtr input;
+    FilePtr output;
+    uint32_t originalSize;
+    uint32_t byteSum;
+
+    std::unique_ptr<uint8_t[]> inBuf;
+    std::unique_ptr<uint8_t[]> outBuf;
+    size_t inPos;
+    size_t inEnd;
+    bool readFailed;
+    bool writeFailed;
+};

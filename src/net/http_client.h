@@ -1,0 +1,117 @@
+// THttpClient: an HTTP/1.0 client on the socket transport. One request
+// method call runs the whole exchange before it returns (parse the URL,
+// assemble the header, connect directly or through a proxy, send, read the
+// response header, store the body in a text or a file) and reports the
+// outcome through events, while the loop's messages keep being handled.
+// Handlers may start the next request from inside OnSuccess.
+//
+// Outcome of a response: a status below 300 fires OnSuccess; a redirect
+// (300 to 302, and 303, 307, 308 when they carry a Location line of their
+// own) fires OnRedirect and requests the new location; every other status,
+// and a redirect past the tenth of one request, fires OnFailure, so no
+// answer repeats a request for ever. Socket, file and URL errors raise
+// exceptions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "net/ex_string_list.h"
+#include "net/sock_transport.h"
+
+enum CmdType {
+    CmdGET = 0,
+    CmdOPTIONS = 1,
+    CmdHEAD = 2,
+    CmdPOST = 3,
+    CmdPUT = 4,
+    CmdPATCH = 5,
+    CmdCOPY = 6,
+    CmdMOVE = 7,
+    CmdDELETE = 8,
+    CmdLINK = 9,
+    CmdUNLINK = 10,
+    CmdTRACE = 11,
+    CmdWRAPPED = 12,
+};
+
+// Values of optional request header lines.
+class THeaderInfo {
+public:
+    std::string LocalMailAddress;
+    std::string LocalProgram;
+    std::string Cookie;
+    std::string Referer;
+    std::string UserId;
+    std::string Password;
+};
+
+class HTTPException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using TResultEvent = std::function<void(CmdType cmd)>;
+
+class THttpClient : public TSockTransport {
+public:
+    // Redirects followed for one request; the next one is a failure.
+    static constexpr int kMaxRedirects = 10;
+
+    THttpClient();
+    ~THttpClient() override;
+
+    // Published properties.
+    std::string Body = "Default.htm";
+    std::string Header = "Head.txt";
+    THeaderInfo HeaderInfo;
+    bool InputFileMode = false;   // the body goes to the file named by Body
+    bool OutputFileMode = false;  // request data from a file; header to the file named by Header
+
+    TNotifyEvent OnAboutToSend;
+    TResultEvent OnSuccess;
+    TResultEvent OnFailure;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    // The request in progress.
+    std::string RequestURL;
+    std::string RequestPath;
+    std::string TargetURL;
+    std::string SendData;
+    CmdType CurrentCmd = CmdGET;
+    TExStringList HeaderLines;
+    std::string LocationValue;
+    std::string CookieReceived;
+    bool EncodePostData = true;
+
+    // Request methods.
+    virtual void Get(const std::string& url);
+    virtual void Options(const std::string& url);
+    void Head(const std::string& url);
+    void Delete(const std::string& url);
+    void Post(const std::string& url, const std::string& data);
+    void Put(const std::string& url, const std::string& data);
+    void Patch(const std::string& url, const std::string& data);
+    void Trace(const std::string& url, const std::string& data);
+    void Wrapped(const std::string& url, const std::string& data);
+    void Copy(const std::string& url, const std::string& target);
+    void Move(const std::string& url, const std::string& target);
+    void Link(const std::string& url, const std::string& target);
+    void UnLink(const std::string& url, const std::string& target);
+
+    // Sets AsyncDone and cancels what is waiting.
+    void Abort() override;
+
+    // The steps of an exchange.
+    virtual void HTTPConnect();
+    virtual void ParseURL();
+    virtual void AssembleHTTPHeader();
+    virtual void RemoveHeader();
+    virtual void SendHTTP();
+
+private:
+    bool locationReceived_ = false;  // the last response had a Location line
+};

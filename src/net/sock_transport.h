@@ -1,0 +1,193 @@
+// TSockTransport: one TCP stream socket whose asynchronous notifications are
+// turned into calls that look blocking. Every operation that has to wait
+// (host lookup, connect, reading a line, capturing data, a send the socket
+// cannot take yet) keeps handling the loop's messages until its condition is
+// met, it is cancelled (Cancel, Abort, or Disconnect from a handler) or the
+// time-out timer fires; between messages the thread sleeps.
+//
+// Status texts of the operations go to OnStatus when their level is at most
+// ReportLevel. Failures raise ESockError or, for a cancelled transfer,
+// EAbortError. The server side (listening, accepting) is not part of this
+// class: the updater only connects.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "net/sock_errors.h"
+#include "net/thread_timer.h"
+#include "platform/hidden_window.h"
+#include "platform/host_lookup.h"
+#include "platform/socket.h"
+
+class TSockTransport;
+
+using TNotifyEvent = std::function<void(TSockTransport* sender)>;
+using THandlerEvent = std::function<void(bool& handled)>;
+using TOnHostResolved = std::function<void(TSockTransport* sender)>;
+using TOnStatus = std::function<void(TSockTransport* sender, const std::string& status)>;
+using TOnErrorEvent =
+    std::function<void(TSockTransport* sender, int16_t errorNumber, const std::string& message)>;
+
+// Message numbers of the transport's hidden window.
+inline constexpr uint32_t SocketNotifyMessage = plat::kWmUser + 101;  // 1125
+inline constexpr uint32_t LookupDoneMessage = plat::kWmUser + 102;    // 1126
+// Read, out-of-band, accept, connect and close.
+inline constexpr uint32_t kSocketEventMask = 61;
+
+// The hidden notification window of a transport, of the class
+// "SockWindowClass"; messages from 1125 on go to the transport's Wndproc.
+std::unique_ptr<plat::HiddenWindow> SockAllocateHWnd(TSockTransport* owner);
+
+class TSockTransport {
+public:
+    // Size of the I/O buffer; receives ask for at most kReceiveSize bytes.
+    static constexpr int kBufferSize = 65540;
+    static constexpr int kReceiveSize = 65536;
+    // The longest line ReadLn assembles, line end included.
+    static constexpr int kMaxLineLength = 65536;
+
+    // Starts the socket service (first transport of the process) and opens
+    // a socket. Raises ESockError "Initializaton of windows sockets failed".
+    TSockTransport();
+    virtual ~TSockTransport();
+
+    TSockTransport(const TSockTransport&) = delete;
+    TSockTransport& operator=(const TSockTransport&) = delete;
+
+    // Published properties.
+    std::string Host;
+    int32_t Port = 0;
+    int32_t TimeOut = 0;  // milliseconds; 0: nothing times out
+    int32_t ReportLevel = 0;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+
+    // When set, the proxy is resolved and connected to instead of Host and
+    // Port; ProxyPort is used even when it is 0.
+    std::string Proxy;
+    int32_t ProxyPort = 0;
+
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnPacketSent;
+    TOnErrorEvent OnError;
+    TNotifyEvent OnDataReady;
+    TNotifyEvent OnAcceptNotify;
+    THandlerEvent OnNotConnected;
+
+    // Facts about the socket service, filled by the first transport only.
+    std::vector<std::string> WinsockInfo;
+
+    bool IsConnected = false;
+    bool CancelRequested = false;
+    bool TimedOut = false;
+    bool AsyncDone = false;
+    bool LastNotifyOk = false;
+    bool Destroying = false;
+
+    std::string StatusText;
+    int16_t StatusCode = 0;
+    std::string ReplyText;
+    int32_t ReceivedBytes = 0;
+    int32_t SentBytes = 0;
+    int32_t ExpectedBytes = 0;
+
+    // Connection.
+    virtual void Connect();
+    virtual void Disconnect();
+    void ResolveRemoteHost();
+    void RequestCloseSocket();
+    void CertifyConnect();
+    void Cancel();
+    virtual void Abort();
+
+    // Sending.
+    void Write(const std::string& text);
+    void Writeln(const std::string& text);
+    void SendBuffer(const char* buffer, int length);
+    void SendFile(const std::string& name);
+    void SendStream(std::istream& stream);
+
+    // Receiving.
+    std::string Read(int count);
+    std::string ReadLn();
+    virtual std::string Transaction(const std::string& command);
+    void CaptureFile(const std::string& name);
+    void CaptureStream(std::ostream& stream, int32_t limit);
+    void CaptureString(std::string& text, int32_t limit);
+    void AppendFile(const std::string& name);
+    void FilterHeader(std::ostream& stream);
+    bool DataAvailable();
+    void ClearInput();
+
+    // Addresses.
+    void Close(plat::Socket socket);
+    std::string GetRemoteIP();
+    std::string GetLocalIP();
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // Errors and status.
+    int32_t GetLastErrorNo();
+    void SetLastErrorNo(int32_t number);
+    void SetWSAError(int32_t number, const std::string& text);
+    void ErrorManager(int32_t ignored);
+    std::string SocketErrorStr(int32_t number);
+    void StatusMessage(int32_t level, const std::string& text);
+
+    // Time-out control.
+    void TimerOn();
+    void TimerOff();
+    void TimerFired();
+
+    // Handler of the notification window's messages.
+    intptr_t Wndproc(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+
+    plat::Socket Handle() const { return socket_; }
+
+private:
+    void InitWinsock();
+    // A fresh socket registered for notifications; `linger` on with time 0
+    // makes closing reset the connection at once.
+    void OpenSocket(int protocol, bool linger);
+    // Sends `length` bytes from `data`; ends early on a send result of 0
+    // or a cancel. `notify` counts SentBytes and fires OnPacketSent.
+    bool SendData(const char* data, int length, bool notify);
+    // Waits until the socket can take more data, a cancel, or a close.
+    void WaitWritable();
+    // Receives until the peer closes, the socket is gone, a cancel, or
+    // `full` says the target has enough; `sink` stores each chunk.
+    void Capture(const std::function<void(const char*, int)>& sink,
+                 const std::function<bool()>& full, bool singlePass, const char* abortText);
+    // Handles pending messages without waiting.
+    void Pump();
+    // Sleeps until the next message, then handles what is pending.
+    void Idle();
+    // Idle, unless a socket notification was handled or the socket was
+    // closed since `seen` was taken from changes_.
+    void IdleUnlessNotified(uint32_t seen);
+
+    int32_t lastErrorNo_ = 0;
+    plat::Socket socket_ = plat::kInvalidSocket;
+    // Counts closed sockets, so a wait notices that its socket was replaced.
+    uint32_t socketGeneration_ = 0;
+    bool writeReady_ = false;
+    // Counts socket notifications handled and sockets closed.
+    uint32_t changes_ = 0;
+    std::unique_ptr<char[]> buffer_;
+    uint32_t remoteAddress_ = 0;  // network byte order, 0 when unresolved
+    uint16_t remotePort_ = 0;     // network byte order
+    std::unique_ptr<plat::HiddenWindow> window_;
+    plat::HostLookup lookup_;
+    std::unique_ptr<TThreadTimer> timer_;
+    bool winsockStarted_ = false;
+};

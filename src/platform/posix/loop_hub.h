@@ -1,0 +1,106 @@
+// The default loop's state on POSIX: the message queue of the hidden
+// windows, their timers and the sockets registered for notifications. The
+// queue can be posted to from any thread; everything else belongs to the
+// loop's thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace plat {
+
+class LoopHub {
+public:
+    using Handler = std::function<intptr_t(uint32_t, uintptr_t, intptr_t)>;
+    using Clock = std::chrono::steady_clock;
+
+    static LoopHub& Get();
+
+    // Windows: ids are never reused, so a message for a destroyed window is
+    // recognised and dropped.
+    uintptr_t AddWindow(uint32_t firstMessage, Handler handler);
+    void RemoveWindow(uintptr_t window);
+
+    // Any thread. A task runs from Dispatch, in posting order with the
+    // messages.
+    void PostTask(std::function<void()> task);
+    bool Post(uintptr_t window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+    void Wake();
+
+    void SetTimer(uintptr_t window, uintptr_t id, uint32_t intervalMs);
+    void KillTimer(uintptr_t window, uintptr_t id);
+
+    // Sockets registered for notifications.
+    void Watch(int fd, uintptr_t window, uint32_t msg, uint32_t events);
+    void Unwatch(int fd);
+    bool Watched(int fd) const;
+    // A non-blocking connect has begun; `error` is a Windows Sockets error
+    // number when it already failed, else 0.
+    void ConnectStarted(int fd, int error);
+    // Re-enabling calls: a receive re-arms the read notification, a send that
+    // would block the write notification.
+    void ReceiveCalled(int fd);
+    void SendBlocked(int fd);
+
+    void Dispatch();
+    void Wait(int32_t timeoutMs);
+
+private:
+    enum class SocketState { Idle, Connecting, Connected };
+    struct SocketWatch {
+        uintptr_t window;
+        uint32_t msg;
+        uint32_t events;
+        SocketState state = SocketState::Idle;
+        bool readArmed = false;
+        bool writeArmed = false;
+        bool closeArmed = false;
+    };
+    struct Timer {
+        uint32_t intervalMs;
+        Clock::time_point due;
+        bool pending = false;  // a kWmTimer message is queued
+    };
+    struct Message {
+        uintptr_t window;
+        uint32_t msg;
+        uintptr_t wParam;
+        intptr_t lParam;
+    };
+    struct Window {
+        uint32_t firstMessage;
+        Handler handler;
+    };
+
+    LoopHub();
+    short Interest(const SocketWatch& watch) const;
+    // Turns ready sockets into notification messages; waits at most
+    // `timeoutMs` (also for the wake pipe) when nothing is queued.
+    void PollSockets(int timeoutMs);
+    void QueueDueTimers();
+    void Purge(uintptr_t window, uint32_t msg, bool matchParam, uintptr_t wParam);
+    void DrainWakePipe();
+    void RunTask();
+    void Enqueue(const Message& m);
+
+    mutable std::mutex queueMutex_;
+    std::deque<Message> queue_;
+    std::deque<std::function<void()>> tasks_;
+    bool wakePending_ = false;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+
+    // Window 0 stands for the task queue.
+    uintptr_t nextWindow_ = 1;
+    std::map<uintptr_t, std::shared_ptr<Window>> windows_;
+    std::map<std::pair<uintptr_t, uintptr_t>, Timer> timers_;
+    std::map<int, SocketWatch> sockets_;
+};
+
+}  // namespace plat

@@ -1,0 +1,8 @@
+// The Windows Sockets error number for a POSIX errno value.
+#pragma once
+
+namespace plat {
+
+int WsaErrorFromErrno(int error);
+
+}  // namespace plat

@@ -14,6 +14,9 @@ root=$PWD
 self="$root/scripts/$(basename "$0")"
 
 jobs=${BRF_JOBS:-$(nproc)}
+# Under Wine the tests mostly wait (program starts, hand-overs, sockets), so
+# twice as many run at once as there are processors.
+test_jobs=${BRF_TEST_JOBS:-$((2 * $(nproc)))}
 
 export WINEPREFIX="$root/build/win32/wineprefix"
 export WINEARCH=win32
@@ -61,7 +64,7 @@ run_under_display() {
 
   echo "== win32: test"
   local rc=0
-  ctest --test-dir build/win32 --output-on-failure -j "$jobs" "$@" </dev/null || rc=$?
+  ctest --test-dir build/win32 --output-on-failure -j "$test_jobs" "$@" </dev/null || rc=$?
   return $rc
 }
 

@@ -2,9 +2,6 @@
 // scripts parse, and containers that the updater's decoder accepts.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "pack/pack.h"
+#include "platform/run_command.h"
 
 namespace {
 
@@ -45,17 +43,16 @@ protected:
         std::string err;
     };
 
+    // The arguments are separated by blanks; none of them holds one.
     Result Run(const std::string& args) const {
+        std::vector<std::string> arguments;
+        std::istringstream words(args);
+        for (std::string word; words >> word;) {
+            arguments.push_back(word);
+        }
         const std::string out = P("stdout.txt");
         const std::string err = P("stderr.txt");
-        const std::string command =
-            std::string(BRFPACK_TOOL) + " " + args + " >" + out + " 2>" + err;
-        const int rc = std::system(command.c_str());
-#ifdef _WIN32
-        const int status = rc;
-#else
-        const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
+        const int status = plat::RunCommand(BRFPACK_TOOL, arguments, out, err);
         return Result{status, ReadText(out), ReadText(err)};
     }
 

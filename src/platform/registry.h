@@ -48,7 +48,8 @@ public:
     // RegQueryValueExA: `type` and `data` may be null. `size` holds the
     // buffer's byte count on entry and the value's byte count on return; a
     // buffer that is too small gives kErrorMoreData. String data include their
-    // terminating zero.
+    // terminating zero. `type` is written only when the value exists, so a
+    // failed read leaves the caller's type in place.
     int32_t QueryValue(const char* valueName, uint32_t* type, uint8_t* data, uint32_t* size) const;
 
     void Close();

@@ -7,7 +7,7 @@
 
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
 #include "shared/base/s_mutex.h"
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -19,16 +19,7 @@ using brf_test::TempDir;
 
 // The test child is configured through its environment, since the launcher
 // gives it no argument but its own path.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        plat::SetEnv(name, value.c_str());
-    }
-    ~ScopedEnv() { plat::SetEnv(name_, nullptr); }
-
-private:
-    const char* name_;
-};
+using brf_test::ScopedEnv;
 
 class LauncherTest : public ::testing::Test {
 protected:

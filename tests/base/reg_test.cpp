@@ -8,7 +8,7 @@
 #include "platform/environment.h"
 #include "platform/registry.h"
 #include "shared/base/c_reg.h"
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace {
 

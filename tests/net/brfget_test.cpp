@@ -19,7 +19,7 @@ struct RunResult {
 };
 
 RunResult Brfget(const Strings& arguments) {
-    TempDir dir("brfget_output");
+    TempDir dir;
     const int status =
         plat::RunCommand(BRFGET_PATH, arguments, dir.File("stdout.txt"), dir.File("stderr.txt"));
     return {status, ReadFile(dir.File("stdout.txt")), ReadFile(dir.File("stderr.txt"))};
@@ -33,7 +33,7 @@ TEST(Brfget, FetchesIntoAFileAndShowsTheExchange) {
     TestHttpServer server([](ServerConnection& c) {
         c.Send(TestHttpServer::Response("HTTP/1.0 200 OK", {"Content-Length: 11"}, "hello world"));
     });
-    TempDir dir("brfget_file");
+    TempDir dir;
     const RunResult run = Brfget({server.Url("/patch/_servers.dat"), dir.File("servers.dat")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadFile(dir.File("servers.dat")), "hello world");

@@ -55,7 +55,7 @@ TEST(HttpExchange, TextModeGetSendsTheExactRequestAndStoresHeaderAndBody) {
 
 TEST(HttpExchange, FileModeWritesBodyAndHeaderFiles) {
     TestHttpServer server([](ServerConnection& c) { c.Send(Ok(std::string(200000, 'p'))); });
-    TempDir dir("file_mode");
+    TempDir dir;
     WriteFile(dir.File("patch.upd"), "an older and longer file that must disappear entirely");
     THttpClient client;
     EventRecorder recorder(client);
@@ -72,7 +72,7 @@ TEST(HttpExchange, FileModeWritesBodyAndHeaderFiles) {
 
 TEST(HttpExchange, EmptyBodyGivesAnEmptyFileAndSuccess) {
     TestHttpServer server([](ServerConnection& c) { c.Send("HTTP/1.0 200 OK\r\n\r\n"); });
-    TempDir dir("empty_body");
+    TempDir dir;
     WriteFile(dir.File("x"), "old");
     THttpClient client;
     EventRecorder recorder(client);
@@ -86,7 +86,7 @@ TEST(HttpExchange, EmptyBodyGivesAnEmptyFileAndSuccess) {
 
 TEST(HttpExchange, UncreatableBodyFileRaisesAfterClosing) {
     TestHttpServer server([](ServerConnection& c) { c.Send(Ok("x")); });
-    TempDir dir("bad_body");
+    TempDir dir;
     THttpClient client;
     EventRecorder recorder(client);
     client.InputFileMode = true;
@@ -293,7 +293,7 @@ TEST(HttpExchange, EveryRequestMethodSendsItsVerb) {
 TEST(HttpExchange, PutFromAFileSendsItAndReportsEachChunk) {
     const std::string data(200000, 'f');
     TestHttpServer server([](ServerConnection& c) { c.Send(Ok("stored")); });
-    TempDir dir("put_file");
+    TempDir dir;
     WriteFile(dir.File("upload.bin"), data);
     THttpClient client;
     int sent = 0;

@@ -33,7 +33,7 @@ TEST(HttpNesting, EachNextRequestStartsInsideThePreviousSuccess) {
             c.Send(Ok("content of " + path));
         }
     });
-    TempDir dir("nesting");
+    TempDir dir;
     THttpClient client;
     client.InputFileMode = true;
     client.Header = "";
@@ -102,7 +102,7 @@ TEST(HttpNesting, DisconnectFromPacketHandlerEndsTheBodyAndStillSucceeds) {
         c.Send("HTTP/1.0 200 OK\r\nContent-Length: 400000\r\n\r\n");
         c.SendSlowly(body, 20000, 2);
     });
-    TempDir dir("cancel_body");
+    TempDir dir;
     THttpClient client;
     EventRecorder recorder(client);
     client.InputFileMode = true;

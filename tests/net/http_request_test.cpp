@@ -178,7 +178,7 @@ TEST(AssembleHTTPHeader, BodiesAnnounceTheirLength) {
     lines = HeaderOf(client, CmdGET, "http://h/x");
     EXPECT_EQ(lines.back(), kContentType);
 
-    TempDir dir("header_length");
+    TempDir dir;
     WriteFile(dir.File("body.bin"), std::string(1234, 'b'));
     client.OutputFileMode = true;
     client.SendData = dir.File("body.bin");

@@ -1,15 +1,12 @@
 // Helpers of the HTTP client tests: an event recorder and small file tools.
 #pragma once
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "net/http_client.h"
+#include "support/test_support.h"
 
 // Records the client's events in the order they fire.
 struct EventRecorder {
@@ -53,37 +50,8 @@ private:
     THttpClient& client_;
 };
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using brf_test::ReadFile;
+using brf_test::WriteFile;
 
-inline void WriteFile(const std::filesystem::path& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-// A fresh directory for one test, removed afterwards. Its name is unique, so
-// test programs running at the same time never share one.
-struct TempDir {
-    explicit TempDir(const std::string& name) : path(UniquePath(name)) {
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string File(const std::string& name) const { return (path / name).string(); }
-    std::filesystem::path path;
-
-private:
-    static std::filesystem::path UniquePath(const std::string& name) {
-        static std::atomic<unsigned> counter{0};
-        std::random_device random;
-        return std::filesystem::temp_directory_path() /
-               ("brf-net-" + name + "-" + std::to_string(random()) + "-" +
-                std::to_string(counter++));
-    }
-};
+// A fresh directory for one test, removed afterwards.
+using TempDir = brf_test::ScratchDir;

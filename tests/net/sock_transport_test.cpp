@@ -256,7 +256,7 @@ TEST(SockTransport, CaptureCountsEveryChunkAndStreamsAppend) {
 }
 
 TEST(SockTransport, CaptureFileCreatesTheFileAnew) {
-    TempDir dir("capture");
+    TempDir dir;
     const std::string path = dir.File("capture.bin");
     WriteFile(path, "old content that is longer than the new");
     TestHttpServer server([](ServerConnection& c) { c.Send("new"); });
@@ -392,7 +392,7 @@ TEST(SockTransport, FilterHeaderCopiesUpToTheBlankLine) {
 }
 
 TEST(SockTransport, AppendFileAddsToTheEndUntilThePeerCloses) {
-    TempDir dir("append");
+    TempDir dir;
     const std::string path = dir.File("append.bin");
     WriteFile(path, "start-");
     TestHttpServer server([](ServerConnection& c) { c.SendSlowly("appended", 4, 5); });

@@ -5,7 +5,7 @@
 
 #include "shared/base/s_logging.h"
 #include "shared/options/s_options.h"
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -15,38 +15,38 @@ int32_t Check(const std::string& path) {
 
 TEST(CheckFile, MissingFileCannotBeOpened) {
     TempDir dir;
-    EXPECT_EQ(Check(dir.Path("absent.pack")), -1);
+    EXPECT_EQ(Check(dir.File("absent.pack")), -1);
 }
 
 TEST(CheckFile, FilesShorterThanTheHeaderAreTooShort) {
     TempDir dir;
     const Bytes full = Container(0, 102, 1, 0, 0, {});
     for (size_t n = 0; n < 20; n++) {
-        WriteFile(dir.Path("short"), Bytes(full.begin(), full.begin() + static_cast<long>(n)));
-        EXPECT_EQ(Check(dir.Path("short")), -2) << n << " bytes";
+        WriteFile(dir.File("short"), Bytes(full.begin(), full.begin() + static_cast<long>(n)));
+        EXPECT_EQ(Check(dir.File("short")), -2) << n << " bytes";
     }
 }
 
 TEST(CheckFile, BareHeaderWithZeroChecksumIsIntact) {
     TempDir dir;
-    WriteFile(dir.Path("empty.pack"), Container(0, 102, 0, 0, 0, {}));
-    EXPECT_EQ(Check(dir.Path("empty.pack")), 0);
+    WriteFile(dir.File("empty.pack"), Container(0, 102, 0, 0, 0, {}));
+    EXPECT_EQ(Check(dir.File("empty.pack")), 0);
 }
 
 TEST(CheckFile, WrongFormatWinsOverWrongChecksum) {
     TempDir dir;
     const Bytes payload = {1, 2, 3, 250};
-    WriteFile(dir.Path("good-sum.pack"), Container(Sum(payload), 101, 4, 0, 0, payload));
-    EXPECT_EQ(Check(dir.Path("good-sum.pack")), -3);
-    WriteFile(dir.Path("bad-sum.pack"), Container(Sum(payload) + 1, 101, 4, 0, 0, payload));
-    EXPECT_EQ(Check(dir.Path("bad-sum.pack")), -3);
+    WriteFile(dir.File("good-sum.pack"), Container(Sum(payload), 101, 4, 0, 0, payload));
+    EXPECT_EQ(Check(dir.File("good-sum.pack")), -3);
+    WriteFile(dir.File("bad-sum.pack"), Container(Sum(payload) + 1, 101, 4, 0, 0, payload));
+    EXPECT_EQ(Check(dir.File("bad-sum.pack")), -3);
 }
 
 TEST(CheckFile, EveryFlippedPayloadByteIsCaughtButHeaderFieldsAreNot) {
     TempDir dir;
     const Bytes payload = RandomBytes(300, 7);
     const Bytes good = Container(Sum(payload), 102, 1234, 1000, 2000, payload);
-    const std::string path = dir.Path("c.pack");
+    const std::string path = dir.File("c.pack");
     for (size_t i = 20; i < good.size(); i++) {
         Bytes bad = good;
         bad[i] ^= static_cast<uint8_t>(1u << (i % 8));
@@ -69,11 +69,11 @@ TEST(CheckFile, PayloadsLargerThanOneBufferAreSummedWhole) {
     for (size_t size : {size_t{65535 - 20}, size_t{65536 - 20}, size_t{65536 * 3 + 7}}) {
         const Bytes payload = RandomBytes(size, static_cast<uint32_t>(size));
         Bytes file = Container(Sum(payload), 102, 1, 0, 0, payload);
-        WriteFile(dir.Path("big.pack"), file);
-        EXPECT_EQ(Check(dir.Path("big.pack")), 0) << size;
+        WriteFile(dir.File("big.pack"), file);
+        EXPECT_EQ(Check(dir.File("big.pack")), 0) << size;
         file.back() ^= 0x80;
-        WriteFile(dir.Path("big.pack"), file);
-        EXPECT_EQ(Check(dir.Path("big.pack")), -4) << size;
+        WriteFile(dir.File("big.pack"), file);
+        EXPECT_EQ(Check(dir.File("big.pack")), -4) << size;
     }
 }
 
@@ -88,7 +88,7 @@ TEST(CheckFile, ByteSumWrapsModulo2To32) {
     ASSERT_GT(fullSum, uint64_t{0xFFFFFFFF});
     const uint32_t wrapped = static_cast<uint32_t>(fullSum);
     ASSERT_EQ(wrapped, 254u);
-    const std::string path = dir.Path("wrap.pack");
+    const std::string path = dir.File("wrap.pack");
     WriteFile(path, Container(wrapped, 102, 1, 0, 0, payload));
     EXPECT_EQ(Check(path), 0);
     WriteFile(path, Container(0xFFFFFFFFu, 102, 1, 0, 0, payload));
@@ -97,7 +97,7 @@ TEST(CheckFile, ByteSumWrapsModulo2To32) {
 
 TEST(CheckFile, DirectoryIsNotAnIntactContainer) {
     TempDir dir;
-    EXPECT_NE(Check(dir.Path("")), 0);
+    EXPECT_NE(Check(dir.File("")), 0);
 }
 
 }  // namespace

@@ -41,52 +41,52 @@ const Bytes kPayloadSpacesZ = {0x2F, 0x08};
 
 TEST(DecodeFile, HandTracedContainersDecodeExactly) {
     TempDir dir;
-    WriteFile(dir.Path("a.pack"), Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA));
-    ASSERT_TRUE(Decode(dir.Path("a.pack"), dir.Path("a")));
-    EXPECT_EQ(ReadFile(dir.Path("a")), Bytes{'A'});
+    WriteFile(dir.File("a.pack"), Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA));
+    ASSERT_TRUE(Decode(dir.File("a.pack"), dir.File("a")));
+    EXPECT_EQ(ReadFile(dir.File("a")), Bytes{'A'});
 
-    WriteFile(dir.Path("z.pack"), Container(55, 102, 4, 0, 0, kPayloadSpacesZ));
-    ASSERT_TRUE(Decode(dir.Path("z.pack"), dir.Path("z")));
-    EXPECT_EQ(ReadFile(dir.Path("z")), (Bytes{' ', ' ', ' ', 'Z'}));
+    WriteFile(dir.File("z.pack"), Container(55, 102, 4, 0, 0, kPayloadSpacesZ));
+    ASSERT_TRUE(Decode(dir.File("z.pack"), dir.File("z")));
+    EXPECT_EQ(ReadFile(dir.File("z")), (Bytes{' ', ' ', ' ', 'Z'}));
 }
 
 TEST(DecodeFile, MissingSourceFailsAndCreatesNothing) {
     TempDir dir;
-    EXPECT_FALSE(Decode(dir.Path("absent.pack"), dir.Path("out")));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path("out")));
+    EXPECT_FALSE(Decode(dir.File("absent.pack"), dir.File("out")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
 }
 
 TEST(DecodeFile, DestinationThatCannotBeCreatedFails) {
     TempDir dir;
-    WriteFile(dir.Path("a.pack"), Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA));
-    EXPECT_FALSE(Decode(dir.Path("a.pack"), dir.Path("no-such-dir/out")));
+    WriteFile(dir.File("a.pack"), Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA));
+    EXPECT_FALSE(Decode(dir.File("a.pack"), dir.File("no-such-dir/out")));
 }
 
 TEST(DecodeFile, RejectedHeadersLeaveAnEmptyDestination) {
     TempDir dir;
-    const std::string out = dir.Path("out");
+    const std::string out = dir.File("out");
     const Bytes full = Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA);
     for (size_t n : {size_t{0}, size_t{7}, size_t{19}}) {
         WriteFile(out, {1, 2, 3});
-        WriteFile(dir.Path("short.pack"), Bytes(full.begin(), full.begin() + static_cast<long>(n)));
-        EXPECT_FALSE(Decode(dir.Path("short.pack"), out)) << n;
+        WriteFile(dir.File("short.pack"), Bytes(full.begin(), full.begin() + static_cast<long>(n)));
+        EXPECT_FALSE(Decode(dir.File("short.pack"), out)) << n;
         EXPECT_TRUE(ReadFile(out).empty()) << n;
     }
     WriteFile(out, {1, 2, 3});
-    WriteFile(dir.Path("zero.pack"), Container(Sum(kPayloadA), 102, 0, 0, 0, kPayloadA));
-    EXPECT_FALSE(Decode(dir.Path("zero.pack"), out));
+    WriteFile(dir.File("zero.pack"), Container(Sum(kPayloadA), 102, 0, 0, 0, kPayloadA));
+    EXPECT_FALSE(Decode(dir.File("zero.pack"), out));
     EXPECT_TRUE(ReadFile(out).empty());
     WriteFile(out, {1, 2, 3});
-    WriteFile(dir.Path("fmt.pack"), Container(Sum(kPayloadA), 101, 1, 0, 0, kPayloadA));
-    EXPECT_FALSE(Decode(dir.Path("fmt.pack"), out));
+    WriteFile(dir.File("fmt.pack"), Container(Sum(kPayloadA), 101, 1, 0, 0, kPayloadA));
+    EXPECT_FALSE(Decode(dir.File("fmt.pack"), out));
     EXPECT_TRUE(ReadFile(out).empty());
 }
 
 TEST(DecodeFile, ChecksumMismatchFailsAfterWritingTheFile) {
     TempDir dir;
-    WriteFile(dir.Path("a.pack"), Container(Sum(kPayloadA) + 1, 102, 1, 0, 0, kPayloadA));
-    EXPECT_FALSE(Decode(dir.Path("a.pack"), dir.Path("a")));
-    EXPECT_EQ(ReadFile(dir.Path("a")), Bytes{'A'});
+    WriteFile(dir.File("a.pack"), Container(Sum(kPayloadA) + 1, 102, 1, 0, 0, kPayloadA));
+    EXPECT_FALSE(Decode(dir.File("a.pack"), dir.File("a")));
+    EXPECT_EQ(ReadFile(dir.File("a")), Bytes{'A'});
 }
 
 int64_t ModificationTime(const std::string& path) {
@@ -102,14 +102,14 @@ TEST(DecodeFile, DestinationGetsTheHeaderTimes) {
     TempDir dir;
     const uint32_t atime = 1600000000;  // 2020-09-13
     const uint32_t mtime = 1500000000;  // 2017-07-14
-    WriteFile(dir.Path("a.pack"), Container(Sum(kPayloadA), 102, 1, atime, mtime, kPayloadA));
-    ASSERT_TRUE(Decode(dir.Path("a.pack"), dir.Path("a")));
-    EXPECT_EQ(ModificationTime(dir.Path("a")), mtime);
-    EXPECT_EQ(AccessTime(dir.Path("a")), atime);
+    WriteFile(dir.File("a.pack"), Container(Sum(kPayloadA), 102, 1, atime, mtime, kPayloadA));
+    ASSERT_TRUE(Decode(dir.File("a.pack"), dir.File("a")));
+    EXPECT_EQ(ModificationTime(dir.File("a")), mtime);
+    EXPECT_EQ(AccessTime(dir.File("a")), atime);
     // Also when the checksum fails: the file is there, with its times.
-    WriteFile(dir.Path("b.pack"), Container(Sum(kPayloadA) ^ 1, 102, 1, atime, mtime, kPayloadA));
-    EXPECT_FALSE(Decode(dir.Path("b.pack"), dir.Path("b")));
-    EXPECT_EQ(ModificationTime(dir.Path("b")), mtime);
+    WriteFile(dir.File("b.pack"), Container(Sum(kPayloadA) ^ 1, 102, 1, atime, mtime, kPayloadA));
+    EXPECT_FALSE(Decode(dir.File("b.pack"), dir.File("b")));
+    EXPECT_EQ(ModificationTime(dir.File("b")), mtime);
 }
 
 // A full disk must not pass for a decoded file.
@@ -119,18 +119,18 @@ TEST(DecodeFile, WriteErrorOnTheDestinationFails) {
     }
     TempDir dir;
     // One byte, so that only the final write meets the error.
-    WriteFile(dir.Path("a.pack"), Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA));
-    EXPECT_FALSE(Decode(dir.Path("a.pack"), "/dev/full"));
+    WriteFile(dir.File("a.pack"), Container(Sum(kPayloadA), 102, 1, 0, 0, kPayloadA));
+    EXPECT_FALSE(Decode(dir.File("a.pack"), "/dev/full"));
     // Past its two bytes the same payload reads as one-bits, which go on
     // decoding without touching the sum: a valid container of 200000 bytes,
     // more than one output buffer.
-    WriteFile(dir.Path("big.pack"), Container(Sum(kPayloadA), 102, 200000, 0, 0, kPayloadA));
-    ASSERT_TRUE(Decode(dir.Path("big.pack"), dir.Path("big")));
-    EXPECT_EQ(ReadFile(dir.Path("big")).size(), 200000u);
+    WriteFile(dir.File("big.pack"), Container(Sum(kPayloadA), 102, 200000, 0, 0, kPayloadA));
+    ASSERT_TRUE(Decode(dir.File("big.pack"), dir.File("big")));
+    EXPECT_EQ(ReadFile(dir.File("big")).size(), 200000u);
     // The log says why, since the caller only learns that the decode failed.
-    const std::string log = dir.Path("debug.log");
+    const std::string log = dir.File("debug.log");
     CLog::Get()->Open(2, -1, log.c_str(), 1, 2000000);
-    EXPECT_FALSE(Decode(dir.Path("big.pack"), "/dev/full"));
+    EXPECT_FALSE(Decode(dir.File("big.pack"), "/dev/full"));
     const Bytes text = ReadFile(log);
     EXPECT_NE(std::string(text.begin(), text.end()).find(" : 0 : ** write error on /dev/full"),
               std::string::npos);
@@ -139,12 +139,12 @@ TEST(DecodeFile, WriteErrorOnTheDestinationFails) {
 
 TEST(DecodeFile, InstanceIsCleanAfterAFailedDecode) {
     TempDir dir;
-    WriteFile(dir.Path("junk.pack"), Container(0, 102, 5000, 0, 0, RandomBytes(100, 3)));
-    EXPECT_FALSE(Decode(dir.Path("junk.pack"), dir.Path("junk")));
-    WriteFile(dir.Path("z.pack"), Container(55, 102, 4, 0, 0, kPayloadSpacesZ));
-    ASSERT_TRUE(Decode(dir.Path("z.pack"), dir.Path("z")));
-    EXPECT_EQ(ReadFile(dir.Path("z")), (Bytes{' ', ' ', ' ', 'Z'}));
-    EXPECT_EQ(CPack::Get()->CheckFile(dir.Path("z.pack").c_str()), 0);
+    WriteFile(dir.File("junk.pack"), Container(0, 102, 5000, 0, 0, RandomBytes(100, 3)));
+    EXPECT_FALSE(Decode(dir.File("junk.pack"), dir.File("junk")));
+    WriteFile(dir.File("z.pack"), Container(55, 102, 4, 0, 0, kPayloadSpacesZ));
+    ASSERT_TRUE(Decode(dir.File("z.pack"), dir.File("z")));
+    EXPECT_EQ(ReadFile(dir.File("z")), (Bytes{' ', ' ', ' ', 'Z'}));
+    EXPECT_EQ(CPack::Get()->CheckFile(dir.File("z.pack").c_str()), 0);
 }
 
 // Whatever the payload, the decoder stops after originalSize bytes, or
@@ -152,7 +152,7 @@ TEST(DecodeFile, InstanceIsCleanAfterAFailedDecode) {
 // plain step-by-step decoder writes.
 TEST(DecodeFile, DamagedPayloadsStayWithinOriginalSizePlus59) {
     TempDir dir;
-    const std::string src = dir.Path("junk.pack");
+    const std::string src = dir.File("junk.pack");
     for (uint32_t seed = 1; seed <= 40; seed++) {
         const uint32_t original = 1 + seed * 997 % 20000;
         // Payloads from empty to longer than the output needs; all-ones and
@@ -164,13 +164,13 @@ TEST(DecodeFile, DamagedPayloadsStayWithinOriginalSizePlus59) {
             payload.assign(payload.size(), 0x00);
         }
         WriteFile(src, Container(seed, 102, original, 0, 0, payload));
-        const bool got = Decode(src, dir.Path("out"));
-        const bool want = LiteralDecodeFile(src.c_str(), dir.Path("ref").c_str());
-        const Bytes out = ReadFile(dir.Path("out"));
+        const bool got = Decode(src, dir.File("out"));
+        const bool want = LiteralDecodeFile(src.c_str(), dir.File("ref").c_str());
+        const Bytes out = ReadFile(dir.File("out"));
         EXPECT_GE(out.size(), original) << seed;
         EXPECT_LE(out.size(), size_t{original} + 59) << seed;
         EXPECT_EQ(got, want) << seed;
-        EXPECT_EQ(out, ReadFile(dir.Path("ref"))) << seed;
+        EXPECT_EQ(out, ReadFile(dir.File("ref"))) << seed;
     }
 }
 

@@ -1,32 +1,10 @@
 #include "pack_test_util.h"
 
-#include <atomic>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
 
 namespace packtest {
-
-namespace {
-std::atomic<int> dirCounter{0};
-}
-
-TempDir::TempDir() {
-    std::random_device rd;
-    const std::string name =
-        "brf_pack_test_" + std::to_string(rd()) + "_" + std::to_string(dirCounter.fetch_add(1));
-    dir_ = std::filesystem::temp_directory_path() / name;
-    std::filesystem::create_directories(dir_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-}
-
-std::string TempDir::Path(const std::string& name) const {
-    return (dir_ / name).string();
-}
 
 void WriteFile(const std::string& path, const Bytes& data) {
     std::FILE* f = std::fopen(path.c_str(), "wb");

@@ -6,24 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace packtest {
 
 using Bytes = std::vector<uint8_t>;
 
 // A fresh directory below the system's temporary directory, removed with
 // everything in it when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    // Path of `name` inside the directory.
-    std::string Path(const std::string& name) const;
-
-private:
-    std::filesystem::path dir_;
-};
+using TempDir = brf_test::ScratchDir;
 
 void WriteFile(const std::string& path, const Bytes& data);
 Bytes ReadFile(const std::string& path);

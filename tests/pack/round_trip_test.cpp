@@ -15,8 +15,8 @@ namespace {
 
 struct RoundTrip {
     TempDir dir;
-    std::string source = dir.Path("c.pack");
-    std::string dest = dir.Path("out");
+    std::string source = dir.File("c.pack");
+    std::string dest = dir.File("out");
 
     Bytes Pack(const Bytes& data, ParseMode mode = ParseMode::Optimal) {
         PackOptions options;
@@ -150,7 +150,7 @@ TEST(RoundTrip, FlippedBytesFailAndDecodeLikeThePlainDecoder) {
     RoundTrip rt;
     const Bytes data = Concat({TextBytes(6000, 14), RandomBytes(500, 15), TextBytes(3000, 16)});
     const Bytes container = rt.Pack(data);
-    const std::string ref = rt.dir.Path("ref");
+    const std::string ref = rt.dir.File("ref");
     for (size_t at = 20; at < container.size(); at += 1 + container.size() / 23) {
         Bytes bad = container;
         bad[at] ^= 0x10;
@@ -184,7 +184,7 @@ TEST(RoundTrip, EncodedStreamsMatchThePlainDecoder) {
     RoundTrip rt;
     const Bytes data = Concat({Bytes(100, ' '), TextBytes(70000, 17), RandomBytes(3000, 18)});
     rt.Pack(data);
-    const std::string ref = rt.dir.Path("ref");
+    const std::string ref = rt.dir.File("ref");
     ASSERT_TRUE(LiteralDecodeFile(rt.source.c_str(), ref.c_str()));
     EXPECT_TRUE(ReadFile(ref) == data);
 }

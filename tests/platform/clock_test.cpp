@@ -6,7 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_times.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

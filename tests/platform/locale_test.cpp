@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/locale.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

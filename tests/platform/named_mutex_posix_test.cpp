@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/named_mutex.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 extern char** environ;
 

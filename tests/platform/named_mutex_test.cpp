@@ -9,7 +9,7 @@
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

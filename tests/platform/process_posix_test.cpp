@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 extern char** environ;
 

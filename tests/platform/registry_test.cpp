@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/registry.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

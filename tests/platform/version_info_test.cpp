@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/pe_builder.h"
-#include "platform/test_support.h"
 #include "platform/version_info.h"
+#include "support/test_support.h"
 
 namespace {
 

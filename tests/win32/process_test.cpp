@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 #include "win32_test_support.h"
 
 namespace {

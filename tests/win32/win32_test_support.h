@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/process.h"
-#include "platform/test_support.h"
+#include "support/test_support.h"
 
 namespace win32test {
 

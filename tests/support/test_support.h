@@ -1,7 +1,8 @@
-// Helpers shared by the platform tests: scratch directories, environment
-// variables, whole files, and waiting for another process.
+// Helpers shared by the tests: scratch directories, environment variables,
+// whole files, and waiting for another process.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,10 +22,9 @@ namespace brf_test {
 class ScratchDir {
 public:
     ScratchDir() {
-        static int counter = 0;
-        path_ =
-            std::filesystem::temp_directory_path() /
-            ("brf-platform-" + std::to_string(plat::ProcessId()) + "-" + std::to_string(++counter));
+        static std::atomic<int> counter{0};
+        path_ = std::filesystem::temp_directory_path() /
+                ("brf-test-" + std::to_string(plat::ProcessId()) + "-" + std::to_string(++counter));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -37,6 +37,8 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
+    // The directory as the launcher expects it: ending in a separator.
+    std::string WithSeparator() const { return path_.string() + plat::PathSeparator(); }
 
 private:
     std::filesystem::path path_;
@@ -76,15 +78,24 @@ private:
     std::filesystem::path old_;
 };
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string ReadFile(const std::string& path) {
+inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+// A scratch directory that is the current directory while the object lives.
+class TempDir : public ScratchDir {
+public:
+    TempDir() : cd_(path()) {}
+
+private:
+    ScopedCurrentDir cd_;
+};
 
 // Polls `condition` until it holds; false if it never does within a bound
 // far beyond any expected wait (a hung test fails instead of hanging).

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shared/base/printf_format.h"
+#include "platform/printf_format.h"
 
 class CLog {
 public:

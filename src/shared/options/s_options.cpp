@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -290,7 +288,6 @@ const Key* FindKey(const std::string& name) {
 // A signed decimal number: leading blanks, an optional sign, digits up to the
 // first other character; no digits give 0. Out-of-range numbers are clamped.
 int32_t ReadNumber(const char* text) {
-    errno = 0;
     const long long value = std::strtoll(text, nullptr, 10);
     return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }

@@ -169,6 +169,18 @@ TEST_F(LogTest, OverlongEntryIsCutButKeepsItsLineEnd) {
     EXPECT_EQ(Message(lines[1], 1), "next");
 }
 
+TEST_F(LogTest, LineFeedsInsideAMessageAlsoEndInCrLf) {
+    Log().Open(2, -1, "_debugg.log", 1, 2000000);
+    const size_t header = ReadFile("_debugg.log").size();
+    Log().Write(1, __FILE__, __LINE__, "server said: %s", "HTTP/1.0 404\nNot Found");
+    const std::string text = ReadFile("_debugg.log").substr(header);
+    EXPECT_EQ(text.find("\n"), text.find("\r\n") + 1) << "no bare line feed";
+    const auto lines = Lines(text);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Message(lines[0], 1), "server said: HTTP/1.0 404");
+    EXPECT_EQ(lines[1], "Not Found");
+}
+
 TEST_F(LogTest, LongFileNameIsCutToTheField) {
     const std::string name(200, 'n');
     Log().Open(2, -1, name.c_str(), 0, 2000000);

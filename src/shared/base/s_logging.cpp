@@ -182,9 +182,19 @@ void CLog::Entry(int32_t level, const char* sourceFile, int32_t sourceLine, cons
                     length = std::min(length + static_cast<size_t>(n), room - 1);
                 }
             }
+            // Every line feed goes out as CR LF, also one inside the message,
+            // so a message of several lines does not leave bare line feeds.
+            size_t from = 0;
+            for (size_t at = 0; at < length; ++at) {
+                if (line[at] == '\n') {
+                    std::fwrite(line + from, 1, at - from, file);
+                    std::fwrite("\r\n", 1, 2, file);
+                    from = at + 1;
+                }
+            }
             line[length++] = '\r';
             line[length++] = '\n';
-            std::fwrite(line, 1, length, file);
+            std::fwrite(line + from, 1, length - from, file);
             std::fclose(file);
         }
     }

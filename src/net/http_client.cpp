@@ -208,7 +208,7 @@ void THttpClient::UnLink(const std::string& url, const std::string& target) {
 
 void THttpClient::Abort() {
     AsyncDone = true;
-    TSockTransport::Abort();
+    Cancel();
 }
 
 // ---- the exchange -------------------------------------------------------------------

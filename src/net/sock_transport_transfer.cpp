@@ -218,18 +218,20 @@ std::string TSockTransport::ReadLn() {
             const int n = plat::SockRecv(socket_, at, kMaxLineLength - taken, true);
             bool done = false;
             bool wouldBlock = false;
+            // A closed connection ends the line at once, without looking
+            // at a cancel: the next transfer still finds it and raises.
             if (n == 0) {
                 result.clear();
-                done = true;
-            } else if (n < 0) {
+                break;
+            }
+            if (n < 0) {
                 lastErrorNo_ = plat::SockLastError();
                 if (lastErrorNo_ == plat::kWsaENotConn) {
                     result.clear();
-                    done = true;
-                } else {
-                    ErrorManager(plat::kWsaEWouldBlock);
-                    wouldBlock = true;
+                    break;
                 }
+                ErrorManager(plat::kWsaEWouldBlock);
+                wouldBlock = true;
             } else {
                 const char* lf =
                     static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(n)));

@@ -162,4 +162,17 @@ TEST(HttpNesting, AbortFromAPostedMessageRaisesWithoutFailureEvent) {
     EXPECT_FALSE(client.IsConnected);
 }
 
+TEST(HttpNesting, AbortMarksTheLookupDoneAndOnlyCancels) {
+    Strings statuses;  // outlives the client, which reports its destruction
+    THttpClient client;
+    client.ReportLevel = 8;
+    client.OnStatus = [&](TSockTransport*, const std::string& s) { statuses.push_back(s); };
+    client.Abort();
+    // The client's abort goes straight to the cancel, without the
+    // transport's own "Abort" step.
+    EXPECT_EQ(statuses, (Strings{"Canceling"}));
+    EXPECT_TRUE(client.AsyncDone);
+    EXPECT_TRUE(client.CancelRequested);
+}
+
 }  // namespace

@@ -182,6 +182,28 @@ TEST(SockTransport, ReadLnKeepsLineEndsAndLosesAnUnendedLastLine) {
     EXPECT_EQ(c.transport.ReadLn(), "");
 }
 
+TEST(SockTransport, ReadLnOnAClosedConnectionReturnsEmptyAndLeavesACancelPending) {
+    TestHttpServer server([](ServerConnection&) {});
+    Connected c(server);
+    c.transport.Writeln("GET / HTTP/1.0\r\n");
+    // The server closes at once; the close notification closes our side.
+    while (c.transport.IsConnected) {
+        plat::MainLoop().WaitMessage(-1);
+        plat::MainLoop().ProcessMessages();
+    }
+    c.transport.CancelRequested = true;
+    EXPECT_EQ(c.transport.ReadLn(), "");
+    // The cancel is left for the transfer that follows.
+    EXPECT_TRUE(c.transport.CancelRequested);
+    std::string text;
+    try {
+        c.transport.CaptureString(text, -1);
+        FAIL() << "the pending cancel must end the capture";
+    } catch (const EAbortError& e) {
+        EXPECT_STREQ(e.what(), "Socket capture aborted");
+    }
+}
+
 TEST(SockTransport, ReadLnAssemblesALineThatArrivesInPieces) {
     TestHttpServer server([](ServerConnection& c) { c.SendSlowly("a slow line\r\nrest", 3, 5); });
     Connected c(server);

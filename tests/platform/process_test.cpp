@@ -13,20 +13,13 @@
 
 namespace {
 
+using brf_test::Lines;
+
 using brf_test::ScopedCurrentDir;
 using brf_test::ScopedEnv;
 using brf_test::ScratchDir;
 
 const std::string kChild = BRF_TEST_CHILD;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 TEST(StartProgram, ThePathIsTheOnlyArgumentAndTheCurrentDirectoryIsInherited) {
     ScratchDir dir;

@@ -8,8 +8,10 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/environment.h"
@@ -96,6 +98,16 @@ public:
 private:
     ScopedCurrentDir cd_;
 };
+
+// The lines of `text`, split at line feeds.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 // Polls `condition` until it holds; false if it never does within a bound
 // far beyond any expected wait (a hung test fails instead of hanging).

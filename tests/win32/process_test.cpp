@@ -15,6 +15,8 @@
 
 namespace {
 
+using brf_test::Lines;
+
 using brf_test::ScopedEnv;
 using brf_test::ScratchDir;
 
@@ -24,15 +26,6 @@ using brf_test::ScratchDir;
 const std::string& TestChild() {
     static const std::string path = std::filesystem::absolute(BRF_TEST_CHILD).string();
     return path;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 TEST(StartProgramWin32, CommandLineIsThePathInQuotesAlone) {

@@ -1,0 +1,144 @@
+// The test host on Linux: nginx as a child process, registry values as hive
+// files named by the environment.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/environment.h"
+#include "support/host_services.h"
+
+extern char** environ;
+
+namespace brf_test::host {
+
+namespace {
+
+bool Accepts(uint16_t port) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(s);
+    return connected;
+}
+
+bool Ended(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, WNOHANG) == pid;
+}
+
+}  // namespace
+
+bool RunningAsRoot() {
+    return geteuid() == 0;
+}
+
+uint16_t FreeLoopbackPort() {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        return 0;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(s);
+    return port;
+}
+
+int64_t StartNginx(const std::filesystem::path& config, const std::filesystem::path& work,
+                   uint16_t port) {
+    const std::string program =
+        access("/usr/sbin/nginx", X_OK) == 0 ? std::string("/usr/sbin/nginx") : "nginx";
+    const std::string prefix = work.string() + "/";
+    const std::string configPath = config.string();
+    const std::string errorLog = (work / "error.log").string();
+    const std::string output = (work / "nginx.out").string();
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()),    const_cast<char*>("-p"),
+                               const_cast<char*>(prefix.c_str()),     const_cast<char*>("-c"),
+                               const_cast<char*>(configPath.c_str()), const_cast<char*>("-e"),
+                               const_cast<char*>(errorLog.c_str()),   nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        std::ofstream(output, std::ios::app)
+            << "cannot start " << program << ": errno " << error << "\n";
+        return 0;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Accepts(port)) {
+            return pid;
+        }
+        if (Ended(pid)) {
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    StopNginx(pid);
+    return 0;
+}
+
+void StopNginx(int64_t process) {
+    const auto pid = static_cast<pid_t>(process);
+    // TERM is nginx's fast shutdown: the master stops its workers and ends.
+    kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Ended(pid)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+std::string HostPath(const std::string& posixPath) {
+    return posixPath;
+}
+
+bool InstallRegistry(const std::string& exportText, const std::filesystem::path& hiveFile) {
+    {
+        std::ofstream out(hiveFile, std::ios::binary | std::ios::trunc);
+        out << exportText;
+        if (!out) {
+            return false;
+        }
+    }
+    plat::SetEnv("BRF_HKCU_FILE", hiveFile.string().c_str());
+    plat::SetEnv("BRF_HKLM_FILE", (hiveFile.string() + ".missing").c_str());
+    return true;
+}
+
+}  // namespace brf_test::host

@@ -1,78 +1,128 @@
 #!/usr/bin/env bash
-# Builds the programs and shows what exists so far, end to end: an operator
-# packs a game file into a patch container, the update server (a real nginx on
-# the loopback interface) publishes it, and the updater's HTTP client fetches
-# it, checks it and decodes it back into the game file.
+# The updater's main job, end to end on this machine: a local update server
+# (a real nginx on the loopback interface) publishes release 1.050 of the
+# game as a patch set, a game directory still holds release 1.040, and the
+# console updater brings it up to date. Shows the action log, the message
+# boxes, the exit status and the game files compared with the new release.
+# Needs no display.
+#
+#   scripts/demo.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/setup.sh
-echo "== building"
+echo "== building brfupdate and brfpack"
 cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" >/dev/null
+cmake --build --preset native -j 2 --target brfupdate brfpack >/dev/null
 
 brfpack=$root/build/native/tools/brfpack/brfpack
-brfget=$root/build/native/tools/brfget/brfget
+brfupdate=$root/build/native/tools/brfupdate/brfupdate
 
-work=$(mktemp -d)
-chmod 755 "$work"  # the nginx worker runs as another user
-nginx_pid=
+source scripts/nginx.sh
+work=$(mktemp -d /tmp/brf-demo.XXXXXX)
+chmod 755 "$work"
 cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  nginx_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-mkdir -p "$work/www/patch" "$work/game/data" "$work/nginx"
-# A game file to publish: text and some binary data.
-{ for i in $(seq 1 2000); do echo "harbour $i: salt, rope, tar and timber for the fleet"; done
-  head -c 200000 /dev/urandom; } > "$work/game/data/ships.dat"
+old=$work/release-1.040
+new=$work/release-1.050
+www=$work/www
+game=$work/game
 
-echo
-echo "== the operator packs data/ships.dat"
-"$brfpack" encode "$work/game/data/ships.dat" "$work/www/patch/ships.dat"
-"$brfpack" info "$work/www/patch/ships.dat"
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat > "$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx;
-  proxy_temp_path $work/nginx;
-  fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx;
-  scgi_temp_path $work/nginx;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
+# Two releases of a small game: the new one changes the ship list and adds
+# a map in a new directory; the rest stays as it was.
+make_release() {
+  local dir=$1 ships=$2
+  mkdir -p "$dir/data/ships" "$dir/save"
+  for i in $(seq 1 400); do echo "harbour $i: salt, rope, tar and timber"; done >"$dir/data/harbours.txt"
+  for i in $(seq 1 "$ships"); do echo "ship $i: brig, 14 guns, crew of $((40 + i % 30))"; done >"$dir/data/ships/fleet.dat"
+  head -c 65536 /dev/zero | tr '\0' 'w' >"$dir/data/ships/sails.bin"
+  printf 'Brinefall client\r\n' >"$dir/readme.txt"
 }
-CONF
-nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
-nginx_pid=$!
-for _ in $(seq 1 50); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
-done
+make_release "$old" 300
+make_release "$new" 420
+mkdir -p "$new/data/maps"
+{ for i in $(seq 1 3000); do echo "reef $i at $((i * 37 % 900)),$((i * 91 % 700))"; done
+  head -c 40000 /dev/urandom; } >"$new/data/maps/north.map"
 
 echo
-echo "== the updater's HTTP client fetches http://127.0.0.1:$port/patch/ships.dat"
-mkdir -p "$work/client/patch"
-"$brfget" "http://127.0.0.1:$port/patch/ships.dat" "$work/client/patch/ships.dat"
+echo "== the operator publishes release 1.050 for clients of 1.040"
+mkdir -p "$www/set1/patch"
+stamp=$(date '+%Y-%m-%d %H:%M:%S')
+publish() {  # game path -> the two lines of its index entry
+  local path=$1
+  local name="${path//\//-}.upd"
+  "$brfpack" encode "$new/$path" "$www/set1/patch/$name" >/dev/null
+  printf '%s\r\n%s;%s\r\n' "$name" "$(stat -c %s "$www/set1/patch/$name")" "$stamp"
+}
+printf 'sea-1.brinefall.invalid 7777 Open Sea\r\nsea-2.brinefall.invalid 7777 Narrows\r\n' \
+  >"$www/set1/patch/_servers.dat"
+{
+  printf '# Brinefall patch set, published %s\r\n' "$stamp"
+  printf '1490\r\n1490\r\n1050\r\n0\r\n1040\r\n0\r\n'
+  printf '[1040.0]\r\n'
+  printf 'data-maps\r\n0\r\n'
+  publish data/maps/north.map
+  publish data/ships/fleet.dat
+  printf '\r\n'
+} >"$www/set1/patch/_versions.txt"
+sed 's/^/  /' "$www/set1/patch/_versions.txt" | tr -d '\r'
+
+nginx_start "$work/nginx" "$www"
+server=http://127.0.0.1:$nginx_port/set1/
+echo "update server: $server (nginx pid $nginx_pid)"
 
 echo
-echo "== the received container is checked and decoded"
-echo "check code: $("$brfpack" check "$work/client/patch/ships.dat")"
-"$brfpack" decode "$work/client/patch/ships.dat" "$work/client/ships.dat"
-if cmp -s "$work/game/data/ships.dat" "$work/client/ships.dat"; then
-  echo "decoded file is identical to the published one ($(stat -c %s "$work/client/ships.dat") bytes)"
-else
-  echo "decoded file differs from the published one" >&2
+echo "== a game directory with release 1.040 (registry: English, version 1.040.0)"
+cp -r "$old" "$game"
+printf 'debug_loglevel=2\r\n' >"$game/config.ini"
+cat >"$work/user.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Brinefall]
+"Language"=dword:00000001
+"Version"=dword:00000410
+"Build"=dword:00000000
+"InstallDir"="C:\\Games\\Brinefall"
+REG
+export BRF_HKCU_FILE=$work/user.reg
+export BRF_HKLM_FILE=$work/no-such-hive.reg
+(cd "$game" && find . -type f | sort | sed 's|^\./|  |')
+
+echo
+echo "== brfupdate --server $server"
+status=0
+(cd "$game" && "$brfupdate" --server "$server") >"$work/actions.txt" 2>"$work/boxes.txt" || status=$?
+echo "-- action log:"
+sed 's/^/  /' "$work/actions.txt"
+if [ -s "$work/boxes.txt" ]; then
+  echo "-- message boxes:"
+  sed 's/^/  /' "$work/boxes.txt"
+fi
+echo "-- exit status: $status"
+
+echo
+echo "== the game directory compared with release 1.050"
+differ=0
+while IFS= read -r file; do
+  if cmp -s "$new/$file" "$game/$file"; then
+    echo "  same     $file"
+  else
+    echo "  DIFFERS  $file"
+    differ=1
+  fi
+done < <(cd "$new" && find . -type f | sed 's|^\./||' | sort)
+echo "-- backups of the replaced files in patch/backup:"
+(cd "$game/patch/backup" && find . -type f | sort | sed 's|^\./|  |')
+echo "-- received containers in patch:"
+(cd "$game/patch" && find . -maxdepth 1 -type f | sort | sed 's|^\./|  |')
+
+if [ "$status" -ne 0 ] || [ "$differ" -ne 0 ]; then
+  echo "== the update did not bring the game to release 1.050" >&2
   exit 1
 fi
+echo "== the game directory now holds release 1.050"

@@ -32,7 +32,15 @@ run_under_display() {
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
   }
-  trap stop_wineserver EXIT
+  # The end-to-end tests run the updater under Wine against a real nginx,
+  # which Windows programs cannot start: one server serves all of them, each
+  # test in a subdirectory of its root (tests/support/nginx_server.h).
+  source "$root/scripts/nginx.sh"
+  stop_services() {
+    nginx_stop
+    stop_wineserver
+  }
+  trap stop_services EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
 
@@ -61,6 +69,12 @@ run_under_display() {
   # The first wine process brings up the prefix's services; do it before the
   # tests so that the first test does not pay for it.
   wine cmd /c exit 0 </dev/null
+
+  local nginx_work="$root/build/win32/e2e-nginx"
+  rm -rf "$nginx_work"
+  nginx_start "$nginx_work" "$nginx_work/www"
+  export BRF_TEST_NGINX_PORT=$nginx_port
+  export BRF_TEST_NGINX_ROOT=$nginx_work/www
 
   echo "== win32: test"
   local rc=0

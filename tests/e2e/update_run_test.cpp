@@ -1,0 +1,564 @@
+// The console updater run as players' installations meet it: a real nginx
+// serves a patch set, brfupdate runs as a process in a game directory, and
+// each case checks the exit status, the action log on stdout, the message
+// boxes on stderr and the files left behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "support/host_services.h"
+#include "support/nginx_server.h"
+#include "support/patch_set.h"
+#include "support/test_support.h"
+
+namespace {
+
+using brf_test::GameDir;
+using brf_test::PatchSet;
+using Lines = std::vector<std::string>;
+
+// The action-log texts, as a player reads them.
+const char kPressCheck[] = "Press button [Check Version] to start ...";
+const char kLoadList[] = "Load actual game server list...";
+const char kCheckVersion[] = "Check for new version ...";
+const char kNoNewFiles[] = "No new files found or needed.";
+const char kUpToDate[] = "The client is up to date.";
+const char kReceiving[] = "Receiving file: ";
+const char kReceived[] = "File successfully received.";
+const char kAlreadyThere[] = "File is already available, no new download neccessary.";
+const char kCorrupted[] = "File corrupted, trying again.";
+const char kInstalling[] = "Download finished, copy files into game directory.";
+const char kFinished[] = "Update finished, click button to start the game.";
+const char kDownloadError[] = "While downloading the files an error occured.";
+const char kTryAgain[] = "Please try again.";
+const char kConnectionFailed[] = "Connection failed.";
+const char kNoList[] = "Actual game server list couldn't be found. ";
+const char kMaintenance[] = "Possibly some work on the servers in still in progress.";
+const char kUpdaterTooOld[] =
+    "Your updater is too old to be updated with the auto updater.\nPlease download an actual "
+    "version from the BRF-Websites.";
+const char kClientTooOld[] =
+    "Your client is too old to be updated with the auto updater.\nPlease install the available "
+    "full version.";
+const char kNoSection[] =
+    "The client is not up to date. But since there are no update files,\nplease check the BRF "
+    "websites for a manual patch.";
+const char kPatchNotes[] = "[Update finished] Do you want to read the patch notes now?";
+const char kServerList[] = "sea-1.brinefall.invalid 7777 Open Sea\r\n";
+
+// A released game file in three versions: the one installed, the one the
+// server publishes, and its container.
+const std::string kOldFleet = "brig Albatross, 12 guns\r\n";
+std::string NewFleet() {
+    std::string text;
+    for (int i = 0; i < 900; ++i) {
+        text += "ship " + std::to_string(i) + ": brig, " + std::to_string(i % 30) + " guns\r\n";
+    }
+    return text;
+}
+std::string NorthMap() {
+    std::string bytes;
+    for (uint32_t i = 0; bytes.size() < 30000; ++i) {
+        bytes += static_cast<char>((i * 2654435761u) >> 24);
+    }
+    return bytes;
+}
+
+// Everything one run needs: the server, its patch set, the game directory.
+struct World {
+    brf_test::NginxServer server{{.accessLog = true}};
+    brf_test::ScratchDir scratch;
+    PatchSet set{server.Root() / "set1"};
+    GameDir game{scratch.path()};
+    std::string url = server.BaseUrl() + "set1/";
+    uint64_t listed = 0;  // total of the listed sizes, for the size line
+
+    // Publishes `content` as `name` and gives its two index lines.
+    Lines File(const std::string& name, const std::string& content) {
+        const Lines entry = set.Publish(name, content);
+        listed += brf_test::Container(content).size();
+        return entry;
+    }
+    // The version index: a header for client 1.050.0 (patchable from 1.040.0)
+    // and the section of 1.040.0 with these entries.
+    void Section(const std::vector<Lines>& entries) const {
+        Lines index = brf_test::IndexHeader(1490, 1490, 1050, 0, 1040, 0);
+        index.push_back("[1040.0]");
+        for (const Lines& entry : entries) {
+            index.insert(index.end(), entry.begin(), entry.end());
+        }
+        index.push_back("");
+        set.VersionIndex(index);
+    }
+    // GETs of `name` that nginx logged.
+    int Requests(const std::string& name) const {
+        const std::string log = server.AccessLog();
+        const std::string needle = "GET /set1/patch/" + name + " ";
+        int count = 0;
+        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+};
+
+// "New files found: N, overall length: V U" for the listed total.
+std::string SizeLine(int files, uint64_t total, bool german) {
+    char text[128];
+    if (total > 1048576) {
+        std::snprintf(text, sizeof text, "%.1f MBytes.", static_cast<double>(total) / 1048576);
+    } else if (total > 1024) {
+        std::snprintf(text, sizeof text, "%.1f KBytes.", static_cast<double>(total) / 1024);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f Bytes.", static_cast<double>(total));
+    }
+    return (german ? "Neue Dateien gefunden: " : "New files found: ") + std::to_string(files) +
+           (german ? ", Gesamtlänge: " : ", overall length: ") + text;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+struct Case {
+    std::string name;
+    uint32_t language = 1;
+    uint32_t version = 1040;
+    // Fills the server and the game directory; may change the server address.
+    std::function<void(World&)> arrange;
+    Lines args;
+    int status = 0;
+    // The whole action log; "{size}" stands for the size line of the listed
+    // files, "{N}" for that line with N files.
+    Lines out;
+    // Message boxes, each "[caption] text", each shown once; with anyBox the
+    // run shows some error display whose words are not prescribed.
+    Lines boxes;
+    bool anyBox = false;
+    // Re-download questions, each asked once.
+    Lines questions;
+    std::function<void(const World&, const brf_test::UpdaterRun&)> check;
+    bool underWine = false;
+};
+
+// The files of a game directory after a run that reached the server list.
+Lines WithRunFiles(Lines files) {
+    files.insert(files.end(),
+                 {"_debugg.log", "config.ini", "data/servers.dat", "save/updateservers.sav"});
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+Lines Concat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+const Lines kStart = {kPressCheck, kLoadList, kCheckVersion};
+
+// A full update of 1.040.0: a new directory with a new file, a changed file,
+// a changed file at the top level, an untouched file.
+void ArrangeFullUpdate(World& w) {
+    w.game.Write("data/ships/fleet.dat", kOldFleet);
+    w.game.Write("data/harbours.txt", "Port Royal\r\n");
+    w.game.Write("readme.txt", "Brinefall 1.040\r\n");
+    w.Section({{"data-maps", "0"},
+               w.File("data-maps-north.map.upd", NorthMap()),
+               w.File("data-ships-fleet.dat.upd", NewFleet()),
+               w.File("readme.txt.upd", "Brinefall 1.050\r\n")});
+}
+
+void CheckFullUpdate(const World& w, const brf_test::UpdaterRun&) {
+    EXPECT_EQ(w.game.Read("data/maps/north.map"), NorthMap());
+    EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), NewFleet());
+    EXPECT_EQ(w.game.Read("readme.txt"), "Brinefall 1.050\r\n");
+    EXPECT_EQ(w.game.Read("data/harbours.txt"), "Port Royal\r\n");
+    EXPECT_EQ(w.game.Read("patch/backup/data-ships-fleet.dat"), kOldFleet);
+    EXPECT_EQ(w.game.Read("patch/backup/readme.txt"), "Brinefall 1.040\r\n");
+    EXPECT_EQ(w.game.Read("data/servers.dat"), kServerList);
+    EXPECT_EQ(w.game.Files(),
+              WithRunFiles({"data/harbours.txt", "data/maps/north.map", "data/ships/fleet.dat",
+                            "patch/backup/data-ships-fleet.dat", "patch/backup/readme.txt",
+                            "patch/data-maps-north.map.upd", "patch/data-ships-fleet.dat.upd",
+                            "patch/readme.txt.upd", "readme.txt"}));
+}
+
+// Two files whose valid containers already lie in patch/, newer than the
+// listed time: identical copies in the updater's eyes.
+void ArrangeIdenticalCopies(World& w, bool onServer) {
+    w.game.Write("data/ships/fleet.dat", kOldFleet);
+    Lines entries;
+    for (const auto& [name, content] :
+         {std::pair<std::string, std::string>{"data-ships-fleet.dat.upd", NewFleet()},
+          {"readme.txt.upd", "Brinefall 1.050\r\n"}}) {
+        const std::string container = brf_test::Container(content);
+        w.game.Write("patch/" + name, container);
+        if (onServer) {
+            w.File(name, content);
+        } else {
+            w.listed += container.size();
+        }
+        entries.push_back(
+            {name, std::to_string(container.size()) + ";" + brf_test::kPublishTime});
+    }
+    w.Section(entries);
+}
+
+void CheckIdenticalInstalled(const World& w, const brf_test::UpdaterRun&) {
+    EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), NewFleet());
+    EXPECT_EQ(w.game.Read("readme.txt"), "Brinefall 1.050\r\n");
+    EXPECT_EQ(w.game.Read("patch/backup/data-ships-fleet.dat"), kOldFleet);
+}
+
+// An entry whose name must never reach outside the game directory.
+Case Unsafe(const std::string& label, const Lines& entry, bool file) {
+    Case c;
+    c.name = "RefusesUnsafeName_" + label;
+    c.arrange = [entry, file](World& w) {
+        w.game.Write("data/ships/fleet.dat", kOldFleet);
+        if (file) {
+            w.File(entry[0], "planted\r\n");
+        }
+        w.Section({entry});
+    };
+    c.status = 1;
+    c.check = [](const World& w, const brf_test::UpdaterRun& run) {
+        const Lines lines = run.OutLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind("Unexpected exception: ", 0), 0u) << run.out;
+        EXPECT_EQ(Count(run.out, kInstalling), 0u);
+        // Beside the game directory lie only the test's own files.
+        Lines beside;
+        for (const auto& e : std::filesystem::directory_iterator(w.scratch.path())) {
+            beside.push_back(e.path().filename().string());
+        }
+        std::sort(beside.begin(), beside.end());
+        EXPECT_EQ(beside, (Lines{"game", "stderr.txt", "stdout.txt", "user.reg"}));
+        EXPECT_FALSE(std::filesystem::exists("/brfe2eabs"));
+        EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
+    };
+    return c;
+}
+
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+
+    cases.push_back({.name = "ClientCurrent",
+                     .version = 1050,
+                     .arrange = [](World& w) { w.Section({}); },
+                     .out = Concat({kStart, {kNoNewFiles, kUpToDate}}),
+                     .check =
+                         [](const World& w, const brf_test::UpdaterRun&) {
+                             EXPECT_EQ(w.game.Files(), WithRunFiles({}));
+                             EXPECT_EQ(w.game.Read("data/servers.dat"), kServerList);
+                             // The address the run used is kept for the next start.
+                             EXPECT_NE(w.game.Read("save/updateservers.sav")->find(w.url),
+                                       std::string::npos);
+                         },
+                     .underWine = true});
+
+    cases.push_back({.name = "GermanClientCurrent",
+                     .language = 0,
+                     .version = 1051,
+                     .arrange = [](World& w) { w.Section({}); },
+                     .out = {"Button [Version Prüfen] klicken, um zu starten ...",
+                             "Lade aktuelle Spiele-Serverliste...", "Prüfe auf neue Version ...",
+                             "Keine neuen Dateien gefunden oder benötigt.",
+                             "Der Client ist auf dem aktuellen Stand."}});
+
+    cases.push_back({.name = "UpdaterBelowMinimum",
+                     .arrange =
+                         [](World& w) {
+                             w.set.VersionIndex(
+                                 brf_test::IndexHeader(1490, 1491, 1050, 0, 1040, 0));
+                         },
+                     .status = 1,
+                     .out = Concat({kStart, brf_test::Lines(kUpdaterTooOld)}),
+                     .boxes = {std::string("[Error!] ") + kUpdaterTooOld}});
+
+    cases.push_back({.name = "ClientTooOld",
+                     .version = 1030,
+                     .arrange = [](World& w) { w.Section({}); },
+                     .status = 1,
+                     .out = Concat({kStart, brf_test::Lines(kClientTooOld)}),
+                     .boxes = {std::string("[Error!] ") + kClientTooOld}});
+
+    cases.push_back({.name = "NoSection",
+                     .version = 1045,
+                     .arrange = [](World& w) { w.Section({}); },
+                     .status = 1,
+                     .out = Concat({kStart, brf_test::Lines(kNoSection)}),
+                     .boxes = {std::string("[Error!] ") + kNoSection}});
+
+    const Lines fullUpdate = {"{3}",
+                              std::string(kReceiving) + "data-maps-north.map.upd",
+                              kReceived,
+                              std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                              kReceived,
+                              std::string(kReceiving) + "readme.txt.upd",
+                              kReceived,
+                              kInstalling,
+                              kFinished};
+    cases.push_back({.name = "FullUpdate",
+                     .arrange = ArrangeFullUpdate,
+                     .out = Concat({kStart, fullUpdate}),
+                     .boxes = {kPatchNotes},
+                     .check = CheckFullUpdate,
+                     .underWine = true});
+
+    const std::string question =
+        "File 'patch/data-ships-fleet.dat.upd' is already available, nevertheless download it "
+        "again?";
+    const std::string question2 =
+        "File 'patch/readme.txt.upd' is already available, nevertheless download it again?";
+    const Lines kept = {"{2}",
+                        std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                        kAlreadyThere,
+                        std::string(kReceiving) + "readme.txt.upd",
+                        kAlreadyThere,
+                        kInstalling,
+                        kFinished};
+    const Lines fetchedAgain = {"{2}",
+                                std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                                kReceived,
+                                std::string(kReceiving) + "readme.txt.upd",
+                                kReceived,
+                                kInstalling,
+                                kFinished};
+    // Answer no: the local copies are installed; the server does not even
+    // have the files.
+    cases.push_back({.name = "KeepsIdenticalCopyOnNo",
+                     .arrange = [](World& w) { ArrangeIdenticalCopies(w, false); },
+                     .args = {"--answer", "no"},
+                     .out = Concat({kStart, kept}),
+                     .boxes = {kPatchNotes},
+                     .questions = {question, question2},
+                     .check = CheckIdenticalInstalled});
+    cases.push_back({.name = "FetchesIdenticalCopyAgainOnYes",
+                     .arrange = [](World& w) { ArrangeIdenticalCopies(w, true); },
+                     .args = {"--answer", "yes"},
+                     .out = Concat({kStart, fetchedAgain}),
+                     .boxes = {kPatchNotes},
+                     .questions = {question, question2},
+                     .check =
+                         [](const World& w, const brf_test::UpdaterRun& run) {
+                             CheckIdenticalInstalled(w, run);
+                             if (!w.server.Shared()) {
+                                 EXPECT_EQ(w.Requests("readme.txt.upd"), 1);
+                             }
+                         }});
+    // Yes to all: asked for the first file only, every file fetched again.
+    cases.push_back({.name = "FetchesAllAgainOnYesToAll",
+                     .arrange = [](World& w) { ArrangeIdenticalCopies(w, true); },
+                     .args = {"--answer", "all"},
+                     .out = Concat({kStart, fetchedAgain}),
+                     .boxes = {kPatchNotes},
+                     .questions = {question},
+                     .check =
+                         [question2](const World& w, const brf_test::UpdaterRun& run) {
+                             CheckIdenticalInstalled(w, run);
+                             EXPECT_EQ(Count(run.err, question2), 0u);
+                         }});
+
+    // A container whose checksum never matches: five receipts, then the
+    // download failure; nothing is installed.
+    cases.push_back(
+        {.name = "GivesUpOnFileThatKeepsArrivingCorrupt",
+         .arrange =
+             [](World& w) {
+                 w.game.Write("data/ships/fleet.dat", kOldFleet);
+                 std::string broken = brf_test::Container(NewFleet());
+                 broken.back() = static_cast<char>(broken.back() ^ 0x5A);
+                 w.set.Raw("data-ships-fleet.dat.upd", broken);
+                 w.Section({{"data-ships-fleet.dat.upd",
+                             std::to_string(broken.size()) + ";" + brf_test::kPublishTime}});
+             },
+         .status = 1,
+         .boxes = {std::string("[Error!] ") + kDownloadError + kTryAgain},
+         .check =
+             [](const World& w, const brf_test::UpdaterRun& run) {
+                 const Lines lines = run.OutLines();
+                 ASSERT_GE(lines.size(), 2u);
+                 EXPECT_EQ(Count(run.out, std::string(kReceiving) + "data-ships-fleet.dat.upd"),
+                           5u);
+                 EXPECT_GE(Count(run.out, kCorrupted), 4u);
+                 EXPECT_EQ(lines[lines.size() - 2], kDownloadError);
+                 EXPECT_EQ(lines.back(), kTryAgain);
+                 if (!w.server.Shared()) {
+                     EXPECT_EQ(w.Requests("data-ships-fleet.dat.upd"), 5);
+                 }
+                 EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
+             }});
+
+    // One listed file missing on the server: the run stops there.
+    const auto arrange404 = [](World& w) {
+        w.game.Write("data/ships/fleet.dat", kOldFleet);
+        Lines missing = {"readme.txt.upd", "17;2004-09-18 21:05:33"};
+        w.listed += 17;
+        w.Section({w.File("data-ships-fleet.dat.upd", NewFleet()), missing});
+    };
+    const auto check404 = [](const World& w, const brf_test::UpdaterRun&) {
+        EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
+        EXPECT_FALSE(w.game.Read("readme.txt"));
+    };
+    cases.push_back({.name = "StopsAtFileMissingOnServer",
+                     .arrange = arrange404,
+                     .status = 1,
+                     .out = Concat({kStart,
+                                    {"{2}", std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                                     kReceived, std::string(kReceiving) + "readme.txt.upd",
+                                     kDownloadError, kTryAgain}}),
+                     .boxes = {std::string("[Error!] ") + kDownloadError + kTryAgain},
+                     .check = check404});
+    cases.push_back(
+        {.name = "GermanStopsAtFileMissingOnServer",
+         .language = 0,
+         .arrange = arrange404,
+         .status = 1,
+         .out = {"Button [Version Prüfen] klicken, um zu starten ...",
+                 "Lade aktuelle Spiele-Serverliste...", "Prüfe auf neue Version ...",
+                 "{2de}", "Empfange Datei: data-ships-fleet.dat.upd",
+                 "Datei erfolgreich empfangen.", "Empfange Datei: readme.txt.upd",
+                 "Während des Herunterladens der Dateien ist ein Fehler aufgetreten.",
+                 "Bitte wiederholen Sie den Vorgang."},
+         .boxes = {"[Fehler!] Während des Herunterladens der Dateien ist ein Fehler "
+                   "aufgetreten.Bitte wiederholen Sie den Vorgang."},
+         .check = check404});
+
+    // An error page in place of the server list leaves the old list alone.
+    cases.push_back(
+        {.name = "KeepsServerListWhenServerSendsHtmlPage",
+         .arrange =
+             [](World& w) {
+                 w.game.Write("data/servers.dat", "old list\r\n");
+                 w.set.ServerList(
+                     "<HTML><HEAD><TITLE>Maintenance</TITLE></HEAD><BODY>Back soon</BODY></HTML>\r\n");
+             },
+         .status = 1,
+         .out = {kPressCheck, kLoadList, kNoList, kMaintenance},
+         .boxes = {std::string("[Error!] ") + kNoList + kMaintenance},
+         .check =
+             [](const World& w, const brf_test::UpdaterRun&) {
+                 EXPECT_EQ(w.game.Read("data/servers.dat"), "old list\r\n");
+                 EXPECT_EQ(w.game.Files(), WithRunFiles({}));
+             },
+         .underWine = true});
+
+    const auto unreachable = [](const std::string& url) {
+        return [url](World& w) {
+            w.url = url.empty() ? "http://127.0.0.1:" +
+                                      std::to_string(brf_test::host::FreeLoopbackPort()) + "/set1/"
+                                : url;
+            w.game.Write("data/servers.dat", "old list\r\n");
+        };
+    };
+    const auto checkUnreachable = [](const World& w, const brf_test::UpdaterRun&) {
+        EXPECT_EQ(w.game.Read("data/servers.dat"), "old list\r\n");
+    };
+    cases.push_back({.name = "UnknownHost",
+                     .arrange = unreachable("http://brf-nowhere.invalid/"),
+                     .status = 1,
+                     .out = {kPressCheck, kLoadList, kConnectionFailed},
+                     .anyBox = true,
+                     .check = checkUnreachable});
+    cases.push_back({.name = "ClosedPort",
+                     .arrange = unreachable(""),
+                     .status = 1,
+                     .out = {kPressCheck, kLoadList, kConnectionFailed},
+                     .anyBox = true,
+                     .check = checkUnreachable});
+
+    cases.push_back(Unsafe("DotDot", {"..-brfe2e.upd"}, true));
+    cases.push_back(Unsafe("LeadingSeparator", {"-brfe2eabs.upd"}, true));
+    cases.push_back(Unsafe("Drive", {"C:-brfe2e.upd"}, true));
+    cases.push_back(Unsafe("Backslash", {"a\\b.upd"}, true));
+    cases.push_back(Unsafe("EmptyComponent", {"data--fleet.dat.upd"}, true));
+    cases.push_back(Unsafe("DotComponent", {".-brfe2e.upd"}, true));
+    cases.push_back(Unsafe("DirectoryDotDot", {"..", "0"}, false));
+    cases.push_back(Unsafe("DirectoryBelowDotDot", {"..-brfe2e", "0"}, false));
+    return cases;
+}
+
+class UpdateRun : public testing::TestWithParam<Case> {
+protected:
+    // The size line in the locale-neutral form the run prints under LC_ALL=C.
+    brf_test::ScopedEnv locale_{"LC_ALL", "C.UTF-8"};
+};
+
+TEST_P(UpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
+    const Case& c = GetParam();
+    const bool wine = plat::PathSeparator() == '\\';
+    if (wine && !c.underWine) {
+        GTEST_SKIP() << "runs in the native lane only";
+    }
+    World w;
+    ASSERT_TRUE(w.server.Running()) << w.server.Error();
+    w.set.ServerList(kServerList);
+    w.game.Config({"debug_loglevel=2"});
+    ASSERT_TRUE(w.game.Registry(c.language, c.version, 0));
+    if (c.arrange) {
+        c.arrange(w);
+    }
+
+    Lines args = {"--server", w.url, "--timeout", "20"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto run = brf_test::RunUpdater(BRFUPDATE_PATH, w.game.Dir(), args, w.scratch.path());
+    SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+
+    EXPECT_EQ(run.status, c.status);
+    if (!c.out.empty()) {
+        Lines expected;
+        for (const std::string& line : c.out) {
+            if (line.size() > 2 && line.front() == '{') {
+                expected.push_back(SizeLine(std::stoi(line.substr(1)), w.listed,
+                                            line.find("de") != std::string::npos));
+            } else {
+                for (const std::string& part : brf_test::Lines(line)) {
+                    expected.push_back(part);
+                }
+            }
+        }
+        EXPECT_EQ(run.OutLines(), expected);
+    }
+    for (const std::string& box : c.boxes) {
+        EXPECT_EQ(Count(run.err, box), 1u) << box;
+    }
+    for (const std::string& question : c.questions) {
+        EXPECT_EQ(Count(run.err, question), 1u) << question;
+    }
+    size_t boxLines = 0;
+    for (const std::string& line : brf_test::Lines(run.err)) {
+        boxLines += !line.empty() && line[0] == '[';
+    }
+    if (c.anyBox) {
+        EXPECT_GE(boxLines, 1u);
+    } else {
+        EXPECT_EQ(boxLines, c.boxes.size() + c.questions.size());
+    }
+    if (c.check) {
+        c.check(w, run);
+    }
+    // A run never leaves the local version index or a temporary file behind.
+    for (const std::string& file : w.game.Files()) {
+        EXPECT_EQ(file.find("_versions.txt"), std::string::npos);
+        EXPECT_EQ(file.find(".tmp"), std::string::npos) << file;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, UpdateRun, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+}  // namespace

@@ -69,6 +69,7 @@ public:
     THeaderInfo HeaderInfo;
     bool InputFileMode = false;   // the body goes to the file named by Body
     bool OutputFileMode = false;  // request data from a file; header to the file named by Header
+    int32_t MaxBodySize = 0;      // 0: no limit
 
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;

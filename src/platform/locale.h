@@ -9,4 +9,9 @@ namespace plat {
 
 uint16_t UserDefaultLangId();
 
+// The decimal separator of the user's number format (GetLocaleInfoA with
+// LOCALE_SDECIMAL): on POSIX taken from LC_ALL, LC_NUMERIC or LANG, e.g. ','
+// for de_DE and '.' for en_US, de_CH or no locale at all.
+char DecimalSeparator();
+
 }  // namespace plat

@@ -27,6 +27,11 @@ uint32_t RunProgramAndWait(const std::string& path, uint32_t* exitCode);
 // without waiting (the text editor, the command that opens web addresses).
 uint32_t StartCommand(const std::string& program, const std::vector<std::string>& args);
 
+// The program that opens a text file for reading, started with StartCommand
+// and the file's name: the system's text editor on Windows, the desktop's
+// opener elsewhere.
+const char* TextEditorCommand();
+
 // The command line as the process received it: on Windows the text of
 // GetCommandLineA, elsewhere the arguments joined by blanks, each one that
 // contains a blank in double quotes.

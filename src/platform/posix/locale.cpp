@@ -153,8 +153,8 @@ char Upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-const char* LocaleName() {
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+const char* LocaleName(const char* category = "LC_MESSAGES") {
+    for (const char* variable : {"LC_ALL", category, "LANG"}) {
         const char* value = std::getenv(variable);
         if (value != nullptr && value[0] != '\0') {
             return value;
@@ -201,6 +201,30 @@ uint16_t UserDefaultLangId() {
         return entry.defaultLangId;
     }
     return kUsEnglish;
+}
+
+char DecimalSeparator() {
+    const char* name = LocaleName("LC_NUMERIC");
+    if (name == nullptr) {
+        return '.';
+    }
+    const std::string_view locale(name);
+    // Territories whose language writes a comma elsewhere but a point there.
+    for (const std::string_view point : {"de_CH", "de_LI", "it_CH", "fr_CH", "es_MX", "es_US"}) {
+        if (locale.substr(0, point.size()) == point) {
+            return '.';
+        }
+    }
+    const std::string_view language = locale.substr(0, locale.find_first_of("_-.@"));
+    for (const std::string_view comma :
+         {"de", "fr", "es", "it", "nl", "pt", "ru", "pl", "cs", "sk", "da",
+          "sv", "fi", "nb", "nn", "no", "tr", "el", "hu", "ro", "sl", "hr",
+          "sr", "bg", "uk", "ca", "et", "lv", "lt", "is", "id", "vi"}) {
+        if (language == comma) {
+            return ',';
+        }
+    }
+    return '.';
 }
 
 }  // namespace plat

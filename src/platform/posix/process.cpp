@@ -297,6 +297,10 @@ const std::string& CommandLine() {
     return line;
 }
 
+const char* TextEditorCommand() {
+    return "xdg-open";
+}
+
 std::string ProgramPath() {
     std::string buffer(256, '\0');
     for (;;) {

@@ -33,4 +33,18 @@ bool SetFileTimes(const char* path, uint32_t accessTime, uint32_t modificationTi
     return ok;
 }
 
+bool FileLastWriteLocal(const char* path, LocalTime* out) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME local;
+    SYSTEMTIME time;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToSystemTime(&local, &time)) {
+        return false;
+    }
+    *out = LocalTime{time.wYear, time.wMonth,  time.wDay,        time.wDayOfWeek,
+                     time.wHour, time.wMinute, time.wSecond & ~1};
+    return true;
+}
+
 }  // namespace plat

@@ -97,6 +97,10 @@ const std::string& CommandLine() {
     return commandLine;
 }
 
+const char* TextEditorCommand() {
+    return "notepad.exe";
+}
+
 std::string ProgramPath() {
     std::string path(MAX_PATH, '\0');
     for (;;) {

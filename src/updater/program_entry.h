@@ -1,0 +1,15 @@
+// The program entry shared by the updater's front ends: it creates the
+// process-wide services and the window, lets the front end drive it, and
+// destroys the services in their fixed order.
+#pragma once
+
+#include <functional>
+
+#include "ui/toolkit.h"
+#include "updater/u_updater.h"
+
+// Runs the program with `toolkit`. `drive` shows the window and runs the
+// message loop; without one the window is shown and the loop runs until the
+// application terminates. Returns the program's exit status: 0, or what
+// `drive` returns.
+int UpdaterProgram(ui::Toolkit& toolkit, const std::function<int(TFUpdater&)>& drive = nullptr);

@@ -1,0 +1,185 @@
+// The download phase: the list of the client's section, the comparison
+// with copies already in "patch/", the question before fetching one again,
+// and the check of every received file.
+#include <cstring>
+#include <filesystem>
+
+#include "pack/pack.h"
+#include "platform/file_times.h"
+#include "platform/process.h"
+#include "shared/base/s_logging.h"
+#include "updater/u_updater.h"
+
+namespace fs = std::filesystem;
+using updater::Text;
+
+void TFUpdater::PrepareDownloadList() {
+    BRF_LOG(1, "preparing list for all files, that have to be patched");
+    newCount = 0;
+    int64_t total = 0;
+    pnl_progress->SetMax(0);
+    downloadList.clear();
+    const std::string endKey = updater::SectionEndKey(clientVersion, clientBuild);
+    const std::string separator(1, plat::PathSeparator());
+
+    size_t i = sectionStart < 0 ? versionIndex.size() : static_cast<size_t>(sectionStart);
+    while (i < versionIndex.size()) {
+        const std::string& line = versionIndex[i];
+        BRF_LOG(2, "actual index string: %s", line.c_str());
+        if (line.empty()) {
+            break;
+        }
+        if (line[0] == '[') {
+            ++i;
+            continue;
+        }
+        if (line[0] == '{') {
+            if (line == endKey) {
+                break;
+            }
+            ++i;
+            continue;
+        }
+        if (i + 1 >= versionIndex.size()) {
+            throw EIndexError("entry '" + line + "' has no second line");
+        }
+        const std::string& info = versionIndex[i + 1];
+        if (info == "0") {
+            const std::string dir = updater::SafeGamePath(line, separator);
+            BRF_LOG(2, "creating directory: %s", dir.c_str());
+            std::error_code ignored;
+            fs::create_directory(dir, ignored);
+        } else {
+            updater::TargetOfListedFile(line);
+            downloadList.push_back(line);
+            downloadList.push_back(info);
+            newCount++;
+            total += updater::ParseIndexInt(info.substr(0, info.find(';')));
+        }
+        i += 2;
+    }
+    pnl_progress->SetMax(static_cast<int32_t>(total));
+    BRF_LOG(1, "list is ready, new files:  %i", newCount);
+}
+
+void TFUpdater::DownloadFile(int32_t index) {
+    if (sock_http->IsConnected) {
+        sock_http->Disconnect();
+    }
+    const std::string& name = downloadList.at(2 * static_cast<size_t>(index));
+    BRF_LOG(1, "Download File: %s", name.c_str());
+    AddLogLine(std::string(Text(212)) + name);
+    SelectLastLine();
+
+    int32_t localSize = 0;
+    std::string localTime;
+    int32_t remoteSize = 0;
+    std::string remoteTime = "9999";
+    const std::string path = "patch/" + name;
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    if (!error) {
+        localSize = static_cast<int32_t>(size);
+        plat::LocalTime time{};
+        if (plat::FileLastWriteLocal(path.c_str(), &time)) {
+            localTime = updater::Printf("%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
+                                        time.day, time.hour, time.minute, time.second);
+        }
+        char info[256] = {};
+        char stamp[256] = {};
+        CStr::Get()->Clear(info, sizeof info,
+                           downloadList.at(2 * static_cast<size_t>(index) + 1).c_str());
+        CStr::Get()->Split(info, stamp, ';');
+        remoteSize = CStr::Get()->ToInt(info);
+        if (stamp[0] != '\0') {
+            remoteTime = stamp;
+        }
+    }
+
+    const bool same = CPack::Get()->CheckFile(path.c_str()) == CPack::kCheckOk &&
+                      localSize == remoteSize && updater::LocalTimeIsNewer(localTime, remoteTime);
+    if (same) {
+        BRF_LOG(1, "local file is the same as remote: sizes: %i->%i, times: %s->%s", localSize,
+                remoteSize, localTime.c_str(), remoteTime.c_str());
+        const std::string question = updater::Printf(Text(252), path.c_str());
+        const ui::Confirmation answer =
+            redownloadAll ? ui::Confirmation::Yes : toolkit_.Confirm(question);
+        if (answer == ui::Confirmation::No) {
+            AddLog(215);
+            SelectLastLine();
+            BRF_LOG(1, "file *NOT* downloaded again");
+            sock_httpPacketRecvd();
+            form->Repaint();
+            toolkit_.ProcessMessages();
+            if (Closing() || !fileProgress) {
+                return;
+            }
+            (*fileProgress)[actCount] = remoteSize;
+            actCount++;
+            if (actCount < newCount) {
+                // The next file is handled from the loop, so a long run of
+                // kept files does not pile up on the stack.
+                Post([this] { DownloadFile(actCount); });
+            } else {
+                fileProgress.reset();
+                InstallFiles();
+            }
+            return;
+        }
+        BRF_LOG(1, "user want to downloaded file again");
+        if (answer == ui::Confirmation::YesToAll) {
+            redownloadAll = true;
+        }
+    }
+
+    form->Repaint();
+    toolkit_.ProcessMessages();
+    if (Closing()) {
+        return;
+    }
+    sock_http->Body = path;
+    const int32_t listed = ListedSize(index);
+    RequestFile(path, listed > INT32_MAX - kPatchSizeMargin ? INT32_MAX : listed + kPatchSizeMargin,
+                Origin::SuccessHandler, false);
+}
+
+int32_t TFUpdater::ListedSize(int32_t index) const {
+    const std::string& info = downloadList.at(2 * static_cast<size_t>(index) + 1);
+    try {
+        return std::max(0, updater::ParseIndexInt(info.substr(0, info.find(';'))));
+    } catch (const EIndexError&) {
+        return 0;
+    }
+}
+
+bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
+    const std::string path = "patch/" + downloadList.at(2 * static_cast<size_t>(actCount));
+    BRF_LOG(1, "received file: %s", path.c_str());
+    const int32_t result = CPack::Get()->CheckFile(path.c_str());
+    if (result == CPack::kCheckOk) {
+        BRF_LOG(1, "file is ok.");
+        if (fileProgress) {
+            (*fileProgress)[actCount] = sock_http->ReceivedBytes;
+        }
+        actCount++;
+        corruptReceipts_ = 0;
+        AddLog(216);
+    } else {
+        BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
+        if (++corruptReceipts_ >= kMaxReceipts) {
+            // A file that keeps arriving corrupt is not fetched for ever.
+            BRF_LOG(0, "** file arrived corrupted %i times, giving up: %s", corruptReceipts_,
+                    path.c_str());
+            corruptReceipts_ = 0;
+            sock_httpFailure(Cmd);
+            return false;
+        }
+        AddLog(227);
+    }
+    if (actCount < newCount) {
+        DownloadFile(actCount);
+    } else {
+        InstallFiles();
+    }
+    return true;
+}

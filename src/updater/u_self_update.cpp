@@ -1,0 +1,85 @@
+// The updater replacing itself: the old program fetches and decodes its
+// successor into "updater.tmp.exe" and starts it; that temporary copy puts
+// itself in place of "updater.exe" and starts it; the new program removes
+// the left-overs when it is activated.
+#include <filesystem>
+
+#include "pack/pack.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "shared/base/s_logging.h"
+#include "updater/u_updater.h"
+
+namespace fs = std::filesystem;
+using updater::Text;
+
+namespace {
+constexpr const char* kUpdaterContainer = "updater.exe.upd";
+constexpr const char* kTempProgram = "updater.tmp.exe";
+constexpr const char* kProgram = "updater.exe";
+// No updater program comes near this; a server cannot fill the disk with one.
+constexpr int32_t kMaxUpdaterSize = 64 * 1024 * 1024;
+}  // namespace
+
+void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
+    BRF_LOG(1, "local updater is old: %i, needed version is: %i", UPDATER_VERSION, neededUpdater);
+    if (sock_http->IsConnected) {
+        sock_http->Disconnect();
+    }
+    runState = rsUpdaterDownload;
+    AddLog(234);
+    sock_http->Body = kUpdaterContainer;
+    RequestFile(std::string("patch/") + kUpdaterContainer, kMaxUpdaterSize, Origin::UpdaterDownload,
+                true);
+}
+
+void TFUpdater::ReceivedUpdater() {
+    BRF_LOG(1, "received file: %s", kUpdaterContainer);
+    if (!CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
+        BRF_LOG(0, "** broken updater.upd file, user should try again");
+        ShowErrorBox(203, 204, plat::BoxOwner::None);
+        btn_check->SetEnabled(true);
+        runState = rsIdle;
+        return;
+    }
+    const std::string path = std::string(CLog::Get()->appDirectory()) + kTempProgram;
+    BRF_LOG(1, "after successfully decoding the new updater, run the temp file: %s", path.c_str());
+    std::error_code ignored;
+    fs::permissions(kTempProgram, fs::perms::owner_exec | fs::perms::group_exec,
+                    fs::perm_options::add, ignored);
+    plat::StartProgram(path);
+    fs::remove(kUpdaterContainer, ignored);
+    toolkit_.Terminate();
+}
+
+void TFUpdater::RunSecondStage() {
+    const std::string self = plat::ProgramPath();
+    BRF_LOG(1, "run as temp file: %s", self.c_str());
+    toolkit_.MessageBox(Text(235), Text(101), plat::kMbOk, plat::BoxOwner::FocusWindow);
+
+    // The new program is copied beside the old one and renamed over it, so
+    // at every moment either the old or the new updater is in place.
+    const std::string staged = std::string(kProgram) + ".new";
+    bool copied = false;
+    for (int attempt = 0; attempt < 2 && !copied; ++attempt) {
+        if (attempt > 0) {
+            plat::SleepMs(5);
+        }
+        std::error_code error;
+        copied = fs::copy_file(self, staged, fs::copy_options::overwrite_existing, error) &&
+                 (fs::rename(staged, kProgram, error), !error);
+    }
+    if (!copied) {
+        std::error_code ignored;
+        fs::remove(staged, ignored);
+        BRF_LOG(0, "** failed to copy myself to: %s", kProgram);
+        toolkit_.MessageBox(std::string(Text(241)) + Text(204), Text(2), plat::kMbOk,
+                            plat::BoxOwner::None);
+        toolkit_.Terminate();
+        return;
+    }
+    const std::string path = std::string(CLog::Get()->appDirectory()) + kProgram;
+    BRF_LOG(1, "execute new process: %s", path.c_str());
+    plat::StartProgram(path);
+    toolkit_.Terminate();
+}

@@ -1,0 +1,367 @@
+// The update run: the check and cancel buttons, the requests, and the
+// handling of every event of the HTTP client.
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/event_loop.h"
+#include "platform/locale.h"
+#include "shared/base/s_logging.h"
+#include "shared/base/s_mutex.h"
+#include "shared/options/s_options.h"
+#include "texts/texts.h"
+#include "updater/u_updater.h"
+
+namespace fs = std::filesystem;
+using updater::Text;
+
+void TFUpdater::AddLog(uint32_t textId) {
+    box_log->Add(Text(textId));
+}
+
+void TFUpdater::AddLogLine(const std::string& line) {
+    box_log->Add(line);
+}
+
+void TFUpdater::SelectLastLine() {
+    if (box_log->Count() > 0) {
+        box_log->SetItemIndex(box_log->Count() - 1);
+    }
+}
+
+void TFUpdater::EnsureTrailingSlash() {
+    const std::string& base = box_host->Text();
+    if (base.empty() || base.back() != '/') {
+        box_host->SetText(base + "/");
+    }
+}
+
+bool TFUpdater::Closing() const {
+    return stopped_ || toolkit_.Terminated();
+}
+
+void TFUpdater::Post(std::function<void()> step) {
+    ++pendingSteps_;
+    std::weak_ptr<bool> alive = alive_;
+    plat::PostTask([this, alive, step = std::move(step)] {
+        if (alive.expired()) {
+            return;
+        }
+        --pendingSteps_;
+        if (!Closing()) {
+            step();
+        }
+    });
+}
+
+void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin origin,
+                            bool logRequest) {
+    EnsureTrailingSlash();
+    const std::string url = box_host->Text() + path;
+    if (logRequest) {
+        BRF_LOG(1, "requesting file: %s", url.c_str());
+    }
+    sock_http->MaxBodySize = maxBodySize;
+    // The request starts once the handler that asked for it has returned,
+    // so requests never nest inside each other's events.
+    Post([this, url, origin] { RunRequest(url, origin); });
+}
+
+void TFUpdater::RunRequest(std::string url, Origin origin) {
+    requestRunning_ = true;
+    try {
+        sock_http->Get(url);
+        requestRunning_ = false;
+    } catch (const std::exception& error) {
+        requestRunning_ = false;
+        if (Closing()) {
+            return;  // the window went away during the request
+        }
+        if (runState == rsCancelled) {
+            // The cancel cut the transfer short; acknowledge it as the next
+            // event would have.
+            AddLog(240);
+            runState = rsIdle;
+            SelectLastLine();
+            btn_check->SetEnabled(true);
+            return;
+        }
+        switch (origin) {
+            case Origin::CheckButton:
+                // The application shows the error; the button must not stay
+                // disabled for good after it.
+                toolkit_.ShowException(error);
+                btn_check->SetEnabled(true);
+                break;
+            case Origin::SuccessHandler:
+                ReportException(error);
+                break;
+            case Origin::UpdaterDownload:
+                BRF_LOG(0, "** request of the new updater failed: %s", error.what());
+                sock_httpFailure(CmdGET);
+                break;
+        }
+    }
+}
+
+void TFUpdater::ReportException(const std::exception& error) {
+    BRF_LOG(0, "** unexpected exception: %s", error.what());
+    AddLogLine(std::string(Text(213)) + error.what());
+    SelectLastLine();
+    btn_check->SetEnabled(true);
+}
+
+void TFUpdater::btn_checkClick() {
+    if (runState == rsReady) {
+        btn_check->SetEnabled(false);
+        const char* directory = CLog::Get()->appDirectory();
+        const bool started =
+            COpt::Get()->do_first_setup != 0
+                ? ExecWithMutex("EXECCONFIG.MUTEX", directory, "BRFConfig.exe", "RUNCONFIG.MUTEX")
+                : ExecWithMutex("EXECTERMS.MUTEX", directory, "terms.exe", "RUNTERMS.MUTEX");
+        if (started) {
+            form->Close();
+        } else {
+            btn_check->SetEnabled(true);
+        }
+        return;
+    }
+    if (box_host->Text().empty()) {
+        // Without an address there is nothing to connect to: refuse the run
+        // and leave the button usable.
+        BRF_LOG(0, "** no update server address");
+        AddLog(243);
+        SelectLastLine();
+        btn_check->SetEnabled(true);
+        return;
+    }
+    nfo_updsize->SetCaption("0");
+    sock_http->InputFileMode = true;
+    sock_http->Body = kServerListTemp;
+    sock_http->Header.clear();
+    AddLog(245);
+    btn_check->SetEnabled(false);
+    runState = rsServerList;
+    RequestFile("patch/_servers.dat", kMaxTextFileSize, Origin::CheckButton, true);
+}
+
+void TFUpdater::btn_cancelClick() {
+    if (sock_http->IsConnected) {
+        BRF_LOG(1, "Cancel was pressed with active connections, close it");
+        runState = rsCancelled;
+        sock_http->Disconnect();
+    } else {
+        BRF_LOG(1, "Cancel was pressed with no active connections, close updater");
+        form->Close();
+    }
+}
+
+void TFUpdater::sock_httpSuccess(CmdType Cmd) {
+    BRF_LOG(1, "httpSuccess, bytes received: %i, Cmd: %i", sock_http->ReceivedBytes,
+            static_cast<int>(Cmd));
+    try {
+        switch (runState) {
+            case rsServerList:
+                if (!AcceptServerList()) {
+                    sock_httpFailure(Cmd);
+                    return;
+                }
+                if (sock_http->IsConnected) {
+                    sock_http->Disconnect();
+                }
+                sock_http->InputFileMode = true;
+                sock_http->Body = "patch/_versions.txt";
+                sock_http->Header.clear();
+                AddLog(202);
+                btn_check->SetEnabled(false);
+                runState = rsVersionIndex;
+                RequestFile("patch/_versions.txt", kMaxTextFileSize, Origin::SuccessHandler, true);
+                break;
+            case rsVersionIndex: {
+                if (sock_http->ReceivedBytes > kMaxTextFileSize) {
+                    BRF_LOG(0, "** version index is larger than %i bytes", kMaxTextFileSize);
+                    sock_httpFailure(Cmd);
+                    return;
+                }
+                const int32_t result = CheckVersionIndex();
+                if (result == 1) {
+                    StartDownloadPhase();
+                } else if (result == -1) {
+                    sock_httpFailure(Cmd);
+                    return;
+                }
+                break;
+            }
+            case rsPatchDownload:
+                if (!ReceivedPatchFile(Cmd)) {
+                    return;
+                }
+                break;
+            case rsUpdaterDownload:
+                ReceivedUpdater();
+                break;
+            case rsCancelled:
+                AddLog(240);
+                runState = rsIdle;
+                btn_check->SetEnabled(true);
+                break;
+            default:
+                break;
+        }
+        SelectLastLine();
+    } catch (const std::exception& error) {
+        ReportException(error);
+    }
+}
+
+// The server list is received beside the game's list and replaces it only
+// once it passed the content test, so an error page cannot destroy it.
+bool TFUpdater::AcceptServerList() {
+    std::error_code ignored;
+    if (sock_http->ReceivedBytes > kMaxTextFileSize) {
+        BRF_LOG(0, "** server list is larger than %i bytes", kMaxTextFileSize);
+        fs::remove(kServerListTemp, ignored);
+        return false;
+    }
+    const std::vector<std::string> lines = updater::LoadTextLines(kServerListTemp);
+    if (lines.empty() || lines.front().find("HTML") != std::string::npos) {
+        fs::remove(kServerListTemp, ignored);
+        return false;
+    }
+    std::error_code error;
+    fs::rename(kServerListTemp, "data/servers.dat", error);
+    if (error) {
+        BRF_LOG(0, "** cannot replace data/servers.dat: %s", error.message().c_str());
+        fs::remove(kServerListTemp, ignored);
+        return false;
+    }
+    return true;
+}
+
+void TFUpdater::StartDownloadPhase() {
+    actCount = 0;
+    pnl_progress->SetPosition(0);
+    redownloadAll = false;
+    corruptReceipts_ = 0;
+
+    PrepareDownloadList();
+
+    const updater::SizeDisplay size = updater::SizeForDisplay(pnl_progress->Max());
+    nfo_updsize->SetCaption(updater::Printf(Text(254), newCount, size.value, Text(size.unitText)));
+    std::string value = updater::Printf("%.1f", size.value);
+    for (char& c : value) {
+        if (c == '.') {
+            c = plat::DecimalSeparator();
+        }
+    }
+    AddLogLine(std::string(Text(207)) + std::to_string(newCount) + Text(208) + value +
+               Text(size.unitText));
+
+    runState = rsPatchDownload;
+    fileProgress.emplace(static_cast<size_t>(newCount), 0);
+    if (newCount > 0) {
+        DownloadFile(0);
+    } else {
+        // A section without files: the run completes like one whose files
+        // are all in place, so it ends ready and the button is usable again.
+        InstallFiles();
+    }
+}
+
+void TFUpdater::sock_httpFailure(CmdType Cmd) {
+    BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", runState, static_cast<int>(Cmd));
+    switch (runState) {
+        case rsServerList:
+            ShowErrorBox(246, 247, plat::BoxOwner::None);
+            break;
+        case rsVersionIndex:
+            ShowErrorBox(220, 221, plat::BoxOwner::None);
+            break;
+        case rsUpdaterDownload:
+            ShowErrorBox(238, 239, plat::BoxOwner::None);
+            break;
+        case rsPatchDownload:
+            ShowErrorBox(203, 204, plat::BoxOwner::None);
+            break;
+        case rsCancelled:
+            AddLog(240);
+            runState = rsIdle;
+            break;
+        default:
+            break;
+    }
+    SelectLastLine();
+    btn_check->SetEnabled(true);
+}
+
+void TFUpdater::ShowErrorBox(uint32_t textId, uint32_t secondTextId, plat::BoxOwner owner) {
+    toolkit_.MessageBox(std::string(Text(textId)) + Text(secondTextId), Text(2), plat::kMbOk,
+                        owner);
+    AddLog(textId);
+    AddLog(secondTextId);
+}
+
+void TFUpdater::sock_httpConnectionFailed() {
+    BRF_LOG(0, "** connection failed");
+    AddLog(243);
+    SelectLastLine();
+    btn_check->SetEnabled(true);
+}
+
+void TFUpdater::sock_httpInvalidHost(bool& Handled) {
+    BRF_LOG(0, "** unknown update server");
+    AddLog(243);
+    SelectLastLine();
+    btn_check->SetEnabled(true);
+    Handled = true;
+}
+
+void TFUpdater::sock_httpPacketRecvd() {
+    if (!fileProgress || actCount < 0 || actCount >= static_cast<int32_t>(fileProgress->size())) {
+        return;
+    }
+    std::vector<int32_t>& progress = *fileProgress;
+    progress[actCount] = sock_http->ReceivedBytes;
+    int64_t position = 0;
+    for (const int32_t bytes : progress) {
+        position += bytes;
+    }
+    pnl_progress->SetPosition(static_cast<int32_t>(position));
+    BRF_LOG(3, "actCount/newCount: %i,%i; actProgress=%i; overallProgress=%i", actCount, newCount,
+            progress[actCount], static_cast<int32_t>(position));
+}
+
+namespace updater {
+
+const char* Text(uint32_t id) {
+    const char* text = GetText(CurrentLanguage, id);
+    return text ? text : "";
+}
+
+std::string Printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) {
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    }
+    va_end(args);
+    return text;
+}
+
+SizeDisplay SizeForDisplay(int32_t bytes) {
+    const double total = bytes;
+    if (total / 1048576 > 1) {
+        return {total / 1048576, 211};
+    }
+    if (total / 1024 > 1) {
+        return {total / 1024, 210};
+    }
+    return {total, 209};
+}
+
+}  // namespace updater

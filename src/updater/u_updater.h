@@ -1,0 +1,252 @@
+// TFUpdater: the updater's one window and the update engine it holds.
+//
+// A run is driven by the events of the HTTP client `sock_http`: the check
+// button requests the game-server list, its arrival the version index, and
+// the index decides between the new updater and the patch files of the
+// installed client, which are checked, kept or fetched again, and installed
+// with backups. `runState` says where the run is.
+//
+// Every request is started from a task posted to the message loop once the
+// previous request has fully returned, so a run of any length never nests
+// requests inside each other's events and the stack stays flat.
+//
+// The window's controls are objects of the control layer, made by the
+// toolkit the program chose; nothing here knows how they are drawn.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "net/http_client.h"
+#include "platform/printf_format.h"
+#include "ui/controls.h"
+#include "ui/toolkit.h"
+
+#ifndef BRF_UPDATER_VERSION
+#define BRF_UPDATER_VERSION 1490
+#endif
+#ifndef BRF_DEFAULT_SERVER
+#define BRF_DEFAULT_SERVER "http://update.brinefall.example/"
+#endif
+#ifndef BRF_WEB_HOST
+#define BRF_WEB_HOST "http://www.brinefall.example"
+#endif
+#ifndef BRF_PORTAL_SITE
+#define BRF_PORTAL_SITE "http://portal.brinefall.example/"
+#endif
+
+// The updater's own version number, set by the build.
+inline constexpr int32_t UPDATER_VERSION = BRF_UPDATER_VERSION;
+
+enum TRunState : int32_t {
+    rsIdle = 0,
+    rsServerList = 1,
+    rsVersionIndex = 2,
+    rsUpdaterDownload = 3,
+    rsPatchDownload = 4,
+    rsReady = 5,
+    rsCancelled = 6,
+};
+
+// A fault in the version index or the download list that ends the run
+// through the exception report.
+class EIndexError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TFUpdater {
+public:
+    // Receipts of one file that may fail the container check before the run
+    // gives up on it.
+    static constexpr int kMaxReceipts = 5;
+    // What the server list and the version index may hold at most; no real
+    // one comes near it.
+    static constexpr int32_t kMaxTextFileSize = 16 * 1024 * 1024;
+    // How far a patch file may run past its listed size before receiving
+    // stops; it then fails its check like any corrupt file.
+    static constexpr int32_t kPatchSizeMargin = 64 * 1024;
+
+    // Creates the window and its controls and runs FormCreate.
+    explicit TFUpdater(ui::Toolkit& toolkit);
+    ~TFUpdater();
+    TFUpdater(const TFUpdater&) = delete;
+    TFUpdater& operator=(const TFUpdater&) = delete;
+
+    // Controls.
+    std::unique_ptr<ui::Form> form;
+    std::unique_ptr<ui::Panel> Panel1;
+    std::unique_ptr<ui::Picture> img_brf;
+    std::unique_ptr<ui::Panel> Panel2;
+    std::unique_ptr<ui::Picture> img_portal;
+    std::unique_ptr<ui::WebBrowser> WebBrowser;
+    std::unique_ptr<ui::Label> lbl_host;
+    std::unique_ptr<ui::Label> lbl_state;
+    std::unique_ptr<ui::Label> lbl_updatesize;
+    std::unique_ptr<ui::Label> nfo_updsize;
+    std::unique_ptr<ui::ComboBox> box_host;
+    std::unique_ptr<ui::ListBox> box_log;
+    std::unique_ptr<ui::CheckBox> chk_auto;
+    std::unique_ptr<ui::ProgressBar> pnl_progress;
+    std::unique_ptr<ui::Button> btn_cancel;
+    std::unique_ptr<ui::Button> btn_options;
+    std::unique_ptr<ui::Button> btn_check;
+    std::unique_ptr<ui::Label> Label4;
+    std::unique_ptr<ui::StatusBar> StatusBar;
+    std::unique_ptr<THttpClient> sock_http;
+
+    // Installed client.
+    uint32_t clientVersion = 0;
+    uint32_t clientBuild = 0;
+    std::string installDir;
+
+    // The run.
+    int32_t runState = rsIdle;
+    int32_t newCount = 0;
+    int32_t actCount = 0;
+    std::optional<std::vector<int32_t>> fileProgress;
+    bool redownloadAll = false;
+
+    // The version index.
+    std::vector<std::string> versionIndex;
+    uint32_t neededVersion = 0;
+    uint32_t neededBuild = 0;
+    uint32_t minVersion = 0;
+    uint32_t minBuild = 0;
+    int32_t sectionStart = -1;
+
+    // The download list: name and info line of each file.
+    std::vector<std::string> downloadList;
+
+    // Lifecycle handlers.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    // False when the installed version could not be determined (the user has
+    // been told and termination requested).
+    bool RefreshVersionAndCaptions();
+
+    // User actions.
+    void btn_checkClick();
+    void btn_cancelClick();
+    void btn_optionsClick();
+    void chk_autoClick();
+    void box_hostChange();
+    void img_brfClick();
+    void img_portalClick();
+    void WebBrowserBeforeNavigate2(const std::string& url);
+    void WebBrowserDownloadComplete();
+
+    // HTTP events.
+    void sock_httpSuccess(CmdType Cmd);
+    void sock_httpFailure(CmdType Cmd);
+    void sock_httpConnectionFailed();
+    void sock_httpInvalidHost(bool& Handled);
+    void sock_httpPacketRecvd();
+
+    // The engine.
+    int32_t CheckVersionIndex();
+    void PrepareDownloadList();
+    void DownloadFile(int32_t index);
+    void InstallFiles();
+
+    // True while a request runs or a step of the run waits in the loop.
+    bool Busy() const { return pendingSteps_ > 0 || requestRunning_; }
+
+private:
+    // Where a request was started, which decides how an error it raises is
+    // reported.
+    enum class Origin { CheckButton, SuccessHandler, UpdaterDownload };
+
+    void CreateControls();
+    void AddLog(uint32_t textId);
+    void AddLogLine(const std::string& line);
+    void SelectLastLine();
+    void EnsureTrailingSlash();
+    // Makes sure the base address ends with "/" and starts the GET of base
+    // address + `path` (into the client's Body) from a posted task.
+    void RequestFile(const std::string& path, int32_t maxBodySize, Origin origin, bool logRequest);
+    void RunRequest(std::string url, Origin origin);
+    void ReportException(const std::exception& error);
+    void StartDownloadPhase();
+    // False when the run ended with the file (the failure report was shown).
+    bool ReceivedPatchFile(CmdType Cmd);
+    bool AcceptServerList();
+    // The size in the info line of file `index`; 0 when it has none.
+    int32_t ListedSize(int32_t index) const;
+    void StartUpdaterDownload(int32_t neededUpdater);
+    void ReceivedUpdater();
+    void ShowErrorBox(uint32_t textId, uint32_t secondTextId, plat::BoxOwner owner);
+    std::string NewsPageAddress() const;
+    void OpenSite(const char* address);
+    bool Closing() const;
+    // Runs `step` from the message loop, unless the window has gone by then.
+    void Post(std::function<void()> step);
+    void RunSecondStage();
+
+    ui::Toolkit& toolkit_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    int pendingSteps_ = 0;
+    bool requestRunning_ = false;
+    // Set once the window closes or termination is requested: posted steps
+    // then do nothing.
+    bool stopped_ = false;
+    // Corrupt receipts of the file at actCount.
+    int corruptReceipts_ = 0;
+    // The server list is received here and replaces data/servers.dat only
+    // once it passed the content test.
+    static constexpr const char* kServerListTemp = "data/servers.dat.part";
+};
+
+// Pure helpers of the engine, exposed for the tests.
+namespace updater {
+
+// Text `id` of the text table in the current language; never null.
+const char* Text(uint32_t id);
+
+// printf into a string.
+std::string Printf(const char* format, ...) BRF_PRINTF_FORMAT(1, 2);
+
+// The lines of a text file (see SplitLines); empty when it cannot be read.
+std::vector<std::string> LoadTextLines(const std::string& path);
+
+// Splits a text into lines as the index reader does: lines end at CR, LF or
+// CR LF, a trailing line end adds no empty line, a zero byte ends the text.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// "[%04u.%u]" and "{%04u.%u}".
+std::string SectionKey(uint32_t version, uint32_t build);
+std::string SectionEndKey(uint32_t version, uint32_t build);
+
+// A decimal integer with an optional sign and leading blanks; anything else
+// raises EIndexError.
+int32_t ParseIndexInt(const std::string& text);
+
+// The game-directory path of a listed file: the name less its four-character
+// suffix, through SafeGamePath with "/". Raises EIndexError for a name that
+// is too short or holds a separator of its own.
+std::string TargetOfListedFile(const std::string& listed);
+
+// The game-directory path of a listed name: every "-" a separator. Raises
+// EIndexError when the path would leave the game directory (absolute, a
+// drive, a backslash or colon, an empty, "." or ".." component).
+std::string SafeGamePath(const std::string& listed, const std::string& separator);
+
+// The size display of the update: the value and the unit text id for a
+// total of `bytes`.
+struct SizeDisplay {
+    double value;
+    uint32_t unitText;
+};
+SizeDisplay SizeForDisplay(int32_t bytes);
+
+// The local copy's time stamp text compared with the listed one: true when
+// the local one is greater, byte by byte.
+bool LocalTimeIsNewer(const std::string& local, const std::string& remote);
+
+}  // namespace updater

@@ -1,0 +1,164 @@
+// brfupdate: the console updater. Run in a game directory, it does what the
+// updater window does from start-up to close, with headless controls: the
+// start-up, the activation, a press of the check button (unless activation
+// started a run already), the message loop until the run stops, and the
+// close as a user would do it. Every action-log line goes to standard
+// output, every message box to standard error.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "texts/cp1252.h"
+#include "ui/headless/headless_toolkit.h"
+#include "updater/program_entry.h"
+
+namespace {
+
+constexpr int kExitReady = 0;
+constexpr int kExitStopped = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: brfupdate [options]\n"
+    "\n"
+    "Updates the game installed in the current directory from its update\n"
+    "server, as the updater window would, and prints the action log to\n"
+    "standard output and every message box to standard error.\n"
+    "\n"
+    "options:\n"
+    "  --server URL          the update server's address, as if typed into the\n"
+    "                        server box (default: the last one used)\n"
+    "  --answer yes|no|all   answer to \"download an existing file again?\"\n"
+    "                        (default no: keep the identical copy)\n"
+    "  --patchnotes yes|no   open the patch notes after an update (default no)\n"
+    "  --start               start the game when the client is up to date\n"
+    "  --timeout SECONDS     a transfer that receives nothing for this long fails\n"
+    "                        (default 60; 0 waits for ever)\n"
+    "  --help                show this text\n"
+    "\n"
+    "exit status: 0 the client is up to date (after the update), 1 the run\n"
+    "stopped anywhere else, 2 bad usage\n";
+
+struct Options {
+    std::string server;
+    bool serverGiven = false;
+    ui::Confirmation answer = ui::Confirmation::No;
+    bool patchNotes = false;
+    bool start = false;
+    int32_t timeoutSeconds = 60;
+};
+
+int Usage(const char* problem) {
+    std::fprintf(stderr, "brfupdate: %s\n\n%s", problem, kUsage);
+    return kExitUsage;
+}
+
+// Parses the command line; returns -1 when it is fine, else the exit status.
+int Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return kExitReady;
+        } else if (arg == "--start") {
+            options.start = true;
+        } else if (arg == "--server" && hasValue) {
+            options.server = argv[++i];
+            options.serverGiven = true;
+        } else if (arg == "--answer" && hasValue) {
+            const std::string value = argv[++i];
+            if (value == "yes") {
+                options.answer = ui::Confirmation::Yes;
+            } else if (value == "no") {
+                options.answer = ui::Confirmation::No;
+            } else if (value == "all") {
+                options.answer = ui::Confirmation::YesToAll;
+            } else {
+                return Usage("--answer takes yes, no or all");
+            }
+        } else if (arg == "--patchnotes" && hasValue) {
+            const std::string value = argv[++i];
+            if (value != "yes" && value != "no") {
+                return Usage("--patchnotes takes yes or no");
+            }
+            options.patchNotes = value == "yes";
+        } else if (arg == "--timeout" && hasValue) {
+            const std::string value = argv[++i];
+            char* end = nullptr;
+            const long seconds = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || seconds < 0 || seconds > 2000000) {
+                return Usage("--timeout takes a number of seconds from 0 to 2000000");
+            }
+            options.timeoutSeconds = static_cast<int32_t>(seconds);
+        } else {
+            return Usage(("unknown or incomplete option: " + arg).c_str());
+        }
+    }
+    return -1;
+}
+
+// Handles messages until the run has stopped: nothing more is waiting to
+// happen, or the application was asked to end.
+void RunUntilStopped(ui::Toolkit& toolkit, TFUpdater& updater) {
+    while (!toolkit.Terminated()) {
+        toolkit.ProcessMessages();
+        if (toolkit.Terminated() || !updater.Busy()) {
+            return;
+        }
+        toolkit.Loop().WaitMessage(-1);
+    }
+}
+
+int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& options) {
+    if (toolkit.Terminated()) {
+        return kExitStopped;  // the start-up failed and told the user
+    }
+    if (options.serverGiven) {
+        updater.box_host->UserEdit(options.server);
+    }
+    updater.sock_http->TimeOut = options.timeoutSeconds * 1000;
+    updater.form->Show();
+    if (!updater.Busy() && !toolkit.Terminated() && updater.btn_check->Enabled()) {
+        updater.btn_check->Click();
+    }
+    RunUntilStopped(toolkit, updater);
+    if (toolkit.Terminated()) {
+        return kExitStopped;
+    }
+    const bool ready = updater.runState == rsReady;
+    if (ready && options.start) {
+        updater.btn_check->Click();
+        if (updater.form->Closed()) {
+            return kExitReady;  // the game was started and the window closed
+        }
+        updater.form->Close();
+        return kExitStopped;
+    }
+    updater.form->Close();
+    return ready ? kExitReady : kExitStopped;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const int status = Parse(argc, argv, options); status >= 0) {
+        return status;
+    }
+
+    ui::HeadlessToolkit toolkit;
+    toolkit.confirmAnswer = options.answer;
+    toolkit.yesNoAnswer = options.patchNotes ? plat::kIdYes : plat::kIdNo;
+    toolkit.OnLineAdded = [](const std::string& line) {
+        std::printf("%s\n", Cp1252ToUtf8(line.c_str()).c_str());
+        std::fflush(stdout);
+    };
+    toolkit.OnShown = [](const ui::HeadlessToolkit::ShownBox& box) {
+        std::fprintf(stderr, "[%s] %s\n", Cp1252ToUtf8(box.caption.c_str()).c_str(),
+                     Cp1252ToUtf8(box.text.c_str()).c_str());
+        std::fflush(stderr);
+    };
+    return UpdaterProgram(toolkit,
+                          [&](TFUpdater& updater) { return Drive(toolkit, updater, options); });
+}

@@ -200,7 +200,7 @@ void CheckFullUpdate(const World& w, const brf_test::UpdaterRun&) {
 // listed time: identical copies in the updater's eyes.
 void ArrangeIdenticalCopies(World& w, bool onServer) {
     w.game.Write("data/ships/fleet.dat", kOldFleet);
-    Lines entries;
+    std::vector<Lines> entries;
     for (const auto& [name, content] :
          {std::pair<std::string, std::string>{"data-ships-fleet.dat.upd", NewFleet()},
           {"readme.txt.upd", "Brinefall 1.050\r\n"}}) {
@@ -212,7 +212,7 @@ void ArrangeIdenticalCopies(World& w, bool onServer) {
             w.listed += container.size();
         }
         entries.push_back(
-            {name, std::to_string(container.size()) + ";" + brf_test::kPublishTime});
+            Lines{name, std::to_string(container.size()) + ";" + brf_test::kPublishTime});
     }
     w.Section(entries);
 }
@@ -253,155 +253,161 @@ Case Unsafe(const std::string& label, const Lines& entry, bool file) {
     return c;
 }
 
+Case& Add(std::vector<Case>& cases, const std::string& name) {
+    cases.emplace_back();
+    cases.back().name = name;
+    return cases.back();
+}
+
 std::vector<Case> Cases() {
     std::vector<Case> cases;
 
-    cases.push_back({.name = "ClientCurrent",
-                     .version = 1050,
-                     .arrange = [](World& w) { w.Section({}); },
-                     .out = Concat({kStart, {kNoNewFiles, kUpToDate}}),
-                     .check =
-                         [](const World& w, const brf_test::UpdaterRun&) {
-                             EXPECT_EQ(w.game.Files(), WithRunFiles({}));
-                             EXPECT_EQ(w.game.Read("data/servers.dat"), kServerList);
-                             // The address the run used is kept for the next start.
-                             EXPECT_NE(w.game.Read("save/updateservers.sav")->find(w.url),
-                                       std::string::npos);
-                         },
-                     .underWine = true});
+    {
+        Case& c = Add(cases, "ClientCurrent");
+        c.version = 1050;
+        c.arrange = [](World& w) { w.Section({}); };
+        c.out = Concat({kStart, {kNoNewFiles, kUpToDate}});
+        c.check = [](const World& w, const brf_test::UpdaterRun&) {
+            EXPECT_EQ(w.game.Files(), WithRunFiles({}));
+            EXPECT_EQ(w.game.Read("data/servers.dat"), kServerList);
+            // The address the run used is kept for the next start.
+            EXPECT_NE(w.game.Read("save/updateservers.sav")->find(w.url), std::string::npos);
+        };
+        c.underWine = true;
+    }
 
-    cases.push_back({.name = "GermanClientCurrent",
-                     .language = 0,
-                     .version = 1051,
-                     .arrange = [](World& w) { w.Section({}); },
-                     .out = {"Button [Version Prüfen] klicken, um zu starten ...",
-                             "Lade aktuelle Spiele-Serverliste...", "Prüfe auf neue Version ...",
-                             "Keine neuen Dateien gefunden oder benötigt.",
-                             "Der Client ist auf dem aktuellen Stand."}});
+    {
+        Case& c = Add(cases, "GermanClientCurrent");
+        c.language = 0;
+        c.version = 1051;
+        c.arrange = [](World& w) { w.Section({}); };
+        c.out = {"Button [Version Prüfen] klicken, um zu starten ...",
+                 "Lade aktuelle Spiele-Serverliste...", "Prüfe auf neue Version ...",
+                 "Keine neuen Dateien gefunden oder benötigt.",
+                 "Der Client ist auf dem aktuellen Stand."};
+    }
 
-    cases.push_back({.name = "UpdaterBelowMinimum",
-                     .arrange =
-                         [](World& w) {
-                             w.set.VersionIndex(
-                                 brf_test::IndexHeader(1490, 1491, 1050, 0, 1040, 0));
-                         },
-                     .status = 1,
-                     .out = Concat({kStart, brf_test::Lines(kUpdaterTooOld)}),
-                     .boxes = {std::string("[Error!] ") + kUpdaterTooOld}});
+    {
+        Case& c = Add(cases, "UpdaterBelowMinimum");
+        c.arrange = [](World& w) {
+            w.set.VersionIndex(brf_test::IndexHeader(1490, 1491, 1050, 0, 1040, 0));
+        };
+        c.status = 1;
+        c.out = Concat({kStart, brf_test::Lines(kUpdaterTooOld)});
+        c.boxes = {std::string("[Error!] ") + kUpdaterTooOld};
+    }
 
-    cases.push_back({.name = "ClientTooOld",
-                     .version = 1030,
-                     .arrange = [](World& w) { w.Section({}); },
-                     .status = 1,
-                     .out = Concat({kStart, brf_test::Lines(kClientTooOld)}),
-                     .boxes = {std::string("[Error!] ") + kClientTooOld}});
+    {
+        Case& c = Add(cases, "ClientTooOld");
+        c.version = 1030;
+        c.arrange = [](World& w) { w.Section({}); };
+        c.status = 1;
+        c.out = Concat({kStart, brf_test::Lines(kClientTooOld)});
+        c.boxes = {std::string("[Error!] ") + kClientTooOld};
+    }
 
-    cases.push_back({.name = "NoSection",
-                     .version = 1045,
-                     .arrange = [](World& w) { w.Section({}); },
-                     .status = 1,
-                     .out = Concat({kStart, brf_test::Lines(kNoSection)}),
-                     .boxes = {std::string("[Error!] ") + kNoSection}});
+    {
+        Case& c = Add(cases, "NoSection");
+        c.version = 1045;
+        c.arrange = [](World& w) { w.Section({}); };
+        c.status = 1;
+        c.out = Concat({kStart, brf_test::Lines(kNoSection)});
+        c.boxes = {std::string("[Error!] ") + kNoSection};
+    }
 
-    const Lines fullUpdate = {"{3}",
-                              std::string(kReceiving) + "data-maps-north.map.upd",
-                              kReceived,
-                              std::string(kReceiving) + "data-ships-fleet.dat.upd",
-                              kReceived,
-                              std::string(kReceiving) + "readme.txt.upd",
-                              kReceived,
-                              kInstalling,
+    const Lines fullUpdate = {"{3}",     std::string(kReceiving) + "data-maps-north.map.upd",
+                              kReceived, std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                              kReceived, std::string(kReceiving) + "readme.txt.upd",
+                              kReceived, kInstalling,
                               kFinished};
-    cases.push_back({.name = "FullUpdate",
-                     .arrange = ArrangeFullUpdate,
-                     .out = Concat({kStart, fullUpdate}),
-                     .boxes = {kPatchNotes},
-                     .check = CheckFullUpdate,
-                     .underWine = true});
+    {
+        Case& c = Add(cases, "FullUpdate");
+        c.arrange = ArrangeFullUpdate;
+        c.out = Concat({kStart, fullUpdate});
+        c.boxes = {kPatchNotes};
+        c.check = CheckFullUpdate;
+        c.underWine = true;
+    }
 
     const std::string question =
         "File 'patch/data-ships-fleet.dat.upd' is already available, nevertheless download it "
         "again?";
     const std::string question2 =
         "File 'patch/readme.txt.upd' is already available, nevertheless download it again?";
-    const Lines kept = {"{2}",
-                        std::string(kReceiving) + "data-ships-fleet.dat.upd",
-                        kAlreadyThere,
-                        std::string(kReceiving) + "readme.txt.upd",
-                        kAlreadyThere,
-                        kInstalling,
+    const Lines kept = {"{2}",         std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                        kAlreadyThere, std::string(kReceiving) + "readme.txt.upd",
+                        kAlreadyThere, kInstalling,
                         kFinished};
-    const Lines fetchedAgain = {"{2}",
-                                std::string(kReceiving) + "data-ships-fleet.dat.upd",
-                                kReceived,
-                                std::string(kReceiving) + "readme.txt.upd",
-                                kReceived,
-                                kInstalling,
+    const Lines fetchedAgain = {"{2}",     std::string(kReceiving) + "data-ships-fleet.dat.upd",
+                                kReceived, std::string(kReceiving) + "readme.txt.upd",
+                                kReceived, kInstalling,
                                 kFinished};
     // Answer no: the local copies are installed; the server does not even
     // have the files.
-    cases.push_back({.name = "KeepsIdenticalCopyOnNo",
-                     .arrange = [](World& w) { ArrangeIdenticalCopies(w, false); },
-                     .args = {"--answer", "no"},
-                     .out = Concat({kStart, kept}),
-                     .boxes = {kPatchNotes},
-                     .questions = {question, question2},
-                     .check = CheckIdenticalInstalled});
-    cases.push_back({.name = "FetchesIdenticalCopyAgainOnYes",
-                     .arrange = [](World& w) { ArrangeIdenticalCopies(w, true); },
-                     .args = {"--answer", "yes"},
-                     .out = Concat({kStart, fetchedAgain}),
-                     .boxes = {kPatchNotes},
-                     .questions = {question, question2},
-                     .check =
-                         [](const World& w, const brf_test::UpdaterRun& run) {
-                             CheckIdenticalInstalled(w, run);
-                             if (!w.server.Shared()) {
-                                 EXPECT_EQ(w.Requests("readme.txt.upd"), 1);
-                             }
-                         }});
+    {
+        Case& c = Add(cases, "KeepsIdenticalCopyOnNo");
+        c.arrange = [](World& w) { ArrangeIdenticalCopies(w, false); };
+        c.args = {"--answer", "no"};
+        c.out = Concat({kStart, kept});
+        c.boxes = {kPatchNotes};
+        c.questions = {question, question2};
+        c.check = CheckIdenticalInstalled;
+    }
+    {
+        Case& c = Add(cases, "FetchesIdenticalCopyAgainOnYes");
+        c.arrange = [](World& w) { ArrangeIdenticalCopies(w, true); };
+        c.args = {"--answer", "yes"};
+        c.out = Concat({kStart, fetchedAgain});
+        c.boxes = {kPatchNotes};
+        c.questions = {question, question2};
+        c.check = [](const World& w, const brf_test::UpdaterRun& run) {
+            CheckIdenticalInstalled(w, run);
+            if (!w.server.Shared()) {
+                EXPECT_EQ(w.Requests("readme.txt.upd"), 1);
+            }
+        };
+    }
     // Yes to all: asked for the first file only, every file fetched again.
-    cases.push_back({.name = "FetchesAllAgainOnYesToAll",
-                     .arrange = [](World& w) { ArrangeIdenticalCopies(w, true); },
-                     .args = {"--answer", "all"},
-                     .out = Concat({kStart, fetchedAgain}),
-                     .boxes = {kPatchNotes},
-                     .questions = {question},
-                     .check =
-                         [question2](const World& w, const brf_test::UpdaterRun& run) {
-                             CheckIdenticalInstalled(w, run);
-                             EXPECT_EQ(Count(run.err, question2), 0u);
-                         }});
+    {
+        Case& c = Add(cases, "FetchesAllAgainOnYesToAll");
+        c.arrange = [](World& w) { ArrangeIdenticalCopies(w, true); };
+        c.args = {"--answer", "all"};
+        c.out = Concat({kStart, fetchedAgain});
+        c.boxes = {kPatchNotes};
+        c.questions = {question};
+        c.check = [question2](const World& w, const brf_test::UpdaterRun& run) {
+            CheckIdenticalInstalled(w, run);
+            EXPECT_EQ(Count(run.err, question2), 0u);
+        };
+    }
 
     // A container whose checksum never matches: five receipts, then the
     // download failure; nothing is installed.
-    cases.push_back(
-        {.name = "GivesUpOnFileThatKeepsArrivingCorrupt",
-         .arrange =
-             [](World& w) {
-                 w.game.Write("data/ships/fleet.dat", kOldFleet);
-                 std::string broken = brf_test::Container(NewFleet());
-                 broken.back() = static_cast<char>(broken.back() ^ 0x5A);
-                 w.set.Raw("data-ships-fleet.dat.upd", broken);
-                 w.Section({{"data-ships-fleet.dat.upd",
-                             std::to_string(broken.size()) + ";" + brf_test::kPublishTime}});
-             },
-         .status = 1,
-         .boxes = {std::string("[Error!] ") + kDownloadError + kTryAgain},
-         .check =
-             [](const World& w, const brf_test::UpdaterRun& run) {
-                 const Lines lines = run.OutLines();
-                 ASSERT_GE(lines.size(), 2u);
-                 EXPECT_EQ(Count(run.out, std::string(kReceiving) + "data-ships-fleet.dat.upd"),
-                           5u);
-                 EXPECT_GE(Count(run.out, kCorrupted), 4u);
-                 EXPECT_EQ(lines[lines.size() - 2], kDownloadError);
-                 EXPECT_EQ(lines.back(), kTryAgain);
-                 if (!w.server.Shared()) {
-                     EXPECT_EQ(w.Requests("data-ships-fleet.dat.upd"), 5);
-                 }
-                 EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
-             }});
+    {
+        Case& c = Add(cases, "GivesUpOnFileThatKeepsArrivingCorrupt");
+        c.arrange = [](World& w) {
+            w.game.Write("data/ships/fleet.dat", kOldFleet);
+            std::string broken = brf_test::Container(NewFleet());
+            broken.back() = static_cast<char>(broken.back() ^ 0x5A);
+            w.set.Raw("data-ships-fleet.dat.upd", broken);
+            w.Section({{"data-ships-fleet.dat.upd",
+                        std::to_string(broken.size()) + ";" + brf_test::kPublishTime}});
+        };
+        c.status = 1;
+        c.boxes = {std::string("[Error!] ") + kDownloadError + kTryAgain};
+        c.check = [](const World& w, const brf_test::UpdaterRun& run) {
+            const Lines lines = run.OutLines();
+            ASSERT_GE(lines.size(), 2u);
+            EXPECT_EQ(Count(run.out, std::string(kReceiving) + "data-ships-fleet.dat.upd"), 5u);
+            EXPECT_GE(Count(run.out, kCorrupted), 4u);
+            EXPECT_EQ(lines[lines.size() - 2], kDownloadError);
+            EXPECT_EQ(lines.back(), kTryAgain);
+            if (!w.server.Shared()) {
+                EXPECT_EQ(w.Requests("data-ships-fleet.dat.upd"), 5);
+            }
+            EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
+        };
+    }
 
     // One listed file missing on the server: the run stops there.
     const auto arrange404 = [](World& w) {
@@ -414,72 +420,83 @@ std::vector<Case> Cases() {
         EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
         EXPECT_FALSE(w.game.Read("readme.txt"));
     };
-    cases.push_back({.name = "StopsAtFileMissingOnServer",
-                     .arrange = arrange404,
-                     .status = 1,
-                     .out = Concat({kStart,
-                                    {"{2}", std::string(kReceiving) + "data-ships-fleet.dat.upd",
-                                     kReceived, std::string(kReceiving) + "readme.txt.upd",
-                                     kDownloadError, kTryAgain}}),
-                     .boxes = {std::string("[Error!] ") + kDownloadError + kTryAgain},
-                     .check = check404});
-    cases.push_back(
-        {.name = "GermanStopsAtFileMissingOnServer",
-         .language = 0,
-         .arrange = arrange404,
-         .status = 1,
-         .out = {"Button [Version Prüfen] klicken, um zu starten ...",
-                 "Lade aktuelle Spiele-Serverliste...", "Prüfe auf neue Version ...",
-                 "{2de}", "Empfange Datei: data-ships-fleet.dat.upd",
-                 "Datei erfolgreich empfangen.", "Empfange Datei: readme.txt.upd",
+    {
+        Case& c = Add(cases, "StopsAtFileMissingOnServer");
+        c.arrange = arrange404;
+        c.status = 1;
+        c.out = Concat({kStart,
+                        {"{2}", std::string(kReceiving) + "data-ships-fleet.dat.upd", kReceived,
+                         std::string(kReceiving) + "readme.txt.upd", kDownloadError, kTryAgain}});
+        c.boxes = {std::string("[Error!] ") + kDownloadError + kTryAgain};
+        c.check = check404;
+    }
+    {
+        Case& c = Add(cases, "GermanStopsAtFileMissingOnServer");
+        c.language = 0;
+        c.arrange = arrange404;
+        c.status = 1;
+        c.out = {"Button [Version Prüfen] klicken, um zu starten ...",
+                 "Lade aktuelle Spiele-Serverliste...",
+                 "Prüfe auf neue Version ...",
+                 "{2de}",
+                 "Empfange Datei: data-ships-fleet.dat.upd",
+                 "Datei erfolgreich empfangen.",
+                 "Empfange Datei: readme.txt.upd",
                  "Während des Herunterladens der Dateien ist ein Fehler aufgetreten.",
-                 "Bitte wiederholen Sie den Vorgang."},
-         .boxes = {"[Fehler!] Während des Herunterladens der Dateien ist ein Fehler "
-                   "aufgetreten.Bitte wiederholen Sie den Vorgang."},
-         .check = check404});
+                 "Bitte wiederholen Sie den Vorgang."};
+        c.boxes = {
+            "[Fehler!] Während des Herunterladens der Dateien ist ein Fehler "
+            "aufgetreten.Bitte wiederholen Sie den Vorgang."};
+        c.check = check404;
+    }
 
     // An error page in place of the server list leaves the old list alone.
-    cases.push_back(
-        {.name = "KeepsServerListWhenServerSendsHtmlPage",
-         .arrange =
-             [](World& w) {
-                 w.game.Write("data/servers.dat", "old list\r\n");
-                 w.set.ServerList(
-                     "<HTML><HEAD><TITLE>Maintenance</TITLE></HEAD><BODY>Back soon</BODY></HTML>\r\n");
-             },
-         .status = 1,
-         .out = {kPressCheck, kLoadList, kNoList, kMaintenance},
-         .boxes = {std::string("[Error!] ") + kNoList + kMaintenance},
-         .check =
-             [](const World& w, const brf_test::UpdaterRun&) {
-                 EXPECT_EQ(w.game.Read("data/servers.dat"), "old list\r\n");
-                 EXPECT_EQ(w.game.Files(), WithRunFiles({}));
-             },
-         .underWine = true});
+    {
+        Case& c = Add(cases, "KeepsServerListWhenServerSendsHtmlPage");
+        c.arrange = [](World& w) {
+            w.game.Write("data/servers.dat", "old list\r\n");
+            w.set.ServerList(
+                "<HTML><HEAD><TITLE>Maintenance</TITLE></HEAD><BODY>Back "
+                "soon</BODY></HTML>\r\n");
+        };
+        c.status = 1;
+        c.out = {kPressCheck, kLoadList, kNoList, kMaintenance};
+        c.boxes = {std::string("[Error!] ") + kNoList + kMaintenance};
+        c.check = [](const World& w, const brf_test::UpdaterRun&) {
+            EXPECT_EQ(w.game.Read("data/servers.dat"), "old list\r\n");
+            EXPECT_EQ(w.game.Files(), WithRunFiles({}));
+        };
+        c.underWine = true;
+    }
 
     const auto unreachable = [](const std::string& url) {
         return [url](World& w) {
-            w.url = url.empty() ? "http://127.0.0.1:" +
-                                      std::to_string(brf_test::host::FreeLoopbackPort()) + "/set1/"
-                                : url;
+            w.url = url.empty()
+                        ? "http://127.0.0.1:" + std::to_string(brf_test::host::FreeLoopbackPort()) +
+                              "/set1/"
+                        : url;
             w.game.Write("data/servers.dat", "old list\r\n");
         };
     };
     const auto checkUnreachable = [](const World& w, const brf_test::UpdaterRun&) {
         EXPECT_EQ(w.game.Read("data/servers.dat"), "old list\r\n");
     };
-    cases.push_back({.name = "UnknownHost",
-                     .arrange = unreachable("http://brf-nowhere.invalid/"),
-                     .status = 1,
-                     .out = {kPressCheck, kLoadList, kConnectionFailed},
-                     .anyBox = true,
-                     .check = checkUnreachable});
-    cases.push_back({.name = "ClosedPort",
-                     .arrange = unreachable(""),
-                     .status = 1,
-                     .out = {kPressCheck, kLoadList, kConnectionFailed},
-                     .anyBox = true,
-                     .check = checkUnreachable});
+    {
+        Case& c = Add(cases, "UnknownHost");
+        c.arrange = unreachable("http://brf-nowhere.invalid/");
+        c.status = 1;
+        c.out = {kPressCheck, kLoadList, kConnectionFailed};
+        c.anyBox = true;
+        c.check = checkUnreachable;
+    }
+    {
+        Case& c = Add(cases, "ClosedPort");
+        c.arrange = unreachable("");
+        c.status = 1;
+        c.out = {kPressCheck, kLoadList, kConnectionFailed};
+        c.anyBox = true;
+        c.check = checkUnreachable;
+    }
 
     cases.push_back(Unsafe("DotDot", {"..-brfe2e.upd"}, true));
     cases.push_back(Unsafe("LeadingSeparator", {"-brfe2eabs.upd"}, true));

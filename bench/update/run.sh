@@ -8,7 +8,7 @@
 # Median of 3 rounds each, from the page cache. Not a test: nothing fails on
 # a missed target, the figures are printed.
 #
-#   bench/update/run.sh [--files N] [--mb M] [--rounds R]
+#   bench/update/run.sh [--files N] [--mb M] [--rounds R] [--preset bench|native]
 #
 # Targets: brfupdate's wall time at most 1.25 times curl + decode; its peak
 # resident memory under 32 MB.
@@ -19,19 +19,21 @@ root=$PWD
 files=500
 mb=200
 rounds=3
+preset=bench
 while [ $# -gt 0 ]; do
   case "$1" in
     --files) files=$2; shift 2 ;;
     --mb) mb=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
-    *) echo "usage: bench/update/run.sh [--files N] [--mb M] [--rounds R]" >&2; exit 2 ;;
+    --preset) preset=$2; shift 2 ;;
+    *) echo "usage: bench/update/run.sh [--files N] [--mb M] [--rounds R] [--preset bench|native]" >&2; exit 2 ;;
   esac
 done
 
-echo "== building (preset bench)"
-cmake --preset bench >/dev/null
-cmake --build --preset bench -j 2 --target brfupdate brfpack update_bench_set >/dev/null
-bin=$root/build/bench
+echo "== building (preset $preset)"
+cmake --preset "$preset" -DBRF_BENCH=ON >/dev/null
+cmake --build --preset "$preset" -j 2 --target brfupdate brfpack update_bench_set >/dev/null
+bin=$root/build/$preset
 brfupdate=$bin/tools/brfupdate/brfupdate
 brfpack=$bin/tools/brfpack/brfpack
 

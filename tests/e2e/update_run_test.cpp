@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,11 @@ struct Case {
     std::function<void(const World&, const brf_test::UpdaterRun&)> check;
     bool underWine = false;
 };
+
+// Failures name the case, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // The files of a game directory after a run that reached the server list.
 Lines WithRunFiles(Lines files) {

@@ -1,6 +1,6 @@
-// The nginx fixture as the update tests rely on it: files written after the
-// start are served byte for byte, a missing file is an error status, and an
-// HTML page stored as a file comes back with status 200.
+// The nginx fixture as the update runs rely on it: files written after the
+// start are served byte for byte, an HTML page stored as a file comes back
+// with status 200, a missing file is an error status, two servers run at once.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,60 +9,41 @@
 #include "support/patch_set.h"
 #include "support/test_support.h"
 
-namespace {
-
-struct FetchCase {
-    const char* name;
-    const char* stored;  // null: no file on the server
-    int exitStatus;      // brfget: 0 success, 1 HTTP failure
-};
-
 TEST(NginxFixture, ServesWhatTheTestWrote) {
-    brf_test::NginxServer server;
+    brf_test::NginxServer server({.accessLog = true});
+    brf_test::NginxServer other;
     ASSERT_TRUE(server.Running()) << server.Error();
+    ASSERT_TRUE(other.Running()) << other.Error();
+    EXPECT_NE(server.BaseUrl(), other.BaseUrl());
     brf_test::ScratchDir scratch;
     std::string binary(70000, '\0');
     for (size_t i = 0; i < binary.size(); ++i) {
         binary[i] = static_cast<char>((i * 7919) >> 3);
     }
-    const FetchCase cases[] = {
-        {"binary.dat", binary.c_str(), 0},
+    struct {
+        const char* name;
+        std::string stored;  // empty: no such file on the server
+        int exitStatus;      // brfget: 0 success, 1 HTTP failure
+    } const cases[] = {
+        {"binary.dat", binary, 0},
         {"error.html", "<HTML><BODY>Maintenance</BODY></HTML>\r\n", 0},
-        {"missing.upd", nullptr, 1},
+        {"missing.upd", "", 1},
     };
-    for (const FetchCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string content;
-        if (c.stored != nullptr) {
-            content = std::string(c.name) == "binary.dat" ? binary : c.stored;
-            brf_test::WriteFile(server.Root() / c.name, content);
+        if (!c.stored.empty()) {
+            brf_test::WriteFile(server.Root() / c.name, c.stored);
         }
         const auto run = brf_test::RunUpdater(
             BRFGET_PATH, scratch.path(), {server.BaseUrl() + c.name, "body.out"}, scratch.path());
         EXPECT_EQ(run.status, c.exitStatus) << run.err;
-        if (c.stored != nullptr) {
-            EXPECT_EQ(brf_test::ReadFile(scratch.path() / "body.out"), content);
+        if (!c.stored.empty()) {
+            EXPECT_EQ(brf_test::ReadFile(scratch.path() / "body.out"), c.stored);
         }
     }
-}
-
-TEST(NginxFixture, TwoServersAtOnceAndAccessLog) {
-    brf_test::NginxServer first({.accessLog = true});
-    brf_test::NginxServer second;
-    ASSERT_TRUE(first.Running()) << first.Error();
-    ASSERT_TRUE(second.Running()) << second.Error();
-    EXPECT_NE(first.BaseUrl(), second.BaseUrl());
-    brf_test::WriteFile(first.Root() / "a.txt", "first");
-    brf_test::ScratchDir scratch;
-    const auto run = brf_test::RunUpdater(BRFGET_PATH, scratch.path(),
-                                          {first.BaseUrl() + "a.txt", "a.out"}, scratch.path());
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(brf_test::ReadFile(scratch.path() / "a.out"), "first");
-    // A server of the test script keeps its own log.
-    if (!first.Shared()) {
-        EXPECT_NE(first.AccessLog().find("GET /a.txt HTTP/1.0\" 200"), std::string::npos)
-            << first.AccessLog();
+    // The test script's shared server keeps its own log.
+    if (!server.Shared()) {
+        EXPECT_NE(server.AccessLog().find("GET /binary.dat HTTP/1.0\" 200"), std::string::npos)
+            << server.AccessLog();
     }
 }
-
-}  // namespace

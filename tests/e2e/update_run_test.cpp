@@ -235,16 +235,18 @@ Case Unsafe(const std::string& label, const Lines& entry, bool file) {
     c.name = "RefusesUnsafeName_" + label;
     c.arrange = [entry, file](World& w) {
         w.game.Write("data/ships/fleet.dat", kOldFleet);
-        if (file) {
-            w.File(entry[0], "planted\r\n");
-        }
-        w.Section({entry});
+        // A file entry carries its real info line, so only the name is wrong.
+        w.Section({file ? w.File(entry[0], "planted\r\n") : entry});
     };
     c.status = 1;
-    c.check = [](const World& w, const brf_test::UpdaterRun& run) {
+    // The report names the entry as listed, with or without its suffix.
+    c.check = [name = entry[0].substr(0, entry[0].rfind(".upd"))](const World& w,
+                                                                  const brf_test::UpdaterRun& run) {
         const Lines lines = run.OutLines();
         ASSERT_FALSE(lines.empty());
+        // The exception report names the refused entry.
         EXPECT_EQ(lines.back().rfind("Unexpected exception: ", 0), 0u) << run.out;
+        EXPECT_NE(lines.back().find(name), std::string::npos) << run.out;
         EXPECT_EQ(Count(run.out, kInstalling), 0u);
         // Beside the game directory lie only the test's own files.
         Lines beside;

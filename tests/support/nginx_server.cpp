@@ -28,8 +28,7 @@ std::string Unique() {
     return std::to_string(plat::ProcessId()) + "-" + std::to_string(++counter);
 }
 
-}  // namespace
-
+// `root` served on 127.0.0.1:`port`; pid, logs and temporary files below `work`.
 std::string NginxConfig(uint16_t port, const std::filesystem::path& root,
                         const std::filesystem::path& work, bool accessLog) {
     const std::string w = Slashes(work);
@@ -55,6 +54,8 @@ std::string NginxConfig(uint16_t port, const std::filesystem::path& root,
       << "}\n";
     return c.str();
 }
+
+}  // namespace
 
 NginxServer::NginxServer(Options options) {
     std::error_code ec;

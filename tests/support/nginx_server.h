@@ -59,9 +59,4 @@ private:
     std::string error_;
 };
 
-// The nginx configuration the fixture and the scripts use: `root` served on
-// 127.0.0.1:`port`, pid, logs and temporary files below `work`.
-std::string NginxConfig(uint16_t port, const std::filesystem::path& root,
-                        const std::filesystem::path& work, bool accessLog);
-
 }  // namespace brf_test

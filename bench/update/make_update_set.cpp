@@ -88,7 +88,13 @@ int main(int argc, char** argv) {
             rng() % (total / static_cast<uint64_t>(files));
         sum += s;
     }
-    sizes.back() = sizes.back() + total - sum;
+    // Scaled to the total; the rounding rest goes to the last file.
+    uint64_t scaled = 0;
+    for (auto& s : sizes) {
+        s = s * total / sum;
+        scaled += s;
+    }
+    sizes.back() += total - scaled;
 
     // The benchmark measures the updater, not the encoder: a quick parse
     // gives valid containers of a realistic size.

@@ -456,6 +456,8 @@ std::vector<Case> Cases() {
             "[Fehler!] Während des Herunterladens der Dateien ist ein Fehler "
             "aufgetreten.Bitte wiederholen Sie den Vorgang."};
         c.check = check404;
+        // The German texts reach a Windows console program's stdout as UTF-8 too.
+        c.underWine = true;
     }
 
     // An error page in place of the server list leaves the old list alone.

@@ -120,6 +120,7 @@ for round in $(seq "$rounds"); do
   mkdir -p "$work/fetched" "$work/decoded"
   measure curl -s -f --config "$work/curl.cfg" >>"$work/curl.txt"
   measure bash -c decode_all >>"$work/decode.txt"
+  echo "   brfupdate $(tail -1 "$work/brf.txt" | cut -d' ' -f1) s, curl $(tail -1 "$work/curl.txt" | cut -d' ' -f1) s, decode $(tail -1 "$work/decode.txt" | cut -d' ' -f1) s"
 done
 
 brf_wall=$(cut -d' ' -f1 "$work/brf.txt" | median)

@@ -19,7 +19,12 @@ nginx_start() {
   [ "$(id -u)" -eq 0 ] && user_line="user root;"
   local attempt
   for attempt in 1 2 3 4 5; do
-    nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    # A port nobody answers on; should another program take it first,
+    # nginx ends and the next attempt takes another one.
+    nginx_port=$((20000 + RANDOM % 30000))
+    while (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; do
+      nginx_port=$((nginx_port + 1))
+    done
     cat >"$work/nginx.conf" <<CONF
 daemon off;
 worker_processes 1;

@@ -98,18 +98,6 @@ int Parse(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// Handles messages until the run has stopped: nothing more is waiting to
-// happen, or the application was asked to end.
-void RunUntilStopped(ui::Toolkit& toolkit, TFUpdater& updater) {
-    while (!toolkit.Terminated()) {
-        toolkit.ProcessMessages();
-        if (toolkit.Terminated() || !updater.Busy()) {
-            return;
-        }
-        toolkit.Loop().WaitMessage(-1);
-    }
-}
-
 int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& options) {
     if (toolkit.Terminated()) {
         return kExitStopped;  // the start-up failed and told the user

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "shared/options/s_options.h"
 #include "texts/cp1252.h"
 #include "ui/headless/headless_toolkit.h"
 #include "updater/program_entry.h"
@@ -107,7 +108,8 @@ int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& optio
     }
     updater.sock_http->TimeOut = options.timeoutSeconds * 1000;
     updater.form->Show();
-    if (!updater.Busy() && !toolkit.Terminated() && updater.btn_check->Enabled()) {
+    // Activation starts the run by itself when automatic updating is on.
+    if (COpt::Get()->automate_updater == 0 && !toolkit.Terminated()) {
         updater.btn_check->Click();
     }
     RunUntilStopped(toolkit, updater);

@@ -441,15 +441,32 @@ void THttpClient::RemoveHeader() {
         }
     };
 
-    std::string line = ReadLn();
+    // A server that sends header lines without end is stopped before they
+    // fill the memory or the disk.
+    int64_t headerSize = 0;
+    const auto readLine = [&] {
+        std::string text = ReadLn();
+        headerSize += static_cast<int64_t>(text.size());
+        if (headerSize > kMaxHeaderSize) {
+            throw ESockError("Response header longer than " + std::to_string(kMaxHeaderSize) +
+                             " bytes");
+        }
+        return text;
+    };
+
+    std::string line = readLine();
     if (!line.empty()) {
+        // The status follows the version up to a blank or the line end, so a
+        // status line without a reason ("HTTP/1.0 404") still gives 404.
+        std::string field = NthWord(line, ' ', 2);
+        field = field.substr(0, field.find_first_of("\r\n"));
         int32_t status = 0;
-        ParseInt(NthWord(line, ' ', 2), &status);
+        ParseInt(field, &status);
         StatusCode = static_cast<int16_t>(static_cast<uint16_t>(status));
     }
     store(line);
     do {
-        line = ReadLn();
+        line = readLine();
         const std::string name = NthWord(UpperCase(line), ' ', 1);
         if (name == "SET-COOKIE:") {
             CookieReceived = ValueFrom(line, 12);

@@ -59,6 +59,8 @@ class THttpClient : public TSockTransport {
 public:
     // Redirects followed for one request; the next one is a failure.
     static constexpr int kMaxRedirects = 10;
+    // The longest response header, status line and blank line included.
+    static constexpr int64_t kMaxHeaderSize = 1 << 20;
 
     THttpClient();
     ~THttpClient() override;

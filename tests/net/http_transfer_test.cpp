@@ -1,0 +1,75 @@
+// Transfers that do not end well: endless headers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http_test_support.h"
+#include "net/http_client.h"
+#include "test_http_server.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// Runs one Get in file or text mode; the message of the exception it
+// raised, or "" when it returned.
+std::string GetAndCatch(THttpClient& client, const std::string& url, const std::string& file) {
+    client.InputFileMode = !file.empty();
+    client.Body = file;
+    try {
+        client.Get(url);
+    } catch (const ESockError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A header of exactly `size` bytes: status line, filler lines of at most
+// 1000 bytes, blank line.
+std::string HeaderOfSize(size_t size) {
+    std::string header = "HTTP/1.0 200 OK\r\n";
+    const size_t end = size - 2;
+    while (header.size() < end) {
+        const size_t left = end - header.size();
+        // A filler line is "X: " + at least one byte + CR LF; the one
+        // before the last leaves room for a last one.
+        size_t length = left <= 1000 ? left : (left - 1000 < 6 ? left - 6 : 1000);
+        header += "X: " + std::string(length - 5, 'h') + "\r\n";
+    }
+    return header + "\r\n";
+}
+
+TEST(HttpTransfer, ResponseHeaderIsCappedAtOneMebibyte) {
+    constexpr size_t kCap = static_cast<size_t>(THttpClient::kMaxHeaderSize);
+    struct Case {
+        std::string header;
+        std::string error;
+    };
+    std::string manyLines = "HTTP/1.0 200 OK\r\n";
+    for (int i = 0; i < 200000; ++i) {
+        manyLines += "X-Line: " + std::to_string(i) + "\r\n";
+    }
+    const std::vector<Case> cases = {
+        {HeaderOfSize(kCap), ""},
+        {HeaderOfSize(kCap + 1), "Response header longer than 1048576 bytes"},
+        {manyLines + "\r\n", "Response header longer than 1048576 bytes"},
+    };
+    for (const Case& k : cases) {
+        ASSERT_EQ(k.header.substr(k.header.size() - 4), "\r\n\r\n");
+        TestHttpServer server([&](ServerConnection& c) { c.Send(k.header + "body"); });
+        TempDir dir;
+        THttpClient client;
+        client.OutputFileMode = true;
+        client.Header = dir.File("head.txt");
+        EXPECT_EQ(GetAndCatch(client, server.Url("/x"), ""), k.error) << k.header.size();
+        const std::string stored = ReadFile(dir.File("head.txt"));
+        EXPECT_LE(stored.size(), kCap);
+        if (k.error.empty()) {
+            EXPECT_EQ(stored, k.header);
+            EXPECT_EQ(client.Body, "body");
+        }
+    }
+}
+
+}  // namespace

@@ -452,6 +452,12 @@ void TSockTransport::TimerOn() {
     if (TimeOut < 0) {
         throw std::range_error("Range check error");
     }
+    // A running countdown starts anew: the transfers call this whenever data
+    // arrives, so the time-out is the longest time without any, and a long
+    // but steady download never times out.
+    if (TimeOut > 0 && timer_->Enabled()) {
+        timer_->SetEnabled(false);
+    }
     timer_->SetInterval(static_cast<uint32_t>(TimeOut));
     timer_->SetEnabled(true);
 }

@@ -243,6 +243,9 @@ std::string TSockTransport::ReadLn() {
                     result.append(at, static_cast<size_t>(got));
                     taken += got;
                     done = lf != nullptr && got == want;
+                    if (got > 0 && !done) {
+                        TimerOn();  // a line that keeps arriving is no stall
+                    }
                 }
                 if (!done && taken >= kMaxLineLength) {
                     throw ESockError("Line longer than " + std::to_string(kMaxLineLength) +

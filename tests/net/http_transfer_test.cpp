@@ -1,6 +1,8 @@
-// Transfers that do not end well: endless headers.
+// Transfers that do not end well: endless headers, and servers that stall
+// or trickle.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,10 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+
+std::string Announced(const std::string& status, size_t length) {
+    return status + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+}
 
 // Runs one Get in file or text mode; the message of the exception it
 // raised, or "" when it returned.
@@ -69,6 +75,48 @@ TEST(HttpTransfer, ResponseHeaderIsCappedAtOneMebibyte) {
             EXPECT_EQ(stored, k.header);
             EXPECT_EQ(client.Body, "body");
         }
+    }
+}
+
+TEST(HttpTransfer, TimeOutCountsOnlyTimeWithoutData) {
+    std::string body;
+    for (int i = 0; i < 15; ++i) {
+        body += "piece " + std::to_string(i) + "\r\n";
+    }
+    const std::string response = Announced("HTTP/1.0 200 OK", body.size()) + body;
+    struct Case {
+        const char* name;
+        std::function<void(ServerConnection&)> script;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        // About 1.5 s in all, never 300 ms without a byte.
+        {"steady body",
+         [&](ServerConnection& c) {
+             c.Send(response.substr(0, response.size() - body.size()));
+             c.SendSlowly(body, 10, 100);
+         },
+         ""},
+        {"steady header line",
+         [&](ServerConnection& c) {
+             c.SendSlowly("HTTP/1.0 200 OK\r\nServer: " + std::string(60, 's') + "\r\n", 6, 100);
+             c.Send("\r\nend");
+         },
+         ""},
+        {"stall in the body",
+         [&](ServerConnection& c) {
+             c.Send(response.substr(0, response.size() - 20));
+             c.WaitForClose();
+         },
+         "Socket send aborted"},
+    };
+    for (const Case& k : cases) {
+        TestHttpServer server(k.script);
+        TempDir dir;
+        THttpClient client;
+        client.TimeOut = 300;
+        EXPECT_EQ(GetAndCatch(client, server.Url("/x"), dir.File("x")), k.error) << k.name;
+        EXPECT_EQ(client.TimedOut, !k.error.empty()) << k.name;
     }
 }
 

@@ -96,6 +96,11 @@ bool HasBody(CmdType cmd) {
            cmd == CmdWRAPPED;
 }
 
+// Responses that never carry a body, whatever length they announce.
+bool BodyExpected(CmdType cmd, int status) {
+    return cmd != CmdHEAD && !(status >= 100 && status < 200) && status != 204 && status != 304;
+}
+
 bool IsRedirect(int status) {
     return (status >= 300 && status <= 303) || status == 307 || status == 308;
 }
@@ -233,6 +238,12 @@ void THttpClient::HTTPConnect() {
                 CaptureString(Body, -1);
             }
             const int status = StatusCode;
+            if (ClosedByPeer() && ExpectedBytes > 0 && CapturedBytes() < ExpectedBytes &&
+                BodyExpected(CurrentCmd, status)) {
+                // A broken transfer must not pass for the whole document.
+                throw ESockError("Connection closed after " + std::to_string(CapturedBytes()) +
+                                 " of " + std::to_string(ExpectedBytes) + " bytes");
+            }
             // Redirects are followed up to a bound, so servers that point
             // at each other cannot keep the client busy for ever; 303, 307
             // and 308 only with a location of their own.

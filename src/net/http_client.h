@@ -10,7 +10,8 @@
 // own) fires OnRedirect and requests the new location; every other status,
 // and a redirect past the tenth of one request, fires OnFailure, so no
 // answer repeats a request for ever. Socket, file and URL errors raise
-// exceptions.
+// exceptions; so does a body that ends before its announced Content-Length
+// and a response header past kMaxHeaderSize.
 #pragma once
 
 #include <cstdint>

@@ -178,11 +178,13 @@ std::string TSockTransport::Read(int count) {
         const int n = plat::SockRecv(socket_, buffer_.get(), want, false);
         bool wouldBlock = false;
         if (n == 0) {
+            RaiseCloseError();
             return std::string();
         }
         if (n < 0) {
             lastErrorNo_ = plat::SockLastError();
             if (lastErrorNo_ == plat::kWsaENotConn) {
+                RaiseCloseError();
                 return std::string();
             }
             ErrorManager(plat::kWsaEWouldBlock);
@@ -221,12 +223,15 @@ std::string TSockTransport::ReadLn() {
             // A closed connection ends the line at once, without looking
             // at a cancel: the next transfer still finds it and raises.
             if (n == 0) {
+                closedByPeer_ = true;
+                RaiseCloseError();
                 result.clear();
                 break;
             }
             if (n < 0) {
                 lastErrorNo_ = plat::SockLastError();
                 if (lastErrorNo_ == plat::kWsaENotConn) {
+                    RaiseCloseError();
                     result.clear();
                     break;
                 }
@@ -297,6 +302,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
                              const std::function<bool()>& full, bool singlePass,
                              const char* abortText) {
     ReceivedBytes = 0;
+    captured_ = 0;
     TimerOn();
     try {
         while (!full()) {
@@ -306,16 +312,20 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
             if (n > 0) {
                 sink(buffer_.get(), n);
                 ReceivedBytes = Add32(ReceivedBytes, n);
+                captured_ += n;
                 if (OnPacketRecvd) {
                     OnPacketRecvd(this);
                 }
                 TimerOn();
             } else if (n == 0) {
+                closedByPeer_ = true;
+                RaiseCloseError();
                 Pump();
                 break;
             } else {
                 lastErrorNo_ = plat::SockLastError();
                 if (lastErrorNo_ == plat::kWsaENotConn) {
+                    RaiseCloseError();
                     Pump();
                     break;
                 }
@@ -439,8 +449,22 @@ void TSockTransport::FilterHeader(std::ostream& stream) {
 
 bool TSockTransport::DataAvailable() {
     StatusMessage(8, "Data Available");
+    return PeekOne() == 1;
+}
+
+int32_t TSockTransport::PeekOne() {
     char byte;
-    return plat::SockRecv(socket_, &byte, 1, true) > 0;
+    const int n = plat::SockRecv(socket_, &byte, 1, true);
+    return n >= 0 ? n : plat::SockLastError();
+}
+
+void TSockTransport::RaiseCloseError() {
+    if (closeError_ != 0) {
+        const int32_t error = closeError_;
+        closeError_ = 0;
+        plat::SockSetLastError(error);
+        ErrorManager(plat::kWsaEWouldBlock);
+    }
 }
 
 void TSockTransport::ClearInput() {

@@ -1,5 +1,5 @@
-// Transfers that do not end well: endless headers, and servers that stall
-// or trickle.
+// Transfers that do not end well: resets, early closes, endless headers,
+// and servers that stall or trickle.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -29,6 +29,85 @@ std::string GetAndCatch(THttpClient& client, const std::string& url, const std::
         return e.what();
     }
     return "";
+}
+
+TEST(HttpTransfer, ResetOrEarlyCloseRaisesInsteadOfSucceeding) {
+    struct Case {
+        const char* name;
+        std::function<void(ServerConnection&)> script;
+        std::string error;
+        std::string stored;  // what the body holds afterwards
+    };
+    const std::string part(5000, 'b');
+    const std::vector<Case> cases = {
+        {"reset mid-body",
+         [&](ServerConnection& c) {
+             c.Send(Announced("HTTP/1.0 200 OK", 100000) + part);
+             c.ReadFor(200);  // the client takes the part before the reset
+             c.Reset();
+         },
+         "10054:Connection reset by peer", part},
+        {"reset mid-header",
+         [](ServerConnection& c) {
+             c.Send("HTTP/1.0 200 OK\r\nServer: test\r\n");
+             c.ReadFor(200);
+             c.Reset();
+         },
+         "10054:Connection reset by peer", ""},
+        {"close mid-body",
+         [&](ServerConnection& c) { c.Send(Announced("HTTP/1.0 200 OK", 100000) + part); },
+         "Connection closed after 5000 of 100000 bytes", part},
+        {"close mid-body of an error page",
+         [](ServerConnection& c) { c.Send(Announced("HTTP/1.0 404 Not Found", 1000) + "gone"); },
+         "Connection closed after 4 of 1000 bytes", "gone"},
+        {"close before any body byte",
+         [](ServerConnection& c) { c.Send(Announced("HTTP/1.0 200 OK", 10)); },
+         "Connection closed after 0 of 10 bytes", ""},
+    };
+    for (const Case& k : cases) {
+        for (const bool fileMode : {true, false}) {
+            TestHttpServer server(k.script);
+            TempDir dir;
+            THttpClient client;
+            EventRecorder recorder(client);
+            const std::string error =
+                GetAndCatch(client, server.Url("/patch/x.upd"), fileMode ? dir.File("x") : "");
+            const std::string label = std::string(k.name) + (fileMode ? " (file)" : " (text)");
+            EXPECT_EQ(error, k.error) << label;
+            EXPECT_EQ(fileMode ? ReadFile(dir.File("x")) : client.Body, k.stored) << label;
+            EXPECT_EQ(recorder.events.back().rfind("Success", 0), std::string::npos) << label;
+            EXPECT_EQ(recorder.events.back().rfind("Failure", 0), std::string::npos) << label;
+            EXPECT_FALSE(client.IsConnected) << label;
+        }
+    }
+}
+
+TEST(HttpTransfer, CompleteOrBodilessResponsesStillSucceed) {
+    struct Case {
+        const char* name;
+        CmdType cmd;
+        std::string response;
+        std::string outcome;
+    };
+    const std::vector<Case> cases = {
+        {"exact length", CmdGET, Announced("HTTP/1.0 200 OK", 5) + "12345", "Success 0 200"},
+        {"no length", CmdGET, "HTTP/1.0 200 OK\r\n\r\n12345", "Success 0 200"},
+        {"length 0", CmdGET, Announced("HTTP/1.0 200 OK", 0), "Success 0 200"},
+        {"head", CmdHEAD, Announced("HTTP/1.0 200 OK", 1000), "Success 2 200"},
+        {"no content", CmdGET, Announced("HTTP/1.0 204 No Content", 1000), "Success 0 204"},
+        {"not modified", CmdGET, Announced("HTTP/1.0 304 Not Modified", 1000), "Failure 0 304"},
+    };
+    for (const Case& k : cases) {
+        TestHttpServer server([&](ServerConnection& c) { c.Send(k.response); });
+        THttpClient client;
+        EventRecorder recorder(client);
+        if (k.cmd == CmdHEAD) {
+            client.Head(server.Url("/x"));
+        } else {
+            client.Get(server.Url("/x"));
+        }
+        EXPECT_EQ(recorder.events.back(), k.outcome) << k.name;
+    }
 }
 
 // A header of exactly `size` bytes: status line, filler lines of at most

@@ -232,14 +232,19 @@ void THttpClient::HTTPConnect() {
             SendHTTP();
             StatusCode = 0;
             RemoveHeader();
+            const int64_t limit = MaxBodySize > 0 ? MaxBodySize : -1;
             if (InputFileMode) {
-                CaptureFile(Body);
+                CaptureFile(Body, limit);
             } else {
-                CaptureString(Body, -1);
+                CaptureString(Body, -1, limit);
             }
             const int status = StatusCode;
-            if (ClosedByPeer() && ExpectedBytes > 0 && CapturedBytes() < ExpectedBytes &&
-                BodyExpected(CurrentCmd, status)) {
+            if (limit >= 0 && CapturedBytes() > limit) {
+                // The rest is not wanted: the response ends here as if the
+                // server had closed it, so a server cannot fill the disk.
+                Disconnect();
+            } else if (ClosedByPeer() && ExpectedBytes > 0 && CapturedBytes() < ExpectedBytes &&
+                       BodyExpected(CurrentCmd, status)) {
                 // A broken transfer must not pass for the whole document.
                 throw ESockError("Connection closed after " + std::to_string(CapturedBytes()) +
                                  " of " + std::to_string(ExpectedBytes) + " bytes");

@@ -72,6 +72,12 @@ public:
     THeaderInfo HeaderInfo;
     bool InputFileMode = false;   // the body goes to the file named by Body
     bool OutputFileMode = false;  // request data from a file; header to the file named by Header
+    // 0: no limit. Otherwise receiving stops as soon as the stored body holds
+    // more than this many bytes: the connection is closed and the response
+    // is dispatched as if the server had closed it, with ReceivedBytes above
+    // MaxBodySize so the caller can tell. The body holds at most
+    // MaxBodySize plus one receive chunk.
+    int32_t MaxBodySize = 0;
 
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;

@@ -121,9 +121,11 @@ public:
     std::string Read(int count);
     std::string ReadLn();
     virtual std::string Transaction(const std::string& command);
-    void CaptureFile(const std::string& name);
+    // With `stopAbove` not negative, the capture also ends as soon as it
+    // has stored more than that many bytes (the connection stays open).
+    void CaptureFile(const std::string& name, int64_t stopAbove = -1);
     void CaptureStream(std::ostream& stream, int32_t limit);
-    void CaptureString(std::string& text, int32_t limit);
+    void CaptureString(std::string& text, int32_t limit, int64_t stopAbove = -1);
     void AppendFile(const std::string& name);
     void FilterHeader(std::ostream& stream);
     bool DataAvailable();

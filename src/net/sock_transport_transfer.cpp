@@ -354,7 +354,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
     }
 }
 
-void TSockTransport::CaptureFile(const std::string& name) {
+void TSockTransport::CaptureFile(const std::string& name, int64_t stopAbove) {
     StatusMessage(8, "CaptureFile");
     File file(std::fopen(name.c_str(), "wb"));
     if (!file) {
@@ -367,17 +367,21 @@ void TSockTransport::CaptureFile(const std::string& name) {
                 throw std::runtime_error("Stream write error");
             }
         },
-        [] { return false; }, false, "Socket send aborted");
+        [this, stopAbove] { return stopAbove >= 0 && captured_ > stopAbove; }, false,
+        "Socket send aborted");
     if (std::fclose(file.release()) != 0) {
         throw std::runtime_error("Stream write error");
     }
 }
 
-void TSockTransport::CaptureString(std::string& text, int32_t limit) {
+void TSockTransport::CaptureString(std::string& text, int32_t limit, int64_t stopAbove) {
     StatusMessage(8, "Capture String");
     text.clear();
     Capture([&text](const char* data, int n) { text.append(data, static_cast<size_t>(n)); },
-            [&text, limit] { return limit != -1 && static_cast<int64_t>(text.size()) >= limit; },
+            [&text, limit, stopAbove] {
+                const auto size = static_cast<int64_t>(text.size());
+                return (limit != -1 && size >= limit) || (stopAbove >= 0 && size > stopAbove);
+            },
             false, "Socket capture aborted");
 }
 

@@ -1,5 +1,5 @@
 // Transfers that do not end well: resets, early closes, endless headers,
-// and servers that stall or trickle.
+// bodies larger than wanted, and servers that stall or trickle.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -153,6 +153,53 @@ TEST(HttpTransfer, ResponseHeaderIsCappedAtOneMebibyte) {
         if (k.error.empty()) {
             EXPECT_EQ(stored, k.header);
             EXPECT_EQ(client.Body, "body");
+        }
+    }
+}
+
+TEST(HttpTransfer, MaxBodySizeStopsReceivingAndEndsInSuccess) {
+    constexpr int32_t kMax = 1000;
+    struct Case {
+        const char* name;
+        size_t sent;
+        bool announced;
+        bool cut;  // ReceivedBytes ends above kMax
+    };
+    const std::vector<Case> cases = {
+        {"exactly the limit", 1000, true, false},
+        {"one byte more", 1001, true, true},
+        {"far more, announced", 300000, true, true},
+        {"far more, not announced", 5000000, false, true},
+    };
+    for (const Case& k : cases) {
+        for (const bool fileMode : {true, false}) {
+            const std::string body(k.sent, 'm');
+            TestHttpServer server([&](ServerConnection& c) {
+                c.Send((k.announced ? Announced("HTTP/1.0 200 OK", k.sent)
+                                    : std::string("HTTP/1.0 200 OK\r\n\r\n")) +
+                       body);
+            });
+            TempDir dir;
+            THttpClient client;
+            bool succeeded = false;
+            bool connectedAtSuccess = true;
+            client.OnSuccess = [&](CmdType) {
+                succeeded = true;
+                connectedAtSuccess = client.IsConnected;
+            };
+            client.MaxBodySize = kMax;
+            const std::string label = std::string(k.name) + (fileMode ? " (file)" : " (text)");
+            EXPECT_EQ(GetAndCatch(client, server.Url("/x"), fileMode ? dir.File("x") : ""), "")
+                << label;
+            EXPECT_TRUE(succeeded) << label;
+            if (k.cut) {
+                EXPECT_FALSE(connectedAtSuccess) << label;  // closed as by the server
+            }
+            const std::string stored = fileMode ? ReadFile(dir.File("x")) : client.Body;
+            EXPECT_EQ(stored.size(), static_cast<size_t>(client.ReceivedBytes)) << label;
+            EXPECT_EQ(client.ReceivedBytes > kMax, k.cut) << label;
+            EXPECT_LE(stored.size(), static_cast<size_t>(kMax) + TSockTransport::kReceiveSize)
+                << label;
         }
     }
 }

@@ -96,6 +96,11 @@ bool HasBody(CmdType cmd) {
            cmd == CmdWRAPPED;
 }
 
+// Responses that never carry a body, whatever length they announce.
+bool BodyExpected(CmdType cmd, int status) {
+    return cmd != CmdHEAD && !(status >= 100 && status < 200) && status != 204 && status != 304;
+}
+
 bool IsRedirect(int status) {
     return (status >= 300 && status <= 303) || status == 307 || status == 308;
 }
@@ -227,12 +232,23 @@ void THttpClient::HTTPConnect() {
             SendHTTP();
             StatusCode = 0;
             RemoveHeader();
+            const int64_t limit = MaxBodySize > 0 ? MaxBodySize : -1;
             if (InputFileMode) {
-                CaptureFile(Body);
+                CaptureFile(Body, limit);
             } else {
-                CaptureString(Body, -1);
+                CaptureString(Body, -1, limit);
             }
             const int status = StatusCode;
+            if (limit >= 0 && CapturedBytes() > limit) {
+                // The rest is not wanted: the response ends here as if the
+                // server had closed it, so a server cannot fill the disk.
+                Disconnect();
+            } else if (ClosedByPeer() && ExpectedBytes > 0 && CapturedBytes() < ExpectedBytes &&
+                       BodyExpected(CurrentCmd, status)) {
+                // A broken transfer must not pass for the whole document.
+                throw ESockError("Connection closed after " + std::to_string(CapturedBytes()) +
+                                 " of " + std::to_string(ExpectedBytes) + " bytes");
+            }
             // Redirects are followed up to a bound, so servers that point
             // at each other cannot keep the client busy for ever; 303, 307
             // and 308 only with a location of their own.
@@ -441,15 +457,32 @@ void THttpClient::RemoveHeader() {
         }
     };
 
-    std::string line = ReadLn();
+    // A server that sends header lines without end is stopped before they
+    // fill the memory or the disk.
+    int64_t headerSize = 0;
+    const auto readLine = [&] {
+        std::string text = ReadLn();
+        headerSize += static_cast<int64_t>(text.size());
+        if (headerSize > kMaxHeaderSize) {
+            throw ESockError("Response header longer than " + std::to_string(kMaxHeaderSize) +
+                             " bytes");
+        }
+        return text;
+    };
+
+    std::string line = readLine();
     if (!line.empty()) {
+        // The status follows the version up to a blank or the line end, so a
+        // status line without a reason ("HTTP/1.0 404") still gives 404.
+        std::string field = NthWord(line, ' ', 2);
+        field = field.substr(0, field.find_first_of("\r\n"));
         int32_t status = 0;
-        ParseInt(NthWord(line, ' ', 2), &status);
+        ParseInt(field, &status);
         StatusCode = static_cast<int16_t>(static_cast<uint16_t>(status));
     }
     store(line);
     do {
-        line = ReadLn();
+        line = readLine();
         const std::string name = NthWord(UpperCase(line), ' ', 1);
         if (name == "SET-COOKIE:") {
             CookieReceived = ValueFrom(line, 12);

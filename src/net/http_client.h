@@ -10,7 +10,8 @@
 // own) fires OnRedirect and requests the new location; every other status,
 // and a redirect past the tenth of one request, fires OnFailure, so no
 // answer repeats a request for ever. Socket, file and URL errors raise
-// exceptions.
+// exceptions; so does a body that ends before its announced Content-Length
+// and a response header past kMaxHeaderSize.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,8 @@ class THttpClient : public TSockTransport {
 public:
     // Redirects followed for one request; the next one is a failure.
     static constexpr int kMaxRedirects = 10;
+    // The longest response header, status line and blank line included.
+    static constexpr int64_t kMaxHeaderSize = 1 << 20;
 
     THttpClient();
     ~THttpClient() override;
@@ -69,7 +72,12 @@ public:
     THeaderInfo HeaderInfo;
     bool InputFileMode = false;   // the body goes to the file named by Body
     bool OutputFileMode = false;  // request data from a file; header to the file named by Header
-    int32_t MaxBodySize = 0;      // 0: no limit
+    // 0: no limit. Otherwise receiving stops as soon as the stored body holds
+    // more than this many bytes: the connection is closed and the response
+    // is dispatched as if the server had closed it, with ReceivedBytes above
+    // MaxBodySize so the caller can tell. The body holds at most
+    // MaxBodySize plus one receive chunk.
+    int32_t MaxBodySize = 0;
 
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;

@@ -173,11 +173,28 @@ intptr_t TSockTransport::Wndproc(uint32_t msg, uintptr_t wParam, intptr_t lParam
                         lastErrorNo_ = static_cast<int32_t>(NotifyError(lParam));
                     }
                     break;
-                case plat::kFdClose:
-                    if (!DataAvailable()) {
-                        RequestCloseSocket();
+                case plat::kFdClose: {
+                    // While data is left the reader takes it and meets the
+                    // close itself. A reset is reported by the notification
+                    // or by the peek, and only once: it is kept for the
+                    // reader, who would otherwise see an orderly end.
+                    StatusMessage(8, "Data Available");
+                    const int32_t peek = PeekOne();
+                    if (peek == 1) {
+                        break;
                     }
+                    int32_t error =
+                        peek > 10000 && peek != plat::kWsaEWouldBlock && peek != plat::kWsaENotConn
+                            ? peek
+                            : 0;
+                    if (error == 0 && !LastNotifyOk) {
+                        error = static_cast<int32_t>(NotifyError(lParam));
+                    }
+                    RequestCloseSocket();
+                    closeError_ = error;
+                    closedByPeer_ = true;
                     break;
+                }
                 default:
                     break;
             }
@@ -237,6 +254,8 @@ void TSockTransport::ResolveRemoteHost() {
 void TSockTransport::Connect() {
     StatusMessage(8, "Connecting");
     CancelRequested = false;
+    closeError_ = 0;
+    closedByPeer_ = false;
     if (IsConnected) {
         throw ESockError("Already connected");
     }
@@ -294,6 +313,9 @@ void TSockTransport::Connect() {
 
 void TSockTransport::Disconnect() {
     StatusMessage(8, "Disconnecting");
+    // Closing here is no reset by the peer, also when one came before.
+    closeError_ = 0;
+    closedByPeer_ = false;
     RequestCloseSocket();
 }
 
@@ -451,6 +473,12 @@ void TSockTransport::TimerOn() {
     TimedOut = false;
     if (TimeOut < 0) {
         throw std::range_error("Range check error");
+    }
+    // A running countdown starts anew: the transfers call this whenever data
+    // arrives, so the time-out is the longest time without any, and a long
+    // but steady download never times out.
+    if (TimeOut > 0 && timer_->Enabled()) {
+        timer_->SetEnabled(false);
     }
     timer_->SetInterval(static_cast<uint32_t>(TimeOut));
     timer_->SetEnabled(true);

@@ -121,9 +121,11 @@ public:
     std::string Read(int count);
     std::string ReadLn();
     virtual std::string Transaction(const std::string& command);
-    void CaptureFile(const std::string& name);
+    // With `stopAbove` not negative, the capture also ends as soon as it
+    // has stored more than that many bytes (the connection stays open).
+    void CaptureFile(const std::string& name, int64_t stopAbove = -1);
     void CaptureStream(std::ostream& stream, int32_t limit);
-    void CaptureString(std::string& text, int32_t limit);
+    void CaptureString(std::string& text, int32_t limit, int64_t stopAbove = -1);
     void AppendFile(const std::string& name);
     void FilterHeader(std::ostream& stream);
     bool DataAvailable();
@@ -154,6 +156,13 @@ public:
 
     plat::Socket Handle() const { return socket_; }
 
+    // Bytes stored by the current or last capture, without the 32-bit
+    // wrap of ReceivedBytes.
+    int64_t CapturedBytes() const { return captured_; }
+    // The last receive ended because the peer closed the connection (not
+    // because of a Disconnect here); cleared by Connect and Disconnect.
+    bool ClosedByPeer() const { return closedByPeer_; }
+
 private:
     void InitWinsock();
     // A fresh socket registered for notifications; `linger` on with time 0
@@ -168,6 +177,12 @@ private:
     // `full` says the target has enough; `sink` stores each chunk.
     void Capture(const std::function<void(const char*, int)>& sink,
                  const std::function<bool()>& full, bool singlePass, const char* abortText);
+    // Peeks one byte: 1 when one is there, 0 when the peer closed, else the
+    // socket error (kWsaEWouldBlock when nothing has arrived yet).
+    int32_t PeekOne();
+    // After the peer reset the connection, raises its error instead of
+    // letting the end look like an orderly close.
+    void RaiseCloseError();
     // Handles pending messages without waiting.
     void Pump();
     // Sleeps until the next message, then handles what is pending.
@@ -181,6 +196,11 @@ private:
     // Counts closed sockets, so a wait notices that its socket was replaced.
     uint32_t socketGeneration_ = 0;
     bool writeReady_ = false;
+    // The error of a connection that the peer reset, kept from the close
+    // notification (which closes the socket) for the reader.
+    int32_t closeError_ = 0;
+    bool closedByPeer_ = false;
+    int64_t captured_ = 0;
     // Counts socket notifications handled and sockets closed.
     uint32_t changes_ = 0;
     std::unique_ptr<char[]> buffer_;

@@ -178,11 +178,13 @@ std::string TSockTransport::Read(int count) {
         const int n = plat::SockRecv(socket_, buffer_.get(), want, false);
         bool wouldBlock = false;
         if (n == 0) {
+            RaiseCloseError();
             return std::string();
         }
         if (n < 0) {
             lastErrorNo_ = plat::SockLastError();
             if (lastErrorNo_ == plat::kWsaENotConn) {
+                RaiseCloseError();
                 return std::string();
             }
             ErrorManager(plat::kWsaEWouldBlock);
@@ -221,12 +223,15 @@ std::string TSockTransport::ReadLn() {
             // A closed connection ends the line at once, without looking
             // at a cancel: the next transfer still finds it and raises.
             if (n == 0) {
+                closedByPeer_ = true;
+                RaiseCloseError();
                 result.clear();
                 break;
             }
             if (n < 0) {
                 lastErrorNo_ = plat::SockLastError();
                 if (lastErrorNo_ == plat::kWsaENotConn) {
+                    RaiseCloseError();
                     result.clear();
                     break;
                 }
@@ -243,6 +248,9 @@ std::string TSockTransport::ReadLn() {
                     result.append(at, static_cast<size_t>(got));
                     taken += got;
                     done = lf != nullptr && got == want;
+                    if (got > 0 && !done) {
+                        TimerOn();  // a line that keeps arriving is no stall
+                    }
                 }
                 if (!done && taken >= kMaxLineLength) {
                     throw ESockError("Line longer than " + std::to_string(kMaxLineLength) +
@@ -294,6 +302,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
                              const std::function<bool()>& full, bool singlePass,
                              const char* abortText) {
     ReceivedBytes = 0;
+    captured_ = 0;
     TimerOn();
     try {
         while (!full()) {
@@ -303,16 +312,20 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
             if (n > 0) {
                 sink(buffer_.get(), n);
                 ReceivedBytes = Add32(ReceivedBytes, n);
+                captured_ += n;
                 if (OnPacketRecvd) {
                     OnPacketRecvd(this);
                 }
                 TimerOn();
             } else if (n == 0) {
+                closedByPeer_ = true;
+                RaiseCloseError();
                 Pump();
                 break;
             } else {
                 lastErrorNo_ = plat::SockLastError();
                 if (lastErrorNo_ == plat::kWsaENotConn) {
+                    RaiseCloseError();
                     Pump();
                     break;
                 }
@@ -341,7 +354,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
     }
 }
 
-void TSockTransport::CaptureFile(const std::string& name) {
+void TSockTransport::CaptureFile(const std::string& name, int64_t stopAbove) {
     StatusMessage(8, "CaptureFile");
     File file(std::fopen(name.c_str(), "wb"));
     if (!file) {
@@ -354,17 +367,21 @@ void TSockTransport::CaptureFile(const std::string& name) {
                 throw std::runtime_error("Stream write error");
             }
         },
-        [] { return false; }, false, "Socket send aborted");
+        [this, stopAbove] { return stopAbove >= 0 && captured_ > stopAbove; }, false,
+        "Socket send aborted");
     if (std::fclose(file.release()) != 0) {
         throw std::runtime_error("Stream write error");
     }
 }
 
-void TSockTransport::CaptureString(std::string& text, int32_t limit) {
+void TSockTransport::CaptureString(std::string& text, int32_t limit, int64_t stopAbove) {
     StatusMessage(8, "Capture String");
     text.clear();
     Capture([&text](const char* data, int n) { text.append(data, static_cast<size_t>(n)); },
-            [&text, limit] { return limit != -1 && static_cast<int64_t>(text.size()) >= limit; },
+            [&text, limit, stopAbove] {
+                const auto size = static_cast<int64_t>(text.size());
+                return (limit != -1 && size >= limit) || (stopAbove >= 0 && size > stopAbove);
+            },
             false, "Socket capture aborted");
 }
 
@@ -436,8 +453,22 @@ void TSockTransport::FilterHeader(std::ostream& stream) {
 
 bool TSockTransport::DataAvailable() {
     StatusMessage(8, "Data Available");
+    return PeekOne() == 1;
+}
+
+int32_t TSockTransport::PeekOne() {
     char byte;
-    return plat::SockRecv(socket_, &byte, 1, true) > 0;
+    const int n = plat::SockRecv(socket_, &byte, 1, true);
+    return n >= 0 ? n : plat::SockLastError();
+}
+
+void TSockTransport::RaiseCloseError() {
+    if (closeError_ != 0) {
+        const int32_t error = closeError_;
+        closeError_ = 0;
+        plat::SockSetLastError(error);
+        ErrorManager(plat::kWsaEWouldBlock);
+    }
 }
 
 void TSockTransport::ClearInput() {

@@ -37,3 +37,13 @@ int UpdaterProgram(ui::Toolkit& toolkit, const std::function<int(TFUpdater&)>& d
     CStr::Release();
     return status;
 }
+
+void RunUntilStopped(ui::Toolkit& toolkit, const TFUpdater& updater) {
+    while (!toolkit.Terminated()) {
+        toolkit.ProcessMessages();
+        if (toolkit.Terminated() || !updater.Busy()) {
+            return;
+        }
+        toolkit.Loop().WaitMessage(-1);
+    }
+}

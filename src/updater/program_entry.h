@@ -13,3 +13,7 @@
 // application terminates. Returns the program's exit status: 0, or what
 // `drive` returns.
 int UpdaterProgram(ui::Toolkit& toolkit, const std::function<int(TFUpdater&)>& drive = nullptr);
+
+// Handles messages until the run has stopped: nothing more is waiting to
+// happen, or the application was asked to end.
+void RunUntilStopped(ui::Toolkit& toolkit, const TFUpdater& updater);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -216,6 +217,57 @@ TEST_F(BrfpackTest, DecodeFailuresGiveOneLineReasons) {
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.args << ": " << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
+}
+
+// The files in the scratch folder, by name.
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "stdout.txt" && name != "stderr.txt") {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(BrfpackTest, AFailureLeavesTheDestinationAsItWas) {
+    Write(P("src.txt"), Text(2000));
+    ASSERT_EQ(Run("encode " + P("src.txt") + " " + P("good.pack")).status, 0);
+    std::string damaged = ReadText(P("good.pack"));
+    damaged[40] = static_cast<char>(damaged[40] ^ 0x20);
+    Write(P("damaged.pack"), damaged);
+    Write(P("out.txt"), "precious");
+    const std::vector<std::string> before = Listing(dir_);
+
+    for (const std::string source : {"damaged.pack", "src.txt", "absent.pack"}) {
+        const Result r = Run("decode " + P(source) + " " + P("out.txt"));
+        EXPECT_EQ(r.status, 1) << source;
+        EXPECT_EQ(ReadText(P("out.txt")), "precious") << source;
+        EXPECT_EQ(Listing(dir_), before) << source;  // no temporary file is left
+    }
+    // An encode that cannot write leaves no temporary file either.
+    std::filesystem::create_directories(P("sub"));
+    EXPECT_EQ(Run("encode " + P("src.txt") + " " + P("sub")).status, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(P("sub")));
+    std::filesystem::remove(P("sub"));
+    EXPECT_EQ(Listing(dir_), before);
+}
+
+TEST_F(BrfpackTest, SourceAndDestinationMayBeTheSameFile) {
+    const std::string content = Text(30000);
+    Write(P("a"), content);
+    // encode A A: the container replaces its source; decode A A: the
+    // content replaces its container.
+    const Result enc = Run("encode " + P("a") + " " + P("a") + " --mtime 1500000000");
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    EXPECT_EQ(CPack::Get()->CheckFile(P("a").c_str()), 0);
+    const Result dec = Run("decode " + P("a") + " " + P("a"));
+    ASSERT_EQ(dec.status, 0) << dec.err;
+    EXPECT_EQ(ReadText(P("a")), content);
+    EXPECT_EQ(ModificationTime(P("a")), 1500000000);
+    EXPECT_EQ(Listing(dir_), std::vector<std::string>{"a"});
 }
 
 TEST_F(BrfpackTest, EncodeRefusesEmptyAndUnreadableSources) {

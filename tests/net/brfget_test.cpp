@@ -1,6 +1,7 @@
 // brfget as operators run it: a separate process against the test server.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,48 @@ TEST(Brfget, ErrorStatusExitsWithOne) {
     const RunResult run = Brfget({server.Url("/missing")});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Has(run.err, "event: OnFailure (Cmd 0, status 404)")) << run.err;
+}
+
+// What the updater's client must not take for a good document makes
+// brfget fail too, in file and in text mode.
+TEST(Brfget, BrokenTransfersAndBareErrorStatusesExitNonZero) {
+    const std::string announced = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::function<void(ServerConnection&)> script;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"reset mid-body",
+         [&](ServerConnection& c) {
+             c.Send(announced + std::string(5000, 'b'));
+             c.ReadFor(200);
+             c.Reset();
+         },
+         2, "brfget: error: 10054:Connection reset by peer"},
+        {"close mid-body", [&](ServerConnection& c) { c.Send(announced + std::string(5000, 'b')); },
+         2, "brfget: error: Connection closed after 5000 of 100000 bytes"},
+        {"500 without reason",
+         [](ServerConnection& c) { c.Send("HTTP/1.0 500\r\n\r\n<html>broken</html>"); }, 1,
+         "event: OnFailure (Cmd 0, status 500)"},
+        {"404 without reason",
+         [](ServerConnection& c) { c.Send("HTTP/1.0 404\r\n\r\n<html>gone</html>"); }, 1,
+         "event: OnFailure (Cmd 0, status 404)"},
+    };
+    for (const Case& k : cases) {
+        for (const bool toFile : {true, false}) {
+            TestHttpServer server(k.script);
+            TempDir dir;
+            Strings args = {server.Url("/patch/x")};
+            if (toFile) {
+                args.push_back(dir.File("x"));
+            }
+            const RunResult run = Brfget(args);
+            EXPECT_EQ(run.status, k.status) << k.name << ": " << run.err;
+            EXPECT_TRUE(Has(run.err, k.message)) << k.name << ": " << run.err;
+        }
+    }
 }
 
 TEST(Brfget, RedirectsAreShownInOrder) {

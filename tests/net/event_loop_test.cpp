@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,30 @@ TEST(EventLoop, TasksRunInPostingOrderAndMayPostMore) {
         plat::MainLoop().ProcessMessages();
     }
     EXPECT_EQ(order, "abc");
+}
+
+// A task that posts itself again keeps the queue busy for ever; each pass
+// still ends, after running only what was queued when it began. The task
+// gives up after kRuns, so a pass that never ends shows up as a wrong count
+// instead of a hang.
+TEST(EventLoop, APassRunsOnlyTheTasksPostedBeforeItBegan) {
+    constexpr int kRuns = 1000;
+    int runs = 0;
+    std::function<void()> again = [&] {
+        if (++runs < kRuns) {
+            plat::PostTask(again);
+        }
+    };
+    plat::PostTask(again);
+    for (int pass = 1; pass <= 5; ++pass) {
+        plat::MainLoop().ProcessMessages();
+        EXPECT_EQ(runs, pass);
+    }
+    // Let the chain run out so that no later test meets it.
+    while (runs < kRuns) {
+        plat::MainLoop().WaitMessage(-1);
+        plat::MainLoop().ProcessMessages();
+    }
 }
 
 TEST(EventLoop, WindowReceivesItsMessagesAndNotTheLowerOnes) {

@@ -130,18 +130,29 @@ TEST(HttpExchange, UnauthorizedAlsoAsksForCredentials) {
     EXPECT_EQ(recorder.events, (Strings{"AboutToSend", "Failure 0 401", "AuthenticationNeeded"}));
 }
 
-TEST(HttpExchange, StatusLineWithoutReasonOrWithoutStatusCountsAsZero) {
-    for (const std::string& response :
-         {std::string("HTTP/1.0 200\r\n\r\nbody"), std::string("HTTP/1.0 404\r\n\r\nbody"),
-          std::string("Content-Type: text/plain\r\n\r\nbody")}) {
-        TestHttpServer server([&](ServerConnection& c) { c.Send(response); });
+TEST(HttpExchange, StatusLineWithoutReasonGivesItsStatusAndNoStatusLineCountsAsZero) {
+    struct Case {
+        std::string response;
+        int status;
+        std::string outcome;
+    };
+    const std::vector<Case> cases = {
+        {"HTTP/1.0 200\r\n\r\nbody", 200, "Success 0 200"},
+        {"HTTP/1.0 500\r\n\r\nbody", 500, "Failure 0 500"},
+        {"HTTP/1.0 404\n\nbody", 404, "Failure 0 404"},
+        {"HTTP/1.0 404 \r\n\r\nbody", 404, "Failure 0 404"},
+        {"HTTP/1.0 404x\r\n\r\nbody", 0, "Success 0 0"},
+        {"Content-Type: text/plain\r\n\r\nbody", 0, "Success 0 0"},
+    };
+    for (const Case& k : cases) {
+        TestHttpServer server([&](ServerConnection& c) { c.Send(k.response); });
         THttpClient client;
         EventRecorder recorder(client);
         client.Get(server.Url("/x"));
-        EXPECT_EQ(client.StatusCode, 0) << response;
-        EXPECT_EQ(recorder.events.back(), "Success 0 0") << response;
+        EXPECT_EQ(client.StatusCode, k.status) << k.response;
+        EXPECT_EQ(recorder.events.back(), k.outcome) << k.response;
         EXPECT_EQ(client.Body, "body");
-        EXPECT_EQ(client.Header, response.substr(0, response.size() - 4));
+        EXPECT_EQ(client.Header, k.response.substr(0, k.response.size() - 4));
     }
 }
 
@@ -160,16 +171,16 @@ TEST(HttpExchange, HeaderNamesNeedASpaceAfterTheColon) {
     EXPECT_EQ(client.ExpectedBytes, 5);
 }
 
-TEST(HttpExchange, BodyCutShortIsStillDispatched) {
+TEST(HttpExchange, BodyCutShortByTheServerIsAnError) {
     TestHttpServer server(
         [](ServerConnection& c) { c.Send(Ok("only ten b", {"Content-Length: 1000"})); });
     THttpClient client;
     EventRecorder recorder(client);
-    client.Get(server.Url("/x"));
+    EXPECT_THROW(client.Get(server.Url("/x")), ESockError);
     EXPECT_EQ(client.ExpectedBytes, 1000);
     EXPECT_EQ(client.ReceivedBytes, 10);
     EXPECT_EQ(client.Body, "only ten b");
-    EXPECT_EQ(recorder.events.back(), "Success 0 200");
+    EXPECT_EQ(recorder.events, (Strings{"AboutToSend", "PacketRecvd"}));
 }
 
 TEST(HttpExchange, HeaderCutShortEndsTheExchangeNormally) {

@@ -92,6 +92,14 @@ std::string ServerConnection::ReadFor(int ms) {
     return data;
 }
 
+void ServerConnection::Reset() {
+    if (socket_ != plat::kInvalidSocket) {
+        plat::SockSetLinger(socket_, true, 0);
+        plat::SockClose(socket_);
+        socket_ = plat::kInvalidSocket;
+    }
+}
+
 std::string ServerConnection::ReadRequest() {
     std::string data;
     const auto end =
@@ -188,10 +196,12 @@ void TestHttpServer::Serve() {
             requests_.push_back(connection.request);
         }
         script_(connection);
-        // An orderly end: what was sent reaches the client before the close.
-        plat::SockShutdown(client, 1);
-        connection.ReadFor(static_cast<int>(kReceivePollMs));
-        plat::SockClose(client);
+        if (connection.socket_ != plat::kInvalidSocket) {
+            // An orderly end: what was sent reaches the client before the close.
+            plat::SockShutdown(client, 1);
+            connection.ReadFor(static_cast<int>(kReceivePollMs));
+            plat::SockClose(client);
+        }
     }
 }
 

@@ -29,6 +29,8 @@ public:
     void WaitForClose();
     // Reads whatever arrives for `ms` milliseconds.
     std::string ReadFor(int ms);
+    // Ends the connection with a reset instead of an orderly close.
+    void Reset();
 
     // Index of the connection, from 0.
     int index = 0;

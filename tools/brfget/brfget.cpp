@@ -35,8 +35,9 @@ const char kUsage[] =
     "  --proxy HOST:PORT  send the request through this HTTP proxy\n"
     "  --user NAME        user name for Basic authorization (with --pass)\n"
     "  --pass WORD        password for Basic authorization (with --user)\n"
-    "  --timeout MS       time limit in milliseconds for the lookup, the connect and\n"
-    "                     each header line, and for the whole body (default 0: none)\n"
+    "  --timeout MS       time limit in milliseconds for the lookup and the connect,\n"
+    "                     and for any wait for data while the response arrives\n"
+    "                     (default 0: none)\n"
     "  --help             show this text\n"
     "\n"
     "exit status: 0 OnSuccess, 1 OnFailure, 2 error (message on stderr), 3 bad usage\n";

@@ -11,8 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "brfpack/packer.h"
@@ -79,8 +82,90 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* data, std::string* er
     return true;
 }
 
+// Where a command writes its result. A regular destination (or a new one)
+// is written as a temporary file beside it, which replaces it only once it
+// is complete: a failure leaves the destination as it was, and a command
+// whose source is its destination reads the source whole before it is
+// replaced. A destination that exists and is no regular file (a device, a
+// pipe) is written directly and never replaced or removed.
+class Destination {
+public:
+    explicit Destination(const char* path) : path_(path) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        // A link stays a link: its target is what gets replaced.
+        fs::path target = path_;
+        if (fs::is_symlink(fs::symlink_status(target, ec))) {
+            const fs::path resolved = fs::canonical(target, ec);
+            if (!ec) {
+                target = resolved;
+            }
+        }
+        const fs::file_status status = fs::status(target, ec);
+        if (fs::exists(status) && !fs::is_regular_file(status)) {
+            writePath_ = path_;
+            return;
+        }
+        replaces_ = fs::exists(status);
+        if (replaces_) {
+            permissions_ = status.permissions();
+        }
+        target_ = target.string();
+        std::random_device random;
+        do {
+            writePath_ = target_ + ".brfpack-" + std::to_string(random() % 1000000000u) + ".tmp";
+        } while (fs::exists(fs::symlink_status(writePath_, ec)));
+    }
+
+    ~Destination() { Discard(); }
+
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+
+    // The file to write.
+    const char* WritePath() const { return writePath_.c_str(); }
+
+    // Puts the written file in place; false (with the reason) when it
+    // cannot, and then the destination is as it was.
+    bool Commit(std::string* error) {
+        if (target_.empty()) {
+            return true;
+        }
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        if (replaces_) {
+            fs::permissions(writePath_, permissions_, ec);
+        }
+        fs::rename(writePath_, target_, ec);
+        if (ec) {
+            *error = "cannot replace " + path_ + ": " + ec.message();
+            return false;
+        }
+        target_.clear();
+        return true;
+    }
+
+    // Removes what was written, unless it went in place; never the
+    // destination itself.
+    void Discard() {
+        if (!target_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(writePath_, ec);
+            target_.clear();
+        }
+    }
+
+private:
+    std::string path_;
+    std::string target_;  // empty: written directly, or already in place
+    std::string writePath_;
+    bool replaces_ = false;
+    std::filesystem::perms permissions_ = std::filesystem::perms::none;
+};
+
 bool WriteWholeFile(const char* path, const std::vector<uint8_t>& data, std::string* error) {
-    std::FILE* f = std::fopen(path, "wb");
+    Destination destination(path);
+    std::FILE* f = std::fopen(destination.WritePath(), "wb");
     if (f == nullptr) {
         *error = std::string("cannot create ") + path + ": " + std::strerror(errno);
         return false;
@@ -89,10 +174,9 @@ bool WriteWholeFile(const char* path, const std::vector<uint8_t>& data, std::str
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed) {
         *error = std::string("cannot write ") + path + " (is the disk full?)";
-        std::remove(path);
         return false;
     }
-    return true;
+    return destination.Commit(error);
 }
 
 // Seconds as a header word: a decimal number from 0 to 4294967295.
@@ -150,8 +234,16 @@ int Decode(int argc, char** argv) {
     const char* source = argv[2];
     const char* dest = argv[3];
     CPack* pack = CPack::Get();
-    if (pack->DecodeFile(source, dest)) {
-        return kExitOk;
+    {
+        Destination destination(dest);
+        if (pack->DecodeFile(source, destination.WritePath())) {
+            std::string error;
+            if (destination.Commit(&error)) {
+                return kExitOk;
+            }
+            std::fprintf(stderr, "brfpack: decode failed: %s\n", error.c_str());
+            return kExitFailed;
+        }
     }
     // The decoder only says yes or no; the check tells why.
     const int32_t code = pack->CheckFile(source);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "shared/options/s_options.h"
 #include "texts/cp1252.h"
 #include "ui/headless/headless_toolkit.h"
 #include "updater/program_entry.h"
@@ -98,18 +99,6 @@ int Parse(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// Handles messages until the run has stopped: nothing more is waiting to
-// happen, or the application was asked to end.
-void RunUntilStopped(ui::Toolkit& toolkit, TFUpdater& updater) {
-    while (!toolkit.Terminated()) {
-        toolkit.ProcessMessages();
-        if (toolkit.Terminated() || !updater.Busy()) {
-            return;
-        }
-        toolkit.Loop().WaitMessage(-1);
-    }
-}
-
 int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& options) {
     if (toolkit.Terminated()) {
         return kExitStopped;  // the start-up failed and told the user
@@ -119,7 +108,8 @@ int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& optio
     }
     updater.sock_http->TimeOut = options.timeoutSeconds * 1000;
     updater.form->Show();
-    if (!updater.Busy() && !toolkit.Terminated() && updater.btn_check->Enabled()) {
+    // Activation starts the run by itself when automatic updating is on.
+    if (COpt::Get()->automate_updater == 0 && !toolkit.Terminated()) {
         updater.btn_check->Click();
     }
     RunUntilStopped(toolkit, updater);

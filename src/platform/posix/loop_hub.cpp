@@ -56,6 +56,7 @@ void LoopHub::Enqueue(const Message& m) {
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
         queue_.push_back(m);
+        queue_.back().sequence = nextSequence_++;
         if (!wakePending_) {
             wakePending_ = true;
             wake = true;
@@ -302,11 +303,18 @@ void LoopHub::Dispatch() {
     DrainWakePipe();
     PollSockets(0);
     QueueDueTimers();
+    // What handlers queue during this pass (a task posting a task, a
+    // message to a window) waits for the next one, so a pass always ends.
+    uint64_t end;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        end = nextSequence_;
+    }
     for (;;) {
         Message m;
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
-            if (queue_.empty()) {
+            if (queue_.empty() || queue_.front().sequence >= end) {
                 return;
             }
             m = queue_.front();

@@ -72,6 +72,9 @@ private:
         uint32_t msg;
         uintptr_t wParam;
         intptr_t lParam;
+        // Order of queueing; a dispatch pass handles only what was queued
+        // before it began.
+        uint64_t sequence = 0;
     };
     struct Window {
         uint32_t firstMessage;
@@ -91,6 +94,7 @@ private:
 
     mutable std::mutex queueMutex_;
     std::deque<Message> queue_;
+    uint64_t nextSequence_ = 0;
     std::deque<std::function<void()>> tasks_;
     bool wakePending_ = false;
     int wakeRead_ = -1;

@@ -20,6 +20,9 @@ constexpr uint32_t kWakeMessage = kWmUser + 2;
 struct TaskQueue {
     std::mutex mutex;
     std::deque<std::function<void()>> tasks;
+    // Tasks ever posted and ever taken: the front task is number `taken`.
+    uint64_t posted = 0;
+    uint64_t taken = 0;
     std::unique_ptr<HiddenWindow> window;  // created on the loop's thread
     HWND hwnd = nullptr;
 };
@@ -39,6 +42,7 @@ void RunOneTask() {
         }
         task = std::move(queue.tasks.front());
         queue.tasks.pop_front();
+        ++queue.taken;
     }
     try {
         task();
@@ -72,6 +76,13 @@ void EnsureLoopWindow() {
     }
 }
 
+// True when the next task to run was posted after the first `end` tasks.
+bool FrontTaskIsNewer(uint64_t end) {
+    TaskQueue& queue = Tasks();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    return !queue.tasks.empty() && queue.taken >= end;
+}
+
 }  // namespace
 
 void PostTask(std::function<void()> task) {
@@ -80,6 +91,7 @@ void PostTask(std::function<void()> task) {
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
         queue.tasks.push_back(std::move(task));
+        ++queue.posted;
         hwnd = queue.hwnd;
     }
     if (hwnd != nullptr) {
@@ -89,10 +101,23 @@ void PostTask(std::function<void()> task) {
 
 void DispatchPlatformMessages() {
     EnsureLoopWindow();
+    TaskQueue& queue = Tasks();
+    uint64_t end;
+    {
+        std::lock_guard<std::mutex> lock(queue.mutex);
+        end = queue.posted;
+    }
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             MainLoop().Terminate();
+            break;
+        }
+        // A task posted during this pass (one that posts another, or
+        // itself) waits for the next pass, so the pass always ends. Its
+        // message goes back to the queue for that pass.
+        if (msg.hwnd == queue.hwnd && msg.message == kTaskMessage && FrontTaskIsNewer(end)) {
+            PostMessageA(queue.hwnd, kTaskMessage, 0, 0);
             break;
         }
         TranslateMessage(&msg);

@@ -1,0 +1,193 @@
+// Whole runs in one process against a local server: long runs keep every
+// request at the top of the stack and fire each event once, and a cancel
+// stops the run wherever it is pressed.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "brfpack/packer.h"
+#include "shared/base/s_logging.h"
+#include "test_http_server.h"
+#include "updater/program_entry.h"
+#include "updater_fixture.h"
+
+namespace {
+
+using updater_test::GameDir;
+using updater_test::T;
+
+std::string Container(const std::string& content) {
+    const std::vector<uint8_t> bytes = Packer().BuildContainer(
+        reinterpret_cast<const uint8_t*>(content.data()), content.size(), 1000000000, 1000000000);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string PathOf(const ServerConnection& c) {
+    const size_t a = c.request.find(' ');
+    return c.request.substr(a + 1, c.request.find(' ', a + 1) - a - 1);
+}
+
+// A server of static files below "/patch/"; every other path is a 404.
+class PatchServer {
+public:
+    PatchServer()
+        : server_([this](ServerConnection& c) {
+              const auto file = files.find(PathOf(c));
+              if (file == files.end()) {
+                  c.Send(TestHttpServer::Response("HTTP/1.0 404 Not Found", {}, "<html>"));
+              } else if (onRequest && !onRequest(c, file->second)) {
+                  return;
+              } else {
+                  c.Send(TestHttpServer::Response(
+                      "HTTP/1.0 200 OK", {"Content-Length: " + std::to_string(file->second.size())},
+                      file->second));
+              }
+          }) {}
+
+    // A patch set for client 1.040.0 with `count` files named f<i>.upd,
+    // each holding "file <i>" or, with `same`, all the same bytes.
+    void Publish(int count, bool same = false) {
+        const std::string stamp = "2004-09-18 21:05:33";
+        const std::string shared = Container("the same file");
+        std::string index = "1490\n1480\n1060\n0\n1030\n0\n[1040.0]\n";
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".upd";
+            files["/patch/" + name] = same ? shared : Container("file " + std::to_string(i));
+            index +=
+                name + "\n" + std::to_string(files["/patch/" + name].size()) + ";" + stamp + "\n";
+        }
+        files["/patch/_servers.dat"] = "server list\r\n";
+        files["/patch/_versions.txt"] = index;
+    }
+    std::string Base() const { return server_.Url("/"); }
+    size_t Requests() const { return server_.Requests().size(); }
+
+    std::map<std::string, std::string> files;
+    // Answers a request itself when it returns false.
+    std::function<bool(ServerConnection&, const std::string& body)> onRequest;
+
+private:
+    TestHttpServer server_;
+};
+
+// Presses the check button and handles messages until the run stops.
+void RunCheck(GameDir& game, const std::string& base) {
+    game.updater->box_host->SetText(base);
+    game.updater->btn_check->Click();
+    RunUntilStopped(game.toolkit, *game.updater);
+}
+
+TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
+    PatchServer server;
+    server.Publish(2000);
+    GameDir game;
+    CLog::Get()->Open(0, -1, "_debugg.log", 0, 2000000);  // keep the log small
+    THttpClient& http = *game.updater->sock_http;
+    int successes = 0, disconnects = 0, depth = 0, deepest = 0;
+    const auto success = http.OnSuccess;
+    http.OnSuccess = [&](CmdType cmd) {
+        ++successes;
+        deepest = std::max(deepest, ++depth);
+        success(cmd);
+        --depth;
+    };
+    http.OnDisconnect = [&](TSockTransport*) { ++disconnects; };
+
+    RunCheck(game, server.Base());
+
+    EXPECT_EQ(game.updater->runState, rsReady);
+    EXPECT_EQ(successes, 2002);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_LE(disconnects, 2 * 2002);  // the close and the fresh socket, once per request
+    EXPECT_EQ(server.Requests(), 2002u);
+    EXPECT_EQ(brf_test::ReadFile("f1999"), "file 1999");
+    EXPECT_EQ(game.Log().back(), T(219));
+    EXPECT_TRUE(game.updater->btn_check->Enabled());
+}
+
+TEST(UpdateRun, TwentyThousandKeptFilesAreSkippedWithoutDeepening) {
+    PatchServer server;
+    server.Publish(20000, true);
+    GameDir game;
+    CLog::Get()->Open(0, -1, "_debugg.log", 0, 2000000);
+    // Valid copies, newer than listed: one file under every name (links
+    // spare the file system 20,000 new files).
+    brf_test::WriteFile("patch/f0.upd", server.files["/patch/f0.upd"]);
+    for (int i = 1; i < 20000; ++i) {
+        std::filesystem::create_hard_link("patch/f0.upd", "patch/f" + std::to_string(i) + ".upd");
+    }
+    game.toolkit.confirmAnswer = ui::Confirmation::No;
+    // The installation stops at the first file (its target is a directory),
+    // so the test pays for the skip chain and not for 20,000 installs.
+    std::filesystem::create_directory("f0");
+
+    RunCheck(game, server.Base());
+
+    EXPECT_EQ(server.Requests(), 2u);              // the list and the index only
+    EXPECT_EQ(game.toolkit.shown.size(), 20000u);  // every question, and no other box
+    EXPECT_EQ(game.Log().back(), T(204));          // the installation was reached
+    EXPECT_EQ(game.updater->runState, rsPatchDownload);
+    EXPECT_TRUE(game.updater->btn_check->Enabled());
+}
+
+TEST(UpdateRun, CancelDuringATransferIsAcknowledgedAndTheButtonIsUsable) {
+    PatchServer server;
+    server.Publish(3);
+    server.onRequest = [](ServerConnection& c, const std::string& body) {
+        if (PathOf(c) != "/patch/f1.upd") {
+            return true;
+        }
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size() + 100000) +
+               "\r\n\r\n" + body);
+        c.WaitForClose();  // stalls until the client cuts the transfer
+        return false;
+    };
+    GameDir game;
+    TFUpdater& u = *game.updater;
+    const auto packet = u.sock_http->OnPacketRecvd;
+    u.sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
+        packet(sender);
+        if (u.actCount == 1) {
+            u.btn_cancel->Click();
+        }
+    };
+
+    RunCheck(game, server.Base());
+
+    EXPECT_EQ(game.Log().back(), T(240));
+    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_TRUE(u.btn_check->Enabled());
+    EXPECT_FALSE(u.form->Closed());
+    EXPECT_EQ(server.Requests(), 4u);  // f2 is never asked for
+}
+
+TEST(UpdateRun, CancelBetweenTwoRequestsClosesTheWindowAndNothingMoreIsFetched) {
+    PatchServer server;
+    server.Publish(3);
+    GameDir game;
+    TFUpdater& u = *game.updater;
+    game.toolkit.OnLineAdded = [&](const std::string& line) {
+        if (line == T(212) + "f1.upd") {
+            u.btn_cancel->Click();  // no connection is open at this moment
+        }
+    };
+
+    RunCheck(game, server.Base());
+
+    EXPECT_TRUE(u.form->Closed());
+    EXPECT_EQ(server.Requests(), 3u);  // list, index, f0
+    EXPECT_FALSE(std::filesystem::exists("patch/_versions.txt"));
+    EXPECT_EQ(brf_test::ReadFile("save/updateservers.sav"), server.Base() + "\r\n");
+}
+
+TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {
+    GameDir game;
+    RunCheck(game, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/");
+    EXPECT_EQ(game.updater->runState, rsServerList);
+    EXPECT_EQ(game.Log().back(), T(243));
+    ASSERT_EQ(game.toolkit.shown.size(), 1u);
+    EXPECT_EQ(game.toolkit.shown[0].caption, "BRF-Updater");
+    EXPECT_TRUE(game.updater->btn_check->Enabled());
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 // fixture's lifetime.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,13 +29,27 @@ inline std::string RegistryFile(uint32_t language, uint32_t version, uint32_t bu
 class GameDir {
 public:
     explicit GameDir(uint32_t version = 1040, uint32_t build = 0, uint32_t language = 1)
+        : GameDir(RegistryFile(language, version, build), "") {}
+
+    // A game directory whose registry hives hold these texts (empty: none),
+    // with the window made in it once `prepare` has filled it.
+    GameDir(const std::string& currentUser, const std::string& localMachine,
+            const std::function<void()>& prepare = nullptr)
         : hkcu_("BRF_HKCU_FILE", dir_.File("user.reg")),
-          hklm_("BRF_HKLM_FILE", dir_.File("missing.reg")) {
+          hklm_("BRF_HKLM_FILE", dir_.File("system.reg")) {
         // A loop of its own, so a window closed by one test does not end the
         // next test's loop.
         plat::SetMainLoop(&loop_);
         toolkit.SetApplicationTitle("BRF-Updater");
-        brf_test::WriteFile(dir_.File("user.reg"), RegistryFile(language, version, build));
+        if (!currentUser.empty()) {
+            brf_test::WriteFile(dir_.File("user.reg"), currentUser);
+        }
+        if (!localMachine.empty()) {
+            brf_test::WriteFile(dir_.File("system.reg"), localMachine);
+        }
+        if (prepare) {
+            prepare();
+        }
         updater = std::make_unique<TFUpdater>(toolkit);
     }
     ~GameDir() { plat::SetMainLoop(nullptr); }

@@ -1,0 +1,138 @@
+// The window's start-up from the registry and its files, and the user's
+// actions besides the run: the server box, the check box, the options
+// button and the browser's status texts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "shared/options/s_options.h"
+#include "updater_fixture.h"
+
+namespace {
+
+using updater_test::GameDir;
+using updater_test::T;
+
+std::string Hive(const char* root, const std::string& values) {
+    return std::string("REGEDIT4\r\n\r\n[") + root + "\\Software\\Brinefall]\r\n" + values;
+}
+
+TEST(StartUp, ReadsTheRegistryAndRefusesToRunWithoutItsValues) {
+    const std::string language = "\"Language\"=dword:00000001\r\n";
+    const std::string german = "\"Language\"=dword:00000000\r\n";
+    const std::string dir = "\"InstallDir\"=\"C:\\\\Games\"\r\n";
+    const std::string version = "\"Version\"=dword:0000041a\r\n\"Build\"=dword:00000007\r\n";
+    const struct Case {
+        const char* name;
+        std::string user, machine;
+        const char* locale;
+        std::vector<std::string> boxes;  // "caption|text"
+        const char* title;               // null: the start-up was refused
+    } cases[] = {
+        {"all values for the user",
+         Hive("HKEY_CURRENT_USER", language + dir + version),
+         "",
+         "en_US",
+         {},
+         "Auto-Updater: Installed Client-Version:  1.050"},
+        {"the machine's values when the user has none",
+         "",
+         Hive("HKEY_LOCAL_MACHINE", german + dir + version),
+         "en_US",
+         {},
+         "Auto-Updater: Installierte Client-Version:  1.050"},
+        {"the user's language before the machine's",
+         Hive("HKEY_CURRENT_USER", language),
+         Hive("HKEY_LOCAL_MACHINE", german + dir + version),
+         "en_US",
+         {},
+         "Auto-Updater: Installed Client-Version:  1.050"},
+        {"no language: German text for a Swiss German user",
+         "",
+         Hive("HKEY_LOCAL_MACHINE", dir + version),
+         "de_CH.UTF-8",
+         {"Fehler!|Konnte Information aus der Registry nicht lesen! Bitte installieren Sie das "
+          "Spiel erneut."},
+         nullptr},
+        {"no language: English text for anyone else",
+         "",
+         "",
+         "fr_FR",
+         {"Error!|Couldn't read registry information! Please reinstall the game."},
+         nullptr},
+        {"no version and no client program",
+         Hive("HKEY_CURRENT_USER", language + dir),
+         "",
+         "en_US",
+         {"Registry access failure|Couldn't find out the actual installed client version."},
+         nullptr},
+        {"no installation directory",
+         Hive("HKEY_CURRENT_USER", language + version),
+         "",
+         "en_US",
+         {"Registry access failure|Couldn't find the installation dorectory."},
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        brf_test::ScopedEnv lang("LANG", c.locale);
+        brf_test::ScopedEnv all("LC_ALL", nullptr);
+        brf_test::ScopedEnv messages("LC_MESSAGES", nullptr);
+        GameDir game(c.user, c.machine);
+        std::vector<std::string> boxes;
+        for (const auto& box : game.toolkit.shown) {
+            boxes.push_back(box.caption + "|" + box.text);
+        }
+        EXPECT_EQ(boxes, c.boxes) << c.name;
+        EXPECT_EQ(game.toolkit.Terminated(), c.title == nullptr) << c.name;
+        if (c.title) {
+            EXPECT_EQ(game.updater->form->Caption(), c.title) << c.name;
+            EXPECT_EQ(game.updater->clientBuild, 7u) << c.name;
+            EXPECT_EQ(game.Log(), std::vector<std::string>{updater::Text(201)}) << c.name;
+            EXPECT_TRUE(std::filesystem::is_directory("patch/backup")) << c.name;
+        }
+    }
+}
+
+TEST(StartUp, TakesTheFirstLineOfTheServerFileAndWritesOneLineAtClose) {
+    GameDir game(updater_test::RegistryFile(1, 1040, 0), "", [] {
+        std::filesystem::create_directory("save");
+        brf_test::WriteFile("save/updateservers.sav", "http://a.example/\r\nhttp://b.example/\r\n");
+    });
+    EXPECT_EQ(game.updater->box_host->Text(), "http://a.example/");
+    game.updater->form->Close();
+    EXPECT_EQ(brf_test::ReadFile("save/updateservers.sav"), "http://a.example/\r\n");
+}
+
+TEST(WindowActions, ServerBoxCheckBoxOptionsButtonAndBrowserBehaveAsShown) {
+    GameDir game;
+    TFUpdater& u = *game.updater;
+
+    // A finished run is undone by a new server address.
+    u.runState = rsReady;
+    u.RefreshVersionAndCaptions();
+    EXPECT_EQ(u.btn_check->Caption(), T(217));
+    u.box_host->UserEdit("http://other.example/");
+    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_EQ(u.btn_check->Caption(), T(225));
+
+    // The check box writes the option at once, the rest as just reloaded.
+    brf_test::WriteFile("config.ini", "[DEBUGG]\r\ndebug_loglevel=3\r\n");
+    u.chk_auto->SetChecked(true);
+    EXPECT_EQ(COpt::Get()->automate_updater, 1);
+    EXPECT_EQ(COpt::Get()->debug_loglevel, 3);
+    EXPECT_NE(brf_test::ReadFile("config.ini").find("automate_updater=1"), std::string::npos);
+    u.chk_auto->SetChecked(false);
+    EXPECT_NE(brf_test::ReadFile("config.ini").find("automate_updater=0"), std::string::npos);
+
+    // Without the settings program the options button only says so.
+    u.btn_options->Click();
+    ASSERT_EQ(game.toolkit.shown.size(), 1u);
+    EXPECT_EQ(game.toolkit.shown[0].text, T(244));
+
+    u.WebBrowser->OnBeforeNavigate2("http://news.example/a.html");
+    EXPECT_EQ(u.StatusBar->Caption(), T(228) + "http://news.example/a.html ... ");
+    u.WebBrowser->OnDownloadComplete();
+    EXPECT_EQ(u.StatusBar->Caption(), T(229));
+}
+
+}  // namespace

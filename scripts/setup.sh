@@ -22,6 +22,8 @@ packages=(
   xvfb xauth xdotool
   # end-to-end runs and benchmarks against a real web server
   nginx-light curl
+  # the update benchmark measures peak memory with python3
+  python3
 )
 
 # Another apt run (an unattended upgrade, a second setup) holds the dpkg lock:

@@ -31,6 +31,15 @@ std::string GetAndCatch(THttpClient& client, const std::string& url, const std::
     return "";
 }
 
+// Wine hands a reset by the peer to a socket registered for notifications
+// as an orderly close (a blocking socket does see it); there only the
+// announced length can catch it, so the reset cases are left out.
+#ifdef BRF_TEST_UNDER_WINE
+constexpr bool kResetsNotified = false;
+#else
+constexpr bool kResetsNotified = true;
+#endif
+
 TEST(HttpTransfer, ResetOrEarlyCloseRaisesInsteadOfSucceeding) {
     struct Case {
         const char* name;
@@ -65,6 +74,9 @@ TEST(HttpTransfer, ResetOrEarlyCloseRaisesInsteadOfSucceeding) {
          "Connection closed after 0 of 10 bytes", ""},
     };
     for (const Case& k : cases) {
+        if (!kResetsNotified && k.error.rfind("10054", 0) == 0) {
+            continue;
+        }
         for (const bool fileMode : {true, false}) {
             TestHttpServer server(k.script);
             TempDir dir;

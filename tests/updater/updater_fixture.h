@@ -3,12 +3,15 @@
 // fixture's lifetime.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "support/host_services.h"
 #include "support/test_support.h"
 #include "texts/texts.h"
 #include "ui/headless/headless_toolkit.h"
@@ -41,10 +44,13 @@ public:
         // next test's loop.
         plat::SetMainLoop(&loop_);
         toolkit.SetApplicationTitle("BRF-Updater");
-        if (!currentUser.empty()) {
+        if (localMachine.empty()) {
+            // The values every program started from here reads: a hive file
+            // on POSIX, the registry itself under Wine.
+            EXPECT_TRUE(brf_test::host::InstallRegistry(currentUser, dir_.File("user.reg")));
+        } else {
+            // Hives for both roots: POSIX only.
             brf_test::WriteFile(dir_.File("user.reg"), currentUser);
-        }
-        if (!localMachine.empty()) {
             brf_test::WriteFile(dir_.File("system.reg"), localMachine);
         }
         if (prepare) {

@@ -18,6 +18,9 @@ std::string Hive(const char* root, const std::string& values) {
 }
 
 TEST(StartUp, ReadsTheRegistryAndRefusesToRunWithoutItsValues) {
+#ifdef BRF_TEST_UNDER_WINE
+    GTEST_SKIP() << "the hives of both roots are files on POSIX only";
+#endif
     const std::string language = "\"Language\"=dword:00000001\r\n";
     const std::string german = "\"Language\"=dword:00000000\r\n";
     const std::string dir = "\"InstallDir\"=\"C:\\\\Games\"\r\n";

@@ -17,7 +17,10 @@ inline constexpr uint32_t kStartBadFormat = 193;   // ERROR_BAD_EXE_FORMAT
 // without a directory is taken relative to the current directory) with `path`
 // as its only argument, without waiting. The program inherits the current
 // directory and the environment. Returns kStartOk or the error of the start.
-uint32_t StartProgram(const std::string& path);
+// With `newProcessGroup` the program starts a process group of its own
+// (CREATE_NEW_PROCESS_GROUP; setpgid on POSIX), so it outlives the caller's
+// group, as the stages of the updater's self-replacement need.
+uint32_t StartProgram(const std::string& path, bool newProcessGroup = false);
 
 // As StartProgram, then waits until the program has ended; `exitCode`
 // receives its exit status.

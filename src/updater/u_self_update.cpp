@@ -47,7 +47,7 @@ void TFUpdater::ReceivedUpdater() {
     std::error_code ignored;
     fs::permissions(kTempProgram, fs::perms::owner_exec | fs::perms::group_exec,
                     fs::perm_options::add, ignored);
-    plat::StartProgram(path);
+    plat::StartProgram(path, true);
     fs::remove(kUpdaterContainer, ignored);
     toolkit_.Terminate();
 }
@@ -80,6 +80,6 @@ void TFUpdater::RunSecondStage() {
     }
     const std::string path = std::string(CLog::Get()->appDirectory()) + kProgram;
     BRF_LOG(1, "execute new process: %s", path.c_str());
-    plat::StartProgram(path);
+    plat::StartProgram(path, true);
     toolkit_.Terminate();
 }

@@ -194,6 +194,10 @@ TEST(AppDirectory, QuotesAreRemovedAndTheLastSeparatorEndsIt) {
     EXPECT_EQ(AppDirectoryFromCommandLine("/opt/brf/updater --x a/b", '/'),
               "/opt/brf/updater --x a/");
     EXPECT_EQ(AppDirectoryFromCommandLine("", '/'), "");
+    // The log feeds it only the program's part of the command line.
+    EXPECT_EQ(ProgramOfCommandLine("/opt/brf/updater --server http://a/b/"), "/opt/brf/updater");
+    EXPECT_EQ(ProgramOfCommandLine("\"C:\\Some Dir\\u.exe\" -x \\y"), "\"C:\\Some Dir\\u.exe\"");
+    EXPECT_EQ(ProgramOfCommandLine("updater.exe"), "updater.exe");
     EXPECT_EQ(AppDirectoryFromCommandLine("/" + std::string(253, 'd') + "/u", '/'),
               "/" + std::string(253, 'd') + "/");
     EXPECT_EQ(AppDirectoryFromCommandLine("/" + std::string(254, 'd') + "/u", '/'), "")
@@ -202,8 +206,8 @@ TEST(AppDirectory, QuotesAreRemovedAndTheLastSeparatorEndsIt) {
 
 TEST(AppDirectory, RunningProgramGetsItsOwnDirectory) {
     CLog::Release();
-    const std::string expected =
-        AppDirectoryFromCommandLine(plat::CommandLine(), plat::PathSeparator());
+    const std::string expected = AppDirectoryFromCommandLine(
+        ProgramOfCommandLine(plat::CommandLine()), plat::PathSeparator());
     EXPECT_STREQ(CLog::Get()->appDirectory(), expected.c_str());
     CLog::Release();
 }

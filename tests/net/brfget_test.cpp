@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "http_test_support.h"
+#include "platform/environment.h"
 #include "platform/run_command.h"
 #include "test_http_server.h"
 
@@ -144,6 +146,24 @@ TEST(Brfget, TimeOutEndsAWaitForASilentServer) {
     const RunResult run = Brfget({"--timeout", "300", server.Url("/x")});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(Has(run.err, "brfget: error: Socket readln aborted")) << run.err;
+}
+
+// The client's notification windows are no windows on a screen: brfget
+// runs where there is no display at all (under Wine this is what needs
+// the message-only windows).
+TEST(Brfget, RunsWithoutADisplay) {
+    TestHttpServer server([](ServerConnection& c) {
+        c.Send(TestHttpServer::Response("HTTP/1.0 200 OK", {"Content-Length: 2"}, "ok"));
+    });
+    const std::optional<std::string> display = plat::GetEnv("DISPLAY");
+    const std::optional<std::string> wayland = plat::GetEnv("WAYLAND_DISPLAY");
+    plat::SetEnv("DISPLAY", nullptr);
+    plat::SetEnv("WAYLAND_DISPLAY", nullptr);
+    const RunResult run = Brfget({"--timeout", "10000", server.Url("/x")});
+    plat::SetEnv("DISPLAY", display ? display->c_str() : nullptr);
+    plat::SetEnv("WAYLAND_DISPLAY", wayland ? wayland->c_str() : nullptr);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "ok");
 }
 
 TEST(Brfget, ProxyAndCredentialsReachTheServer) {

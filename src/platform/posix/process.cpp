@@ -76,12 +76,15 @@ uint32_t StartError(int error) {
 
 // Runs in the child between fork and execve, so it calls only what is safe
 // after fork in a threaded program.
-[[noreturn]] void ExecChild(const char* file, char* const* argv, int pipeFd) {
+[[noreturn]] void ExecChild(const char* file, char* const* argv, int pipeFd, bool newGroup) {
     // A fresh program gets the default signal state, not the caller's.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
+    if (newGroup) {
+        ::setpgid(0, 0);
+    }
     bool marked = false;
 #ifdef SYS_close_range
     constexpr unsigned kCloseRangeCloexec = 4;  // CLOSE_RANGE_CLOEXEC, Linux 5.11
@@ -139,7 +142,9 @@ int ReadReport(int pipeFd) {
 // Starts `file` with `args` (args[0] is the program's name for itself).
 // With `pid` null the program is detached through an intermediate child;
 // otherwise `pid` receives the child's id for the caller to wait for.
-uint32_t Spawn(const std::string& file, const std::vector<std::string>& args, pid_t* pid) {
+// `newGroup` gives the program a process group of its own.
+uint32_t Spawn(const std::string& file, const std::vector<std::string>& args, pid_t* pid,
+               bool newGroup = false) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& arg : args) {
@@ -169,7 +174,7 @@ uint32_t Spawn(const std::string& file, const std::vector<std::string>& args, pi
                 _exit(0);
             }
         }
-        ExecChild(file.c_str(), argv.data(), fds[1]);
+        ExecChild(file.c_str(), argv.data(), fds[1], newGroup);
     }
     ::close(fds[1]);
     const int error = ReadReport(fds[0]);
@@ -223,12 +228,12 @@ std::string SearchPath(const std::string& program) {
 
 }  // namespace
 
-uint32_t StartProgram(const std::string& path) {
+uint32_t StartProgram(const std::string& path, bool newProcessGroup) {
     // An empty path names no file in any directory, as Windows sees it.
     if (path.empty()) {
         return kErrorPathNotFound;
     }
-    return Spawn(path, {path}, nullptr);
+    return Spawn(path, {path}, nullptr, newProcessGroup);
 }
 
 uint32_t RunProgramAndWait(const std::string& path, uint32_t* exitCode) {

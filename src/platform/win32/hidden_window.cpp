@@ -55,8 +55,11 @@ HiddenWindow::HiddenWindow(const char* className, uint32_t firstMessage, Handler
     if (!EnsureClass(className)) {
         return;
     }
-    impl_->hwnd = CreateWindowExA(WS_EX_TOOLWINDOW, className, "", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    // A message-only window: it receives posted messages, timers and socket
+    // notifications but is never shown, so a console program needs no
+    // display for it.
+    impl_->hwnd = CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     if (impl_->hwnd != nullptr) {
         SetWindowLongPtrA(impl_->hwnd, 0, reinterpret_cast<LONG_PTR>(impl_.get()));
     }

@@ -33,11 +33,12 @@ std::string QuoteArgument(const std::string& arg) {
 }
 
 // CreateProcessA may write into the command line; it gets a copy.
-uint32_t Start(const char* applicationName, std::string commandLine, PROCESS_INFORMATION* info) {
+uint32_t Start(const char* applicationName, std::string commandLine, PROCESS_INFORMATION* info,
+               DWORD flags = 0) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(applicationName, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, info)) {
+    if (!CreateProcessA(applicationName, commandLine.data(), nullptr, nullptr, FALSE, flags,
+                        nullptr, nullptr, &startup, info)) {
         return GetLastError();
     }
     return kStartOk;
@@ -48,9 +49,10 @@ uint32_t Start(const char* applicationName, std::string commandLine, PROCESS_INF
 // The program's only argument is its own path, so the command line is that
 // path in quotes. The application name is given, so the search path is not
 // used and no ".exe" is added.
-uint32_t StartProgram(const std::string& path) {
+uint32_t StartProgram(const std::string& path, bool newProcessGroup) {
     PROCESS_INFORMATION info{};
-    const uint32_t result = Start(path.c_str(), "\"" + path + "\"", &info);
+    const uint32_t result = Start(path.c_str(), "\"" + path + "\"", &info,
+                                  newProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0);
     if (result == kStartOk) {
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);

@@ -55,8 +55,8 @@ CLog::CLog() : logLevel_(-1), logLevelAI_(-1), lastEntryLine_(-1) {
     std::memset(lastEntryFile_, 0, sizeof lastEntryFile_);
     std::memset(appDirectory_, 0, sizeof appDirectory_);
 
-    const std::string directory =
-        AppDirectoryFromCommandLine(plat::CommandLine(), plat::PathSeparator());
+    const std::string directory = AppDirectoryFromCommandLine(
+        ProgramOfCommandLine(plat::CommandLine()), plat::PathSeparator());
     std::memcpy(appDirectory_, directory.data(), directory.size());
 }
 
@@ -69,6 +69,14 @@ std::string AppDirectoryFromCommandLine(std::string commandLine, char separator)
         return std::string();
     }
     return commandLine.substr(0, sep + 1);
+}
+
+std::string ProgramOfCommandLine(const std::string& commandLine) {
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        const size_t close = commandLine.find('"', 1);
+        return close == std::string::npos ? commandLine : commandLine.substr(0, close + 1);
+    }
+    return commandLine.substr(0, commandLine.find_first_of(" \t"));
 }
 
 void CLog::Open(int32_t level, int32_t levelAI, const char* fileName, int32_t clearFlag,

@@ -71,6 +71,12 @@ private:
 // directory would not fit the 255 characters of CLog's field.
 std::string AppDirectoryFromCommandLine(std::string commandLine, char separator);
 
+// The program's own part of a command line, without its arguments: a quoted
+// first word up to its closing quote (quotes kept), else the text up to the
+// first blank or tab. The log takes the program's directory from this part,
+// so that an argument holding a separator (a web address) cannot move it.
+std::string ProgramOfCommandLine(const std::string& commandLine);
+
 // Writes a log entry with the caller's source position.
 #define BRF_LOG(level, ...) CLog::Get()->Write((level), __FILE__, __LINE__, __VA_ARGS__)
 

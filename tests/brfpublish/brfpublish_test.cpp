@@ -103,6 +103,10 @@ struct Published {
         WriteTree(scratch.path() / "1040", r.r1040, {"save"});
         WriteTree(scratch.path() / "1050", r.r1050, {"save"});
         WriteFile(scratch.path() / "servers.dat", kServers);
+        run = Build(out, extra);
+    }
+    // Publishes the same trees (same bytes, same file times) again.
+    ToolRun Build(const fs::path& out, const std::vector<std::string>& extra = {}) const {
         std::vector<std::string> args = {"build",     "--out",      out.string(),
                                          "--release", Tree("1050"), "1050",
                                          "0",         "--servers",  scratch.File("servers.dat"),
@@ -112,7 +116,7 @@ struct Published {
             args.insert(args.end(), {"--from", Tree(version), version, "0"});
         }
         args.insert(args.end(), extra.begin(), extra.end());
-        run = Publisher(scratch, args);
+        return Publisher(scratch, args);
     }
     std::string Tree(const std::string& version) const { return scratch.File(version); }
 };
@@ -199,9 +203,9 @@ TEST(BrfPublish, TheSameInputsGiveTheSameBytes) {
     const Releases releases;
     brf_test::ScratchDir out;
     const Published first(releases, out.path() / "a");
-    const Published second(releases, out.path() / "b");
     ASSERT_EQ(first.run.status, 0) << first.run.err;
-    ASSERT_EQ(second.run.status, 0) << second.run.err;
+    const ToolRun second = first.Build(out.path() / "b");
+    ASSERT_EQ(second.status, 0) << second.err;
     const std::vector<std::string> names = Listing(out.path() / "a");
     ASSERT_EQ(names, Listing(out.path() / "b"));
     EXPECT_GT(names.size(), 5u);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The updater's main job, end to end on this machine: a local update server
-# (a real nginx on the loopback interface) publishes release 1.050 of the
-# game as a patch set, a game directory still holds release 1.040, and the
+# (a real nginx on the loopback interface) serves release 1.050 of the game
+# as brfpublish built it from the release trees, a game directory still
+# holds release 1.040, and the
 # console updater brings it up to date. Shows the action log, the message
 # boxes, the exit status and the game files compared with the new release.
 # Needs no display.
@@ -12,11 +13,11 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/setup.sh
-echo "== building brfupdate and brfpack"
+echo "== building brfupdate and brfpublish"
 cmake --preset native >/dev/null
-cmake --build --preset native -j 2 --target brfupdate brfpack >/dev/null
+cmake --build --preset native -j 2 --target brfupdate brfpublish >/dev/null
 
-brfpack=$root/build/native/tools/brfpack/brfpack
+brfpublish=$root/build/native/tools/brfpublish/brfpublish
 brfupdate=$root/build/native/tools/brfupdate/brfupdate
 
 source scripts/nginx.sh
@@ -50,26 +51,14 @@ mkdir -p "$new/data/maps"
   head -c 40000 /dev/urandom; } >"$new/data/maps/north.map"
 
 echo
-echo "== the operator publishes release 1.050 for clients of 1.040"
-mkdir -p "$www/set1/patch"
-stamp=$(date '+%Y-%m-%d %H:%M:%S')
-publish() {  # game path -> the two lines of its index entry
-  local path=$1
-  local name="${path//\//-}.upd"
-  "$brfpack" encode "$new/$path" "$www/set1/patch/$name" >/dev/null
-  printf '%s\r\n%s;%s\r\n' "$name" "$(stat -c %s "$www/set1/patch/$name")" "$stamp"
-}
+echo "== the operator publishes release 1.050 for clients of 1.040 with brfpublish"
 printf 'sea-1.brinefall.invalid 7777 Open Sea\r\nsea-2.brinefall.invalid 7777 Narrows\r\n' \
-  >"$www/set1/patch/_servers.dat"
-{
-  printf '# Brinefall patch set, published %s\r\n' "$stamp"
-  printf '1490\r\n1490\r\n1050\r\n0\r\n1040\r\n0\r\n'
-  printf '[1040.0]\r\n'
-  printf 'data-maps\r\n0\r\n'
-  publish data/maps/north.map
-  publish data/ships/fleet.dat
-  printf '\r\n'
-} >"$www/set1/patch/_versions.txt"
+  >"$work/servers.dat"
+mkdir -p "$www"
+"$brfpublish" build --out "$www/set1" --release "$new" 1050 0 --from "$old" 1040 0 \
+  --servers "$work/servers.dat"
+"$brfpublish" verify "$www/set1"
+echo "-- patch/_versions.txt:"
 sed 's/^/  /' "$www/set1/patch/_versions.txt" | tr -d '\r'
 
 nginx_start "$work/nginx" "$www"

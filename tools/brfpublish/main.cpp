@@ -1,0 +1,237 @@
+// brfpublish: the operators' publisher. Builds what an update server serves
+// from release trees, and checks a server directory.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "brfpublish/publish.h"
+#include "brfpublish/verify.h"
+#include "platform/clock.h"
+#include "updater/u_updater.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: brfpublish build --out DIR --release TREE VERSION BUILD\n"
+    "                        [--from TREE VERSION BUILD]... --servers FILE\n"
+    "                        [--min VERSION BUILD] [--updater PROGRAM VERSION MIN]\n"
+    "                        [--updater-version VERSION MIN] [--time \"yyyy-mm-dd hh:mm:ss\"]\n"
+    "                        [--mode optimal|lazy|greedy] [--quiet]\n"
+    "       brfpublish verify DIR\n"
+    "\n"
+    "build  writes DIR/patch/, everything an update server serves below its base\n"
+    "       address, so that clients of every --from release are brought to the\n"
+    "       --release tree:\n"
+    "         _versions.txt   the version index: the updater versions, the release,\n"
+    "                         the minimum, and a section per earlier release that\n"
+    "                         lists the directories and files it lacks or has with\n"
+    "                         other bytes (nested sections where one release needs\n"
+    "                         all that another needs, so every entry is written once)\n"
+    "         _servers.dat    a copy of --servers FILE\n"
+    "         NAME.upd        a patch container per changed or new file, named by its\n"
+    "                         path with \"-\" for \"/\" (data/maps/north.map is\n"
+    "                         data-maps-north.map.upd)\n"
+    "         updater.exe.upd the --updater PROGRAM, when given\n"
+    "       Versions are counted in thousandths (1050 is 1.050); builds are plain\n"
+    "       numbers. --min is the oldest client that can still be patched (default:\n"
+    "       the oldest --from). --updater gives the next updater program with its\n"
+    "       version and the minimum updater version (index lines 1 and 2); without\n"
+    "       it, both are %d or what --updater-version says, which may not exceed\n"
+    "       %d, as no updater would be there to fetch.\n"
+    "       Files of an earlier release that the new one lacks are left alone (the\n"
+    "       updater deletes nothing). A file \"updater.exe\" at the top of the tree\n"
+    "       is not published as a game file. Names the index cannot carry are\n"
+    "       refused, naming the file: a \"-\" in a file or directory name, names\n"
+    "       beginning with \"#\", \"[\" or \"{\", characters outside printable ASCII or\n"
+    "       that Windows refuses (\\ : * ? \" < > |), names ending in a dot or blank,\n"
+    "       names that differ only in case; so are links and other special files,\n"
+    "       empty files that would have to be sent (the updater installs no empty\n"
+    "       file), and a path that is a file in one release and a directory in\n"
+    "       another. Nothing is left behind on failure: the directory is built\n"
+    "       beside DIR and replaces DIR/patch only once it is complete and passed\n"
+    "       the checks of verify.\n"
+    "       --time is the publication time written into every file entry (default:\n"
+    "       now, local time). A copy a client received earlier counts as the same\n"
+    "       file only when its receipt time is later, so give the time the content\n"
+    "       goes live, or a later one (that costs at most a download again), never\n"
+    "       an earlier one. Containers carry the source files' modification times,\n"
+    "       which the installed files receive. The same trees, options and --time\n"
+    "       give the same bytes.\n"
+    "       --mode chooses the encoder's parsing (optimal: smallest, default).\n"
+    "       Progress (files and bytes packed) goes to stderr; --quiet hides it.\n"
+    "\n"
+    "verify checks DIR/patch (or DIR itself when it holds _versions.txt): the six\n"
+    "       integer header lines and line 1 >= line 2; updater.exe.upd present and\n"
+    "       intact when line 1 exceeds %d; _servers.dat present without \"HTML\" in\n"
+    "       its first line; every section walked as the updater walks it: entries\n"
+    "       complete, names safe, no target listed twice, directories before what\n"
+    "       lies in them, time stamps well formed, every listed container present,\n"
+    "       of the listed size and passing the container check. Prints each\n"
+    "       problem on its own line.\n"
+    "\n"
+    "exit status: 0 success, 1 failure or problems found, 2 bad arguments\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "brfpublish: %s\nTry 'brfpublish --help' for more information.\n",
+                 problem.c_str());
+    return kExitUsage;
+}
+
+bool ParseNumber(const char* text, uint32_t* value) {
+    if (*text == '\0') {
+        return false;
+    }
+    uint64_t v = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+        if (v > 0xFFFFFFFFu) {
+            return false;
+        }
+    }
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseSigned(const char* text, int32_t* value) {
+    uint32_t v = 0;
+    if (!ParseNumber(text, &v) || v > 0x7FFFFFFF) {
+        return false;
+    }
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+int Build(int argc, char** argv) {
+    brfpublish::PublishOptions options;
+    bool haveRelease = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto values = [&](int count) { return i + count < argc; };
+        const auto release = [&](brfpublish::ReleaseSpec* spec, bool withTree) -> bool {
+            const int count = withTree ? 3 : 2;
+            if (!values(count)) {
+                return false;
+            }
+            if (withTree) {
+                spec->tree = argv[++i];
+            }
+            const bool ok =
+                ParseNumber(argv[i + 1], &spec->version) && ParseNumber(argv[i + 2], &spec->build);
+            i += 2;
+            return ok;
+        };
+        if (arg == "--out" && values(1)) {
+            options.out = argv[++i];
+        } else if (arg == "--servers" && values(1)) {
+            options.servers = argv[++i];
+        } else if (arg == "--time" && values(1)) {
+            options.time = argv[++i];
+        } else if (arg == "--release") {
+            if (!release(&options.release, true)) {
+                return Usage(
+                    "--release takes TREE VERSION BUILD (numbers, VERSION in thousandths)");
+            }
+            haveRelease = true;
+        } else if (arg == "--from") {
+            brfpublish::ReleaseSpec spec;
+            if (!release(&spec, true)) {
+                return Usage("--from takes TREE VERSION BUILD (numbers, VERSION in thousandths)");
+            }
+            options.earlier.push_back(spec);
+        } else if (arg == "--min") {
+            brfpublish::ReleaseSpec spec;
+            if (!release(&spec, false)) {
+                return Usage("--min takes VERSION BUILD (numbers, VERSION in thousandths)");
+            }
+            options.minimum = spec;
+        } else if (arg == "--updater" || arg == "--updater-version") {
+            const bool program = arg == "--updater";
+            if (!values(program ? 3 : 2)) {
+                return Usage(arg + (program ? " takes PROGRAM VERSION MIN" : " takes VERSION MIN"));
+            }
+            if (program) {
+                options.updaterProgram = argv[++i];
+            }
+            if (!ParseSigned(argv[i + 1], &options.updaterVersion) ||
+                !ParseSigned(argv[i + 2], &options.updaterMinimum)) {
+                return Usage(arg + ": VERSION and MIN are whole numbers (1490, not 1.490)");
+            }
+            i += 2;
+        } else if (arg == "--mode" && values(1)) {
+            const std::string mode = argv[++i];
+            if (mode == "optimal") {
+                options.mode = ParseMode::Optimal;
+            } else if (mode == "lazy") {
+                options.mode = ParseMode::Lazy;
+            } else if (mode == "greedy") {
+                options.mode = ParseMode::Greedy;
+            } else {
+                return Usage("unknown mode '" + mode + "'");
+            }
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else {
+            return Usage("unknown or incomplete option '" + arg + "'");
+        }
+    }
+    if (options.out.empty() || !haveRelease || options.servers.empty()) {
+        return Usage("build needs --out, --release and --servers");
+    }
+    if (options.time.empty()) {
+        const plat::LocalTime now = plat::Now();
+        options.time = updater::Printf("%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month,
+                                       now.day, now.hour, now.minute, now.second);
+    }
+    return brfpublish::Publish(options);
+}
+
+int Verify(int argc, char** argv) {
+    if (argc != 3) {
+        return Usage("verify takes one DIR");
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path dir = argv[2];
+    if (!fs::exists(dir / "_versions.txt", ec) || fs::exists(dir / "patch", ec)) {
+        dir /= "patch";
+    }
+    const std::vector<std::string> problems = brfpublish::VerifyPatchDir(dir.string());
+    for (const std::string& problem : problems) {
+        std::printf("%s\n", problem.c_str());
+    }
+    if (!problems.empty()) {
+        std::fprintf(stderr, "brfpublish: %zu problem(s) in %s\n", problems.size(),
+                     dir.string().c_str());
+        return kExitFailed;
+    }
+    std::printf("%s: no problems\n", dir.string().c_str());
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return Usage("a command is needed: build or verify");
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::printf(kUsage, BRF_UPDATER_VERSION, BRF_UPDATER_VERSION, BRF_UPDATER_VERSION);
+        return kExitOk;
+    }
+    if (command == "build") {
+        return Build(argc, argv);
+    }
+    if (command == "verify") {
+        return Verify(argc, argv);
+    }
+    return Usage("unknown command '" + command + "'");
+}

@@ -1,0 +1,437 @@
+#include "brfpublish/publish.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "brfpublish/index_layout.h"
+#include "brfpublish/release_tree.h"
+#include "brfpublish/verify.h"
+#include "platform/process.h"
+#include "updater/u_updater.h"
+
+namespace fs = std::filesystem;
+
+namespace brfpublish {
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+// The updater reads a listed size as a signed 32-bit number.
+constexpr uint64_t kMaxListedSize = 0x7FFFFFFF;
+// The one file of a release that a patch set never carries: the updater
+// replaces itself only through updater.exe.upd, whose name this would take.
+const char kUpdaterProgram[] = "updater.exe";
+
+std::string Name(const ReleaseSpec& r) {
+    return updater::Printf("%.3f.%u", r.version / 1000.0, r.build);
+}
+
+bool Older(const ReleaseSpec& a, const ReleaseSpec& b) {
+    return std::tie(a.version, a.build) < std::tie(b.version, b.build);
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "brfpublish: %s\n", message.c_str());
+    return kFailed;
+}
+
+int Contradiction(const std::string& message) {
+    std::fprintf(stderr, "brfpublish: %s\n", message.c_str());
+    return kUsage;
+}
+
+bool ReadFile(const std::string& path, std::string* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteFile(const fs::path& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.close();
+    return !out.fail();
+}
+
+// A file's modification time as a container's header word; times outside
+// what the word holds are clamped.
+uint32_t HeaderTime(const std::string& path) {
+    std::error_code ec;
+    const fs::file_time_type written = fs::last_write_time(path, ec);
+    if (ec) {
+        return 0;
+    }
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::file_clock::to_sys(written).time_since_epoch())
+                             .count();
+    return static_cast<uint32_t>(std::clamp<int64_t>(seconds, 0, 0xFFFFFFFFll));
+}
+
+// The work directory beside the output, removed unless it was put in place.
+class WorkDir {
+public:
+    explicit WorkDir(const fs::path& out) {
+        path_ = out.parent_path() / ("." + out.filename().string() + ".brfpublish-" +
+                                     std::to_string(plat::ProcessId()) + ".tmp");
+    }
+    ~WorkDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Reports bytes and files done now and then, for long runs.
+class Progress {
+public:
+    Progress(bool quiet, size_t files, uint64_t bytes)
+        : quiet_(quiet), files_(files), bytes_(bytes), last_(std::chrono::steady_clock::now()) {}
+    void Done(uint64_t bytes) {
+        doneFiles_++;
+        doneBytes_ += bytes;
+        const auto now = std::chrono::steady_clock::now();
+        if (quiet_ || (now - last_ < std::chrono::seconds(1) && doneFiles_ < files_)) {
+            return;
+        }
+        last_ = now;
+        std::fprintf(stderr, "brfpublish: packed %zu of %zu files, %llu of %llu bytes\n",
+                     doneFiles_, files_, static_cast<unsigned long long>(doneBytes_),
+                     static_cast<unsigned long long>(bytes_));
+    }
+
+private:
+    bool quiet_;
+    size_t files_;
+    uint64_t bytes_;
+    size_t doneFiles_ = 0;
+    uint64_t doneBytes_ = 0;
+    std::chrono::steady_clock::time_point last_;
+};
+
+// Puts `built` (a finished patch directory) in place of out/patch. A patch
+// directory that was there is kept until the new one is in place, and put
+// back when that fails.
+bool PutInPlace(const fs::path& built, const fs::path& out, const fs::path& work,
+                std::string* error) {
+    std::error_code ec;
+    bool madeOut = false;
+    if (!fs::exists(out, ec)) {
+        if (!fs::create_directory(out, ec)) {
+            *error = "cannot create " + out.string() + ": " + ec.message();
+            return false;
+        }
+        madeOut = true;
+    }
+    const fs::path target = out / "patch";
+    const fs::path previous = work / "previous-patch";
+    const bool replaces = fs::exists(fs::symlink_status(target, ec));
+    if (replaces) {
+        fs::rename(target, previous, ec);
+        if (ec) {
+            *error = "cannot move the old " + target.string() + " aside: " + ec.message();
+            return false;
+        }
+    }
+    fs::rename(built, target, ec);
+    if (ec) {
+        *error = "cannot put " + target.string() + " in place: " + ec.message();
+        std::error_code ignored;
+        if (replaces) {
+            fs::rename(previous, target, ignored);
+        } else if (madeOut) {
+            fs::remove(out, ignored);
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ValidTimeStamp(const std::string& text) {
+    if (text.size() != 19) {
+        return false;
+    }
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char want = i == 4 || i == 7 ? '-' : i == 10 ? ' ' : i == 13 || i == 16 ? ':' : '#';
+        if (want == '#' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != want) {
+            return false;
+        }
+    }
+    const int year = std::stoi(text.substr(0, 4));
+    const int month = std::stoi(text.substr(5, 2));
+    const int day = std::stoi(text.substr(8, 2));
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month >= 1 && month <= 12 && day >= 1 && day <= days[month - 1] &&
+           std::stoi(text.substr(11, 2)) < 24 && std::stoi(text.substr(14, 2)) < 60 &&
+           std::stoi(text.substr(17, 2)) < 60;
+}
+
+int Publish(const PublishOptions& options) {
+    const ReleaseSpec& release = options.release;
+    // The releases must fit the version rules, or their clients would never
+    // read their sections.
+    ReleaseSpec minimum = options.minimum ? *options.minimum : release;
+    if (!options.minimum) {
+        for (const ReleaseSpec& r : options.earlier) {
+            minimum = Older(r, minimum) ? r : minimum;
+        }
+    }
+    if (Older(release, minimum)) {
+        return Contradiction("the minimum " + Name(minimum) + " is newer than the release " +
+                             Name(release));
+    }
+    std::set<std::pair<uint32_t, uint32_t>> seen;
+    for (const ReleaseSpec& r : options.earlier) {
+        if (!Older(r, release)) {
+            return Contradiction("the earlier release " + Name(r) + " (" + r.tree +
+                                 ") is not older than the release " + Name(release));
+        }
+        if (Older(r, minimum)) {
+            return Contradiction("the earlier release " + Name(r) + " (" + r.tree +
+                                 ") is older than the minimum " + Name(minimum) +
+                                 ": its clients would never read its section");
+        }
+        if (!seen.insert({r.version, r.build}).second) {
+            return Contradiction("release " + Name(r) + " is given twice");
+        }
+    }
+    if (options.updaterVersion < options.updaterMinimum) {
+        return Contradiction(updater::Printf(
+            "the updater version %d is below the minimum updater version %d: the new updater "
+            "would refuse to run",
+            options.updaterVersion, options.updaterMinimum));
+    }
+    if (options.updaterProgram.empty() && options.updaterVersion > BRF_UPDATER_VERSION) {
+        return Contradiction(updater::Printf(
+            "updaters of version %d would fetch a new updater at version %d, but no updater "
+            "program is given (--updater)",
+            BRF_UPDATER_VERSION, options.updaterVersion));
+    }
+    if (!ValidTimeStamp(options.time)) {
+        return Contradiction("the time '" + options.time + "' is not yyyy-mm-dd hh:mm:ss");
+    }
+
+    std::string servers;
+    if (!ReadFile(options.servers, &servers)) {
+        return Fail("cannot read the server list " + options.servers);
+    }
+    const std::vector<std::string> serverLines = updater::SplitLines(servers);
+    if (!serverLines.empty() && serverLines[0].find("HTML") != std::string::npos) {
+        return Fail("the server list " + options.servers +
+                    " has \"HTML\" in its first line, which the updater takes for an error page");
+    }
+
+    // The new release: every name must be one the index can carry.
+    std::string error;
+    Tree tree;
+    if (!ReadTree(release.tree, &tree, &error)) {
+        return Fail(error);
+    }
+    if (tree.count(kUpdaterProgram) != 0 && !tree.at(kUpdaterProgram).directory) {
+        if (!options.quiet) {
+            std::fprintf(stderr,
+                         "brfpublish: note: %s/%s is not published as a game file; the updater "
+                         "is published with --updater\n",
+                         release.tree.c_str(), kUpdaterProgram);
+        }
+        tree.erase(kUpdaterProgram);
+    }
+    std::map<std::string, std::string> folded;
+    for (const auto& [path, entry] : tree) {
+        const std::string why = RefusedName(path);
+        if (!why.empty()) {
+            return Fail("cannot publish " + (fs::path(release.tree) / path).string() + ": " + why);
+        }
+        std::string lower = path;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto [at, fresh] = folded.emplace(lower, path);
+        if (!fresh) {
+            return Fail("cannot publish " + (fs::path(release.tree) / path).string() + ": " +
+                        at->second + " is the same file on Windows");
+        }
+    }
+
+    // What each earlier release lacks: directories it does not have, files
+    // it does not have or has with other bytes.
+    std::vector<SectionNeeds> needs;
+    std::set<std::string> changed;
+    for (const ReleaseSpec& r : options.earlier) {
+        Tree old;
+        if (!ReadTree(r.tree, &old, &error)) {
+            return Fail(error);
+        }
+        SectionNeeds section{r.version, r.build, {}};
+        for (const auto& [path, entry] : tree) {
+            const auto found = old.find(path);
+            if (found != old.end() && found->second.directory != entry.directory) {
+                return Fail("cannot publish " + (fs::path(release.tree) / path).string() +
+                            ": it is a " + (entry.directory ? "directory" : "file") + " but a " +
+                            (entry.directory ? "file" : "directory") + " in release " + Name(r) +
+                            " (" + r.tree + "), and the updater cannot remove what is in the way");
+            }
+            bool needed = found == old.end();
+            if (!needed && !entry.directory) {
+                needed = entry.size != found->second.size ||
+                         !SameContent((fs::path(release.tree) / path).string(),
+                                      (fs::path(r.tree) / path).string(), &error);
+                if (!error.empty()) {
+                    return Fail(error);
+                }
+            }
+            if (needed) {
+                section.paths.insert(path);
+                if (!entry.directory) {
+                    changed.insert(path);
+                }
+            }
+        }
+        needs.push_back(std::move(section));
+    }
+
+    uint64_t totalBytes = 0;
+    for (const std::string& path : changed) {
+        const uint64_t size = tree.at(path).size;
+        const std::string source = (fs::path(release.tree) / path).string();
+        if (size == 0) {
+            return Fail("cannot publish " + source +
+                        ": it is empty, and the updater does not install empty files");
+        }
+        if (size > Packer::kMaxOriginalSize) {
+            return Fail("cannot publish " + source + ": a container holds less than 4 GiB");
+        }
+        totalBytes += size;
+    }
+
+    const fs::path out = fs::absolute(options.out).lexically_normal();
+    const fs::path outDir = out.filename().empty() ? out.parent_path() : out;
+    if (!fs::is_directory(outDir.parent_path())) {
+        return Fail("cannot publish into " + options.out + ": " + outDir.parent_path().string() +
+                    " is not a directory");
+    }
+    WorkDir work(outDir);
+    const fs::path patch = work.Path() / "patch";
+    std::error_code ec;
+    fs::remove_all(work.Path(), ec);
+    if (!fs::create_directories(patch, ec)) {
+        return Fail("cannot create " + patch.string() + ": " + ec.message());
+    }
+
+    // The containers, one per changed file, shared by every section.
+    PackOptions packing;
+    packing.mode = options.mode;
+    const Packer packer(packing);
+    std::map<std::string, uint64_t> containerSize;
+    Progress progress(options.quiet, changed.size(), totalBytes);
+    const auto pack = [&](const std::string& source, const std::string& name) -> bool {
+        std::string bytes;
+        if (!ReadFile(source, &bytes)) {
+            Fail("cannot read " + source);
+            return false;
+        }
+        const uint32_t time = HeaderTime(source);
+        const std::vector<uint8_t> container = packer.BuildContainer(
+            reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), time, time);
+        if (container.size() > kMaxListedSize) {
+            Fail("cannot publish " + source + ": its container is larger than 2 GiB");
+            return false;
+        }
+        if (!WriteFile(patch / name, container.data(), container.size())) {
+            Fail("cannot write " + (patch / name).string());
+            return false;
+        }
+        containerSize[name] = container.size();
+        return true;
+    };
+    for (const std::string& path : changed) {
+        if (!pack((fs::path(release.tree) / path).string(), ListedName(path))) {
+            return kFailed;
+        }
+        progress.Done(tree.at(path).size);
+    }
+    if (!options.updaterProgram.empty()) {
+        std::string bytes;
+        if (!ReadFile(options.updaterProgram, &bytes) || bytes.empty()) {
+            return Fail("cannot publish the updater " + options.updaterProgram +
+                        ": it cannot be read or is empty");
+        }
+        if (!pack(options.updaterProgram, "updater.exe.upd")) {
+            return kFailed;
+        }
+    }
+    if (!WriteFile(patch / "_servers.dat", servers.data(), servers.size())) {
+        return Fail("cannot write " + (patch / "_servers.dat").string());
+    }
+
+    // The index. A published time stamp tells a copy that a client already
+    // received from this publication: its last-write time is the time it
+    // arrived, later than the publication.
+    std::vector<std::string> lines = {
+        "# Brinefall patch set for release " + Name(release) + ", published " + options.time,
+        std::to_string(options.updaterVersion),
+        std::to_string(options.updaterMinimum),
+        std::to_string(release.version),
+        std::to_string(release.build),
+        std::to_string(minimum.version),
+        std::to_string(minimum.build)};
+    const std::vector<std::string> sections =
+        LayOutSections(needs, [&](const std::string& path) -> std::vector<std::string> {
+            if (tree.at(path).directory) {
+                return {ListedDirectory(path), "0"};
+            }
+            const std::string name = ListedName(path);
+            return {name, std::to_string(containerSize.at(name)) + ";" + options.time};
+        });
+    lines.insert(lines.end(), sections.begin(), sections.end());
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\r\n";
+    }
+    if (!WriteFile(patch / "_versions.txt", text.data(), text.size())) {
+        return Fail("cannot write " + (patch / "_versions.txt").string());
+    }
+
+    // What goes out must pass the same checks as any server directory.
+    const std::vector<std::string> problems = VerifyPatchDir(patch.string());
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) {
+            std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
+        }
+        return Fail("the built server directory fails its own check; nothing was published");
+    }
+    if (!PutInPlace(patch, outDir, work.Path(), &error)) {
+        return Fail(error);
+    }
+    if (!options.quiet) {
+        size_t entries = 0;
+        for (const SectionNeeds& section : needs) {
+            entries += section.paths.size();
+        }
+        std::fprintf(stderr,
+                     "brfpublish: published release %s for %zu earlier release(s): %zu "
+                     "container(s), %zu index lines for %zu entries, in %s\n",
+                     Name(release).c_str(), options.earlier.size(), containerSize.size(),
+                     lines.size(), entries, (outDir / "patch").string().c_str());
+    }
+    return 0;
+}
+
+}  // namespace brfpublish

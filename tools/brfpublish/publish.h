@@ -1,0 +1,45 @@
+// brfpublish build: a complete update-server directory from release trees.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "brfpack/packer.h"
+
+namespace brfpublish {
+
+struct ReleaseSpec {
+    std::string tree;
+    uint32_t version = 0;  // thousandths
+    uint32_t build = 0;
+};
+
+struct PublishOptions {
+    std::string out;
+    ReleaseSpec release;
+    std::vector<ReleaseSpec> earlier;
+    // The oldest client that can still be patched; default the oldest
+    // earlier release (or the new one when there is none).
+    std::optional<ReleaseSpec> minimum;
+    std::string servers;
+    // The next updater program; empty for none.
+    std::string updaterProgram;
+    int32_t updaterVersion = BRF_UPDATER_VERSION;
+    int32_t updaterMinimum = BRF_UPDATER_VERSION;
+    // "yyyy-mm-dd hh:mm:ss", local time.
+    std::string time;
+    ParseMode mode = ParseMode::Optimal;
+    bool quiet = false;
+};
+
+// The result of a build: 0 published, 1 failed (the reasons are on stderr),
+// 2 the options contradict each other.
+int Publish(const PublishOptions& options);
+
+// True for a text of the form "yyyy-mm-dd hh:mm:ss" with a valid date and
+// time of day.
+bool ValidTimeStamp(const std::string& text);
+
+}  // namespace brfpublish

@@ -49,7 +49,7 @@ void TFUpdater::InstallFiles() {
 
     for (int32_t k = 0; k < newCount; ++k) {
         const std::string& name = downloadList.at(2 * static_cast<size_t>(k));
-        if (name == "updater.exe.upd") {
+        if (name == kUpdaterContainer) {
             continue;
         }
         const std::string source = "patch/" + name;

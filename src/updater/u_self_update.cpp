@@ -14,9 +14,6 @@ namespace fs = std::filesystem;
 using updater::Text;
 
 namespace {
-constexpr const char* kUpdaterContainer = "updater.exe.upd";
-constexpr const char* kTempProgram = "updater.tmp.exe";
-constexpr const char* kProgram = "updater.exe";
 // No updater program comes near this; a server cannot fill the disk with one.
 constexpr int32_t kMaxUpdaterSize = 64 * 1024 * 1024;
 }  // namespace

@@ -22,7 +22,6 @@ namespace {
 
 constexpr const char* kRegistryKey = "Software\\Brinefall";
 constexpr const char* kServerAddressFile = "save/updateservers.sav";
-constexpr const char* kTempProgramName = "updater.tmp.exe";
 
 // A registry value under HKEY_CURRENT_USER, else under HKEY_LOCAL_MACHINE.
 bool ReadInstallDword(const char* name, uint32_t& out) {
@@ -203,7 +202,7 @@ void TFUpdater::FormCreate() {
     BRF_LOG(1, "got from registry: language: %u, version: %i.%i, installdir: %s", language,
             static_cast<int32_t>(clientVersion), static_cast<int32_t>(clientBuild), dir);
 
-    if (Lower(plat::ProgramPath()).find(kTempProgramName) != std::string::npos) {
+    if (Lower(plat::ProgramPath()).find(kTempProgram) != std::string::npos) {
         RunSecondStage();
         return;
     }
@@ -274,13 +273,13 @@ void TFUpdater::FormActivate() {
     }
 
     // The temporary copy of a self-replacement neither updates nor cleans up.
-    if (plat::ProgramPath().find(kTempProgramName) == std::string::npos) {
+    if (plat::ProgramPath().find(kTempProgram) == std::string::npos) {
         if (opt->automate_updater != 0) {
             btn_checkClick();
         }
         std::error_code ignored;
-        fs::remove("updater.exe.upd", ignored);
-        fs::remove(kTempProgramName, ignored);
+        fs::remove(kUpdaterContainer, ignored);
+        fs::remove(kTempProgram, ignored);
     }
 }
 

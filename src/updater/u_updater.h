@@ -71,6 +71,11 @@ public:
     // How far a patch file may run past its listed size before receiving
     // stops; it then fails its check like any corrupt file.
     static constexpr int32_t kPatchSizeMargin = 64 * 1024;
+    // The files of the self-replacement: the container of the next updater as
+    // received, the temporary copy decoded from it, the updater's own name.
+    static constexpr const char* kUpdaterContainer = "updater.exe.upd";
+    static constexpr const char* kTempProgram = "updater.tmp.exe";
+    static constexpr const char* kProgram = "updater.exe";
 
     // Creates the window and its controls and runs FormCreate.
     explicit TFUpdater(ui::Toolkit& toolkit);

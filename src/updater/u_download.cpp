@@ -1,6 +1,8 @@
 // The download phase: the list of the client's section, the comparison
 // with copies already in "patch/", the question before fetching one again,
 // and the check of every received file.
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 
@@ -58,7 +60,8 @@ void TFUpdater::PrepareDownloadList() {
         }
         i += 2;
     }
-    pnl_progress->SetMax(static_cast<int32_t>(total));
+    // The bar counts in 32 bits; a set past 2 GiB shows as full scale.
+    pnl_progress->SetMax(static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX)));
     BRF_LOG(1, "list is ready, new files:  %i", newCount);
 }
 

@@ -1,5 +1,7 @@
 // The update run: the check and cancel buttons, the requests, and the
 // handling of every event of the HTTP client.
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -326,7 +328,8 @@ void TFUpdater::sock_httpPacketRecvd() {
     for (const int32_t bytes : progress) {
         position += bytes;
     }
-    pnl_progress->SetPosition(static_cast<int32_t>(position));
+    const auto shown = static_cast<int32_t>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX));
+    pnl_progress->SetPosition(shown);
     BRF_LOG(3, "actCount/newCount: %i,%i; actProgress=%i; overallProgress=%i", actCount, newCount,
             progress[actCount], static_cast<int32_t>(position));
 }

@@ -331,7 +331,7 @@ void TFUpdater::sock_httpPacketRecvd() {
     const auto shown = static_cast<int32_t>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX));
     pnl_progress->SetPosition(shown);
     BRF_LOG(3, "actCount/newCount: %i,%i; actProgress=%i; overallProgress=%i", actCount, newCount,
-            progress[actCount], static_cast<int32_t>(position));
+            progress[actCount], shown);
 }
 
 namespace updater {

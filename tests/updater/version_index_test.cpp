@@ -272,6 +272,8 @@ TEST(DownloadList, SectionEntriesBecomeDirectoriesFilesOrFaults) {
          30,
          nullptr,
          false},
+        // Past 2 GiB the bar's maximum stays at its largest value.
+        {"a.upd\n2000000000\nb.upd\n2000000000\n", {"a.upd", "b.upd"}, INT32_MAX, nullptr, false},
         {"a.upd\n", {}, 0, nullptr, true},
         {"a.upd\n12x\n", {}, 0, nullptr, true},
     };

@@ -93,5 +93,7 @@ Socket SockAccept(Socket s);
 int SockShutdown(Socket s, int how);
 // A blocking receive gives up after `milliseconds` (0: never).
 int SockSetReceiveTimeout(Socket s, uint32_t milliseconds);
+// A blocking send gives up after `milliseconds` (0: never).
+int SockSetSendTimeout(Socket s, uint32_t milliseconds);
 
 }  // namespace plat

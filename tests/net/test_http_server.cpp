@@ -7,6 +7,9 @@
 
 namespace {
 
+// How long a send may wait for a client that reads nothing.
+constexpr uint32_t kSendGiveUpMs = 5000;
+
 // Blocking receives give up after this long, so a stopping server does not
 // wait for a client that never speaks.
 constexpr uint32_t kReceivePollMs = 100;
@@ -188,6 +191,9 @@ void TestHttpServer::Serve() {
             return;
         }
         plat::SockSetReceiveTimeout(client, kReceivePollMs);
+        // A client that stops reading without closing (Wine may keep a closed
+        // socket open for a while) must not hold the script for ever.
+        plat::SockSetSendTimeout(client, kSendGiveUpMs);
         ServerConnection connection(client, stopping_);
         connection.index = index;
         connection.request = connection.ReadRequest();

@@ -265,14 +265,24 @@ int SockShutdown(Socket s, int how) {
     return 0;
 }
 
-int SockSetReceiveTimeout(Socket s, uint32_t milliseconds) {
+namespace {
+int SetTimeout(Socket s, int option, uint32_t milliseconds) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(milliseconds / 1000);
     tv.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-    if (setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+    if (setsockopt(Fd(s), SOL_SOCKET, option, &tv, sizeof tv) != 0) {
         return FailErrno();
     }
     return 0;
+}
+}  // namespace
+
+int SockSetReceiveTimeout(Socket s, uint32_t milliseconds) {
+    return SetTimeout(s, SO_RCVTIMEO, milliseconds);
+}
+
+int SockSetSendTimeout(Socket s, uint32_t milliseconds) {
+    return SetTimeout(s, SO_SNDTIMEO, milliseconds);
 }
 
 }  // namespace plat

@@ -207,12 +207,22 @@ int SockShutdown(Socket s, int how) {
     return shutdown(S(s), how) == 0 ? 0 : kSocketError;
 }
 
-int SockSetReceiveTimeout(Socket s, uint32_t milliseconds) {
+namespace {
+int SetTimeout(Socket s, int option, uint32_t milliseconds) {
     const DWORD value = milliseconds;
-    return setsockopt(S(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+    return setsockopt(S(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
                       sizeof value) == 0
                ? 0
                : kSocketError;
+}
+}  // namespace
+
+int SockSetReceiveTimeout(Socket s, uint32_t milliseconds) {
+    return SetTimeout(s, SO_RCVTIMEO, milliseconds);
+}
+
+int SockSetSendTimeout(Socket s, uint32_t milliseconds) {
+    return SetTimeout(s, SO_SNDTIMEO, milliseconds);
 }
 
 }  // namespace plat

@@ -14,3 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # The test executables run under Wine, both for CTest and for GoogleTest.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine CACHE STRING "")
+
+# Libraries cross-built from the distribution's sources by
+# scripts/mingw-libs.sh live in one prefix beside the MinGW runtime.
+set(BRF_MINGW_LIBS "${CMAKE_CURRENT_LIST_DIR}/../build/mingw-libs/prefix" CACHE PATH
+    "Prefix of the libraries cross-built for the Windows lane")
+list(APPEND CMAKE_FIND_ROOT_PATH "${BRF_MINGW_LIBS}")

@@ -15,7 +15,10 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev llvm
-  # Windows lane: 32-bit MinGW cross compiler, resource compiler and Wine
+  # Windows lane: 32-bit MinGW cross compiler, resource compiler and Wine;
+  # dpkg-dev unpacks the distribution's sources of the libraries that the
+  # lane cross-builds (scripts/mingw-libs.sh)
+  dpkg-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386
   # windows under a virtual display
@@ -33,8 +36,24 @@ apt_get() {
 }
 
 missing=()
+# The Windows lane builds its libraries from the distribution's own source
+# packages: add the source entries of the same archive once.
+need_update=
+if ! ls /etc/apt/sources.list.d/brinefall-src.* >/dev/null 2>&1; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $SUDO tee /etc/apt/sources.list.d/brinefall-src.sources >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
+      $SUDO tee /etc/apt/sources.list.d/brinefall-src.list >/dev/null
+  fi
+  need_update=1
+fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
+if [ -n "$need_update" ]; then
   apt_get update
 fi
 for p in "${packages[@]}"; do

@@ -103,6 +103,8 @@ trap report_time EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+echo "== win32: libraries"
+bash scripts/mingw-libs.sh
 echo "== win32: build"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"

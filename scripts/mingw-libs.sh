@@ -5,10 +5,10 @@
 #   build/mingw-libs/prefix/{include,lib}
 #
 # Each library is a recipe, scripts/mingw-libs/NAME.sh, which sets
-# SOURCE_PACKAGE and defines build_library SOURCE_DIR PREFIX (run in a
-# scratch folder, with HOST, CC, CXX, AR, RANLIB and JOBS set). A library is
-# built again only when its source version or its recipe changed, so a
-# second run costs nothing.
+# SOURCE_PACKAGE and defines build_library SOURCE_DIR PREFIX, run in a
+# scratch folder with HOST, CC, CXX, AR, RANLIB, JOBS and TOOLCHAIN (the
+# CMake toolchain file) set. A library is built again only when its source
+# version or its recipe changed, so a second run costs nothing.
 #   scripts/mingw-libs.sh [NAME...]      default: every recipe
 set -euo pipefail
 shopt -s nullglob
@@ -20,6 +20,7 @@ export CC=$HOST-gcc-posix
 export CXX=$HOST-g++-posix
 export AR=$HOST-ar
 export RANLIB=$HOST-ranlib
+export TOOLCHAIN=$root/cmake/toolchain-mingw32.cmake
 export JOBS=${BRF_JOBS:-$(nproc)}
 
 work=$root/build/mingw-libs

@@ -14,6 +14,8 @@ packages=(
   # native build and tests
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the window toolkits decode the portal logo with the IJG libjpeg API
+  libjpeg62-turbo-dev
   clang clang-format libclang-rt-14-dev llvm
   # Windows lane: 32-bit MinGW cross compiler, resource compiler and Wine;
   # dpkg-dev unpacks the distribution's sources of the libraries that the

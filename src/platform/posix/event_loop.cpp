@@ -1,6 +1,7 @@
 #include "platform/event_loop.h"
 
 #include "platform/posix/loop_hub.h"
+#include "platform/posix/loop_poll.h"
 
 namespace plat {
 
@@ -18,6 +19,15 @@ void WaitPlatformMessage(int32_t timeoutMs) {
 
 void WakePlatformLoop() {
     LoopHub::Get().Wake();
+}
+
+bool PreparePlatformPoll(std::vector<LoopPollFd>& set, int32_t& timeoutMs) {
+    LoopHub::Get().Prepare(set, timeoutMs);
+    return timeoutMs == 0;
+}
+
+bool CheckPlatformPoll(const std::vector<LoopPollFd>& set) {
+    return LoopHub::Get().Check(set);
 }
 
 }  // namespace plat

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 
 #include "platform/event_loop.h"
 #include "platform/hidden_window.h"
@@ -236,23 +237,33 @@ short LoopHub::Interest(const SocketWatch& watch) const {
     return interest;
 }
 
-void LoopHub::PollSockets(int timeoutMs) {
-    std::vector<pollfd> set;
+void LoopHub::PollSet(std::vector<LoopPollFd>& set) const {
+    set.clear();
     set.reserve(sockets_.size() + 1);
     if (wakeRead_ >= 0) {
-        set.push_back(pollfd{wakeRead_, POLLIN, 0});
+        set.push_back(LoopPollFd{wakeRead_, POLLIN, 0});
     }
     for (const auto& [fd, watch] : sockets_) {
         const short interest = Interest(watch);
         if (interest != 0) {
-            set.push_back(pollfd{fd, interest, 0});
+            set.push_back(LoopPollFd{fd, interest, 0});
         }
     }
-    int ready = poll(set.data(), set.size(), timeoutMs);
-    if (ready <= 0) {
-        return;
+}
+
+void LoopHub::PollSockets(int timeoutMs) {
+    std::vector<LoopPollFd> set;
+    PollSet(set);
+    static_assert(sizeof(LoopPollFd) == sizeof(pollfd) &&
+                  offsetof(LoopPollFd, revents) == offsetof(pollfd, revents));
+    const int ready = poll(reinterpret_cast<pollfd*>(set.data()), set.size(), timeoutMs);
+    if (ready > 0) {
+        Notify(set);
     }
-    for (const pollfd& p : set) {
+}
+
+void LoopHub::Notify(const std::vector<LoopPollFd>& set) {
+    for (const LoopPollFd& p : set) {
         if (p.revents == 0 || p.fd == wakeRead_) {
             continue;
         }
@@ -359,28 +370,59 @@ void LoopHub::RunTask() {
     }
 }
 
-void LoopHub::Wait(int32_t timeoutMs) {
-    {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        if (!queue_.empty()) {
-            return;
-        }
-    }
-    int waitMs = timeoutMs < 0 ? -1 : timeoutMs;
+bool LoopHub::Queued() const {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return !queue_.empty();
+}
+
+bool LoopHub::NextTimer(int32_t& waitMs) const {
     const Clock::time_point now = Clock::now();
     for (const auto& [key, timer] : timers_) {
         if (timer.pending) {
             continue;
         }
         if (timer.due <= now) {
-            return;
+            return false;
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(timer.due - now).count();
         if (waitMs < 0 || left < waitMs) {
-            waitMs = static_cast<int>(left);
+            waitMs = static_cast<int32_t>(left);
         }
     }
+    return true;
+}
+
+void LoopHub::Wait(int32_t timeoutMs) {
+    if (Queued()) {
+        return;
+    }
+    int32_t waitMs = timeoutMs < 0 ? -1 : timeoutMs;
+    if (!NextTimer(waitMs)) {
+        return;
+    }
     PollSockets(waitMs);
+}
+
+void LoopHub::Prepare(std::vector<LoopPollFd>& set, int32_t& timeoutMs) {
+    PollSet(set);
+    timeoutMs = -1;
+    if (Queued() || !NextTimer(timeoutMs)) {
+        timeoutMs = 0;
+    }
+}
+
+bool LoopHub::Check(const std::vector<LoopPollFd>& set) {
+    // A byte in the wake pipe needs a dispatch even with nothing queued:
+    // only that drains it, and the next poll would find it again at once.
+    bool woken = false;
+    for (const LoopPollFd& p : set) {
+        if (p.fd == wakeRead_ && p.revents != 0) {
+            woken = true;
+        }
+    }
+    Notify(set);
+    QueueDueTimers();
+    return woken || Queued();
 }
 
 }  // namespace plat

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/posix/loop_poll.h"
+
 namespace plat {
 
 class LoopHub {
@@ -51,6 +53,14 @@ public:
     void Dispatch();
     void Wait(int32_t timeoutMs);
 
+    // Wait split in two for a loop that polls for itself (a toolkit's):
+    // Prepare gives the descriptors to watch (the wake pipe first) and the
+    // time-out up to the next timer, 0 when a message is pending already;
+    // Check takes the poll's results, turns ready sockets and due timers
+    // into messages and says whether Dispatch has work.
+    void Prepare(std::vector<LoopPollFd>& set, int32_t& timeoutMs);
+    bool Check(const std::vector<LoopPollFd>& set);
+
 private:
     enum class SocketState { Idle, Connecting, Connected };
     struct SocketWatch {
@@ -86,6 +96,13 @@ private:
     // Turns ready sockets into notification messages; waits at most
     // `timeoutMs` (also for the wake pipe) when nothing is queued.
     void PollSockets(int timeoutMs);
+    void PollSet(std::vector<LoopPollFd>& set) const;
+    // Posts the notifications of the sockets the poll found ready.
+    void Notify(const std::vector<LoopPollFd>& set);
+    // Lowers `waitMs` (negative: no limit) to the time up to the next
+    // timer; false when a timer is due now.
+    bool NextTimer(int32_t& waitMs) const;
+    bool Queued() const;
     void QueueDueTimers();
     void Purge(uintptr_t window, uint32_t msg, bool matchParam, uintptr_t wParam);
     void DrainWakePipe();

@@ -29,6 +29,10 @@ packages=(
   nginx-light curl
   # the update benchmark measures peak memory with python3
   python3
+  # the GTK window: toolkit, web view, the portal logo's JPEG decoder, and the
+  # accessibility bus its tests drive the window through
+  libgtk-3-dev libwebkit2gtk-4.1-dev libjpeg62-turbo-dev
+  dbus at-spi2-core libatspi2.0-dev fonts-dejavu-core
 )
 
 # Another apt run (an unattended upgrade, a second setup) holds the dpkg lock:

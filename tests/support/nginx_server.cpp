@@ -30,7 +30,8 @@ std::string Unique() {
 
 // `root` served on 127.0.0.1:`port`; pid, logs and temporary files below `work`.
 std::string NginxConfig(uint16_t port, const std::filesystem::path& root,
-                        const std::filesystem::path& work, bool accessLog) {
+                        const std::filesystem::path& work, bool accessLog,
+                        const NginxServer::Serving& serving) {
     const std::string w = Slashes(work);
     std::ostringstream c;
     c << "daemon off;\n"
@@ -41,6 +42,7 @@ std::string NginxConfig(uint16_t port, const std::filesystem::path& root,
       << "http {\n"
       << "  access_log " << (accessLog ? w + "/access.log" : std::string("off")) << ";\n"
       << "  sendfile on;\n"
+      << (serving.limitRate.empty() ? std::string() : "  limit_rate " + serving.limitRate + ";\n")
       << "  default_type application/octet-stream;\n"
       << "  client_body_temp_path " << w << "/tmp/body;\n"
       << "  proxy_temp_path " << w << "/tmp/proxy;\n"
@@ -57,7 +59,7 @@ std::string NginxConfig(uint16_t port, const std::filesystem::path& root,
 
 }  // namespace
 
-NginxServer::NginxServer(Options options) {
+NginxServer::NginxServer(Options options, const Serving& serving) {
     std::error_code ec;
     const auto sharedPort = plat::GetEnv("BRF_TEST_NGINX_PORT");
     const auto sharedRoot = plat::GetEnv("BRF_TEST_NGINX_ROOT");
@@ -88,13 +90,13 @@ NginxServer::NginxServer(Options options) {
     // Another program may take the port between the test and nginx's bind:
     // then nginx ends and a new port is tried.
     for (int attempt = 0; attempt < 5 && process_ == 0; ++attempt) {
-        const uint16_t port = host::FreeLoopbackPort();
+        const uint16_t port = serving.port != 0 ? serving.port : host::FreeLoopbackPort();
         if (port == 0) {
             continue;
         }
         const auto config = work_ / "nginx.conf";
         std::ofstream(config, std::ios::trunc)
-            << NginxConfig(port, root_, work_, options.accessLog);
+            << NginxConfig(port, root_, work_, options.accessLog, serving);
         process_ = host::StartNginx(config, work_, port);
         if (process_ != 0) {
             port_ = port;

@@ -26,9 +26,17 @@ public:
         // fixture starts itself).
         bool accessLog = false;
     };
+    // How a server the fixture starts itself serves.
+    struct Serving {
+        // This port instead of a free one; the start fails when it is taken.
+        uint16_t port = 0;
+        // nginx's limit_rate per response ("20k"), for slow transfers.
+        std::string limitRate;
+    };
 
     NginxServer() : NginxServer(Options{}) {}
-    explicit NginxServer(Options options);
+    explicit NginxServer(Options options) : NginxServer(options, Serving()) {}
+    NginxServer(Options options, const Serving& serving);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;

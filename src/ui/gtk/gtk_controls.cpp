@@ -180,13 +180,23 @@ private:
     GtkWidget* frame_;
 };
 
+// The status bar's one panel, as wide as the bar: a sunken frame with a
+// line of text.
 class GtkStatusBarControl : public Control {
 public:
     GtkStatusBarControl(ControlSpec spec, GtkToolkit& toolkit)
         : Control(std::move(spec)), window_(toolkit.Window()) {
-        bar_ = gtk_statusbar_new();
-        context_ = gtk_statusbar_get_context_id(GTK_STATUSBAR(bar_), "panel");
+        bar_ = gtk_frame_new(nullptr);
+        gtk_frame_set_shadow_type(GTK_FRAME(bar_), GTK_SHADOW_IN);
+        gtk_style_context_add_class(gtk_widget_get_style_context(bar_), "brf-status");
+        label_ = gtk_label_new(nullptr);
+        gtk_label_set_xalign(GTK_LABEL(label_), 0.0f);
+        gtk_label_set_ellipsize(GTK_LABEL(label_), PANGO_ELLIPSIZE_END);
+        gtk_container_add(GTK_CONTAINER(bar_), label_);
         toolkit.Place(bar_, Spec());
+        if (AtkObject* accessible = gtk_widget_get_accessible(bar_)) {
+            atk_object_set_role(accessible, ATK_ROLE_STATUSBAR);
+        }
         window_.statusBar = this;
         if (!window_.webProblem.empty()) {
             Show(window_.webProblem);
@@ -202,10 +212,8 @@ public:
     }
     // Text the toolkit itself has to say (the news page's problems).
     void Show(const std::string& utf8) {
-        gtk_statusbar_remove_all(GTK_STATUSBAR(bar_), context_);
-        gtk_statusbar_push(GTK_STATUSBAR(bar_), context_, utf8.c_str());
-        AtkObject* accessible = gtk_widget_get_accessible(bar_);
-        if (accessible != nullptr) {
+        gtk_label_set_text(GTK_LABEL(label_), utf8.c_str());
+        if (AtkObject* accessible = gtk_widget_get_accessible(bar_)) {
             atk_object_set_name(accessible, utf8.c_str());
         }
     }
@@ -213,7 +221,7 @@ public:
 private:
     WindowState& window_;
     GtkWidget* bar_;
-    guint context_;
+    GtkWidget* label_;
 };
 
 // ---- buttons and pictures ----------------------------------------------------
@@ -330,7 +338,8 @@ public:
                 accessible, Spec().name == "img_portal" ? "Partner portal" : "Brinefall web site");
             atk_object_set_accessible_id(accessible, Spec().name.c_str());
         }
-        toolkit.Place(box_, Spec());
+        // The id belongs to the button, which assistive tools press.
+        toolkit.Place(box_, Spec(), false);
     }
     ~GtkPictureControl() override { Destroy(box_); }
     void SetEnabled(bool enabled) override {
@@ -478,7 +487,9 @@ public:
                                                               "", text, "text", 0, nullptr));
         scroll_ = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll_), GTK_SHADOW_IN);
-        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll_), GTK_POLICY_AUTOMATIC,
+        // A line longer than the box is cut, as in a list box without a
+        // horizontal bar; only the vertical bar comes and goes.
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll_), GTK_POLICY_EXTERNAL,
                                        GTK_POLICY_AUTOMATIC);
         gtk_container_add(GTK_CONTAINER(scroll_), view_);
         ApplyFont(view_, Spec());

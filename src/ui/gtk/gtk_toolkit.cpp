@@ -24,10 +24,10 @@ window.brf-updater checkbutton { padding: 0; }
 window.brf-updater progressbar trough, window.brf-updater progressbar progress {
   min-height: 15px;
 }
-window.brf-updater statusbar { padding: 0 4px; margin: 0; min-height: 0; }
+window.brf-updater frame.brf-status label { padding: 0 3px; }
 window.brf-updater treeview.view { padding: 0 2px; }
-button.brf-picture, button.brf-picture:hover, button.brf-picture:active,
-button.brf-picture:focus, button.brf-picture:checked {
+window.brf-updater button.brf-picture, window.brf-updater button.brf-picture:hover,
+window.brf-updater button.brf-picture:active, window.brf-updater button.brf-picture:focus {
   padding: 0; margin: 0; border: none; border-radius: 0; background: none;
   box-shadow: none; min-height: 0; min-width: 0; outline: none;
 }
@@ -64,7 +64,7 @@ std::unique_ptr<Control> GtkToolkit::CreateControl(Kind kind, ControlSpec spec) 
     return MakeControl(*this, kind, std::move(spec));
 }
 
-void GtkToolkit::Place(GtkWidget* widget, const ControlSpec& spec) {
+void GtkToolkit::Place(GtkWidget* widget, const ControlSpec& spec, bool identify) {
     int left = spec.bounds.left;
     int top = spec.bounds.top;
     // Controls inside a panel are laid out relative to it; the panel is a
@@ -77,7 +77,7 @@ void GtkToolkit::Place(GtkWidget* widget, const ControlSpec& spec) {
                                 Sensible(spec.bounds.height, 1));
     gtk_widget_set_name(widget, spec.name.c_str());
     gtk_fixed_put(GTK_FIXED(window_.fixed), widget, left, top);
-    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    AtkObject* accessible = identify ? gtk_widget_get_accessible(widget) : nullptr;
     if (accessible != nullptr) {
         // Tests and assistive tools find a control by its name in any language.
         atk_object_set_accessible_id(accessible, spec.name.c_str());
@@ -130,6 +130,11 @@ int GtkToolkit::RunDialog(GtkWidget* dialog) {
         gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     }
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    // A message dialog names itself after its icon ("Question"); assistive
+    // tools should read the caption the box was given, as its title shows.
+    if (const char* title = gtk_window_get_title(GTK_WINDOW(dialog))) {
+        atk_object_set_name(gtk_widget_get_accessible(dialog), title);
+    }
     DialogRun run;
     const gulong handler = g_signal_connect(dialog, "response", G_CALLBACK(OnResponse), &run);
     gtk_widget_show_all(dialog);

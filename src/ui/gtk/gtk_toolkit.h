@@ -48,9 +48,9 @@ public:
     void SetApplicationTitle(const std::string& title) override;
 
     WindowState& Window() { return window_; }
-    // Puts `widget` at `bounds` (the parent's offset added) and registers
-    // its tab stop.
-    void Place(GtkWidget* widget, const ControlSpec& spec);
+    // Puts `widget` at the spec's bounds (the parent's offset added); with
+    // `identify` its accessible id becomes the control's name.
+    void Place(GtkWidget* widget, const ControlSpec& spec, bool identify = true);
     void RefreshFocusChain();
     // Runs `dialog` modally over the window until it is answered, handling
     // the loop's messages meanwhile; returns GTK's response.

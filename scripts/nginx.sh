@@ -2,7 +2,8 @@
 # loopback interface serving one directory, with its configuration, pid, logs
 # and temporary files in a work directory of its own.
 #
-#   nginx_start WORK ROOT   starts it; sets nginx_port and nginx_pid
+#   nginx_start WORK ROOT [PORT]   starts it (on PORT, else on a free port);
+#                                  sets nginx_port and nginx_pid
 #   nginx_stop              stops it (safe to call twice or without a start)
 #
 # As root the workers run as root too ("user root;"), so they read whatever
@@ -21,10 +22,18 @@ nginx_start() {
   for attempt in 1 2 3 4 5; do
     # A port nobody answers on; should another program take it first,
     # nginx ends and the next attempt takes another one.
-    nginx_port=$((20000 + RANDOM % 30000))
-    while (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; do
-      nginx_port=$((nginx_port + 1))
-    done
+    if [ -n "${3:-}" ]; then
+      nginx_port=$3
+      if (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; then
+        echo "nginx: port $nginx_port is taken" >&2
+        return 1
+      fi
+    else
+      nginx_port=$((20000 + RANDOM % 30000))
+      while (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null; do
+        nginx_port=$((nginx_port + 1))
+      done
+    fi
     cat >"$work/nginx.conf" <<CONF
 daemon off;
 worker_processes 1;

@@ -33,6 +33,8 @@ packages=(
   # accessibility bus its tests drive the window through
   libgtk-3-dev libwebkit2gtk-4.1-dev libjpeg62-turbo-dev
   dbus at-spi2-core libatspi2.0-dev fonts-dejavu-core
+  # the demo's terms program and its screenshots on a virtual display
+  python3-gi gir1.2-gtk-3.0
 )
 
 # Another apt run (an unattended upgrade, a second setup) holds the dpkg lock:

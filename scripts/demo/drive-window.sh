@@ -21,7 +21,13 @@ wait_window() {
   echo "drive-window: no window \"$1\" after $2 s" >&2
   return 1
 }
-press() { xdotool windowfocus --sync "$1" key "$2"; }
+# The key goes without a target window: xdotool sends a targeted key's
+# release to that window, which is gone when the key closed it, and the
+# display then keeps the key pressed.
+press() {
+  xdotool windowfocus --sync "$1"
+  xdotool key "$2"
+}
 
 export BRF_DEMO_TERMS_PIDFILE=$shots/terms.pid
 rm -f "$BRF_DEMO_TERMS_PIDFILE"

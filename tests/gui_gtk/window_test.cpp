@@ -345,6 +345,30 @@ public:
     }
     std::string Output() const { return brf_test::ReadFile(out_); }
 
+    // The processes the program started whose name begins with `name`.
+    std::vector<pid_t> Children(const std::string& name) const {
+        std::vector<pid_t> found;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string id = entry.path().filename().string();
+            if (id.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const std::string stat = brf_test::ReadFile(entry.path() / "stat");
+            const size_t open = stat.find('('), close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos) {
+                continue;
+            }
+            std::istringstream rest(stat.substr(close + 2));
+            std::string state;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            if (parent == pid_ && stat.compare(open + 1, name.size(), name) == 0) {
+                found.push_back(static_cast<pid_t>(std::stoi(stat.substr(0, open))));
+            }
+        }
+        return found;
+    }
+
     // CPU time (user + system) the program used so far, in seconds.
     double CpuSeconds() const {
         std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
@@ -364,12 +388,18 @@ public:
         return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
 
-    // Presses `key` (an X key name) on the window, through the display.
+    // Presses `key` (an X key name) on the window, through the display. The
+    // key goes in a command of its own, without a target window: xdotool
+    // sends a targeted key's release to the window itself, which is gone
+    // when the key closed it, and the display then holds the key down and
+    // repeats it into the next window.
     void Key(const std::string& key) {
-        const std::string command = "xdotool search --sync --onlyvisible --pid " +
-                                    std::to_string(pid_) +
-                                    " --name 'Auto-Updater' windowfocus --sync key " + key;
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string focus = "xdotool search --sync --onlyvisible --all --pid " +
+                                  std::to_string(pid_) +
+                                  " --name 'Auto-Updater' windowfocus --sync";
+        ASSERT_EQ(std::system(focus.c_str()), 0) << focus;
+        const std::string press = "xdotool key " + key;
+        ASSERT_EQ(std::system(press.c_str()), 0) << press;
     }
 
 private:
@@ -469,7 +499,8 @@ struct World {
 
 class WindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(atspi_init(), 0); }
+    // 1: already set up (a repeated run).
+    static void SetUpTestSuite() { ASSERT_GE(atspi_init(), 0); }
 };
 
 // ---- start-up in both languages ---------------------------------------------------------
@@ -693,8 +724,85 @@ TEST_F(WindowTest, CancelStopsASlowTransferAndEscWhenIdleClosesTheWindow) {
     EXPECT_FALSE(updater.Exited()) << "Cancel during a transfer keeps the window open";
     EXPECT_FALSE(w.game.Read("data/maps/north.map"));
 
+    // Esc during a transfer cancels it too, and nothing more.
+    ASSERT_TRUE(check.Press());
+    ASSERT_TRUE(Until([&] { return !check.Has(ATSPI_STATE_SENSITIVE); }));
+    ASSERT_TRUE(Until([&] { return updater.LogHas("Receiving file: data-maps-north.map.upd"); }));
+    const size_t cancels = [&] {
+        const Lines log = updater.Log();
+        return static_cast<size_t>(std::count(log.begin(), log.end(), "Progress cancelled..."));
+    }();
+    EXPECT_EQ(cancels, 1u);
+    updater.Key("Escape");
+    EXPECT_TRUE(Until([&] {
+        const Lines log = updater.Log();
+        return std::count(log.begin(), log.end(), "Progress cancelled...") == 2;
+    })) << testing::PrintToString(updater.Log());
+    EXPECT_TRUE(Until([&] { return check.Has(ATSPI_STATE_SENSITIVE); }));
+    EXPECT_FALSE(updater.Exited()) << "Esc during a transfer keeps the window open";
+
     // Idle now: Esc is the Close button.
     updater.Key("Escape");
+    EXPECT_EQ(updater.WaitExit(), 0) << updater.Output();
+}
+
+// ---- the news page's web process ------------------------------------------------------------
+
+TEST_F(WindowTest, WhenTheNewsPagesProcessDiesTheStatusBarSaysSoAndTheWindowGoesOn) {
+    World w;
+    ASSERT_TRUE(w.server.Running()) << w.server.Error();
+    w.News();
+    w.Game(1);
+    Updater updater(w.game.Dir(), w.scratch.path());
+    Node status = updater.Control("StatusBar");
+    ASSERT_TRUE(Until([&] { return status.Name() == "Download finished."; })) << status.Name();
+    std::vector<pid_t> web;
+    ASSERT_TRUE(Until([&] {
+        web = updater.Children("WebKitWebProces");  // the kernel keeps 15 characters
+        return !web.empty();
+    }));
+    for (pid_t pid : web) {
+        kill(pid, SIGKILL);
+    }
+    EXPECT_TRUE(Until([&] { return status.Name().find("The news page stopped") == 0; }))
+        << status.Name();
+    EXPECT_FALSE(updater.Exited());
+    ASSERT_TRUE(updater.Control("btn_cancel").Press());
+    EXPECT_EQ(updater.WaitExit(), 0) << updater.Output();
+}
+
+// ---- the pictures ------------------------------------------------------------------------
+
+TEST_F(WindowTest, ThePicturesOpenTheirSitesWithTheRegisteredCommand) {
+    World w;
+    ASSERT_TRUE(w.server.Running()) << w.server.Error();
+    w.News();
+    w.Game(1);
+    // The system's command for web addresses, as browsers register it: a
+    // quoted program, its own arguments and "%1" for the address.
+    const auto opened = w.scratch.path() / "opened.txt";
+    const auto browser = w.scratch.path() / "web browser.sh";
+    brf_test::WriteFile(browser, "#!/bin/sh\necho \"$@\" >>'" + opened.string() + "'\n");
+    std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+    const auto classes = w.scratch.path() / "classes.reg";
+    brf_test::WriteFile(classes,
+                        "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\r\n"
+                        "@=\"\\\"" +
+                            browser.string() + "\\\" -url \\\"%1\\\"\"\r\n");
+    Updater updater(w.game.Dir(), w.scratch.path(), {{"BRF_HKCR_FILE", classes.string()}});
+    ASSERT_TRUE(updater.Control("img_portal").Press())
+        << updater.Output() << updater.Windows() << updater.WaitExit(1)
+        << w.game.Read("_debugg.log").value_or("no log");
+    ASSERT_TRUE(Until([&] { return brf_test::Lines(brf_test::ReadFile(opened)).size() == 1; }))
+        << updater.Output();
+    ASSERT_TRUE(updater.Control("img_brf").Press())
+        << updater.Output() << updater.Windows() << updater.WaitExit(1)
+        << w.game.Read("_debugg.log").value_or("no log");
+    ASSERT_TRUE(Until([&] { return brf_test::Lines(brf_test::ReadFile(opened)).size() == 2; }));
+    EXPECT_EQ(brf_test::Lines(brf_test::ReadFile(opened)),
+              (Lines{"-url http://portal.brinefall.example/",
+                     "-url http://127.0.0.1:" + std::to_string(kNewsPort) + "/"}));
+    ASSERT_TRUE(updater.Control("btn_cancel").Press());
     EXPECT_EQ(updater.WaitExit(), 0) << updater.Output();
 }
 
@@ -707,7 +815,7 @@ TEST_F(WindowTest, WithoutTheWebEngineTheWindowStillWorksAndSaysWhy) {
     Updater updater(w.game.Dir(), w.scratch.path(),
                     {{"WEBKIT_EXEC_PATH", (w.scratch.path() / "no-web-engine").string()}});
     Node status = updater.Control("StatusBar");
-    ASSERT_TRUE(status) << updater.Output();
+    ASSERT_TRUE(status) << updater.Output() << updater.Windows() << " exit " << updater.WaitExit(1);
     EXPECT_NE(status.Name().find("The news page cannot be shown"), std::string::npos)
         << status.Name();
     EXPECT_EQ(updater.Control("btn_check").Name(), "Check Version");

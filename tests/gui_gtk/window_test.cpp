@@ -806,6 +806,41 @@ TEST_F(WindowTest, ThePicturesOpenTheirSitesWithTheRegisteredCommand) {
     EXPECT_EQ(updater.WaitExit(), 0) << updater.Output();
 }
 
+// ---- the keyboard --------------------------------------------------------------------------
+
+TEST_F(WindowTest, TabFollowsTheLayoutsOrderAndEnterPressesTheDefaultButton) {
+    World w;
+    ASSERT_TRUE(w.server.Running()) << w.server.Error();
+    w.News();
+    w.Game(1);
+    Updater updater(w.game.Dir(), w.scratch.path());
+    // The news page comes next; inside it Tab walks the page's own links.
+    const char* order[] = {"btn_check", "box_host.edit", "box_log.lines", "btn_cancel", "chk_auto"};
+    for (size_t i = 0; i < std::size(order); ++i) {
+        Node control = updater.Control(order[i]);
+        ASSERT_TRUE(control) << order[i] << updater.Output();
+        if (i > 0) {
+            updater.Key("Tab");
+        }
+        EXPECT_TRUE(Until([&] { return control.Has(ATSPI_STATE_FOCUSED); }, 5)) << order[i];
+    }
+    // Back in the server box, Enter is the default button's: a run starts
+    // (and fails at once: this server has no patch set).
+    updater.Key("shift+Tab");
+    updater.Key("shift+Tab");
+    updater.Key("shift+Tab");
+    ASSERT_TRUE(
+        Until([&] { return updater.Control("box_host.edit").Has(ATSPI_STATE_FOCUSED); }, 5));
+    updater.Key("Return");
+    EXPECT_TRUE(Until([&] { return updater.LogHas("Load actual game server list..."); }))
+        << testing::PrintToString(updater.Log());
+    Node box = updater.Dialog("Error!", 30);
+    ASSERT_TRUE(box) << updater.Output();
+    ASSERT_TRUE(box.FindButton("OK").Press());
+    ASSERT_TRUE(updater.Control("btn_cancel").Press());
+    EXPECT_EQ(updater.WaitExit(), 0) << updater.Output();
+}
+
 // ---- without a web engine ------------------------------------------------------------------
 
 TEST_F(WindowTest, WithoutTheWebEngineTheWindowStillWorksAndSaysWhy) {

@@ -31,10 +31,13 @@ std::string Shown(const std::string& caption) {
 }
 
 // Releases a widget with its control: removed from the window, its signals
-// gone with it.
+// gone with it. Every control holds a reference of its own on its widget
+// (taken when it is placed), so this is safe in any order of destruction,
+// also after the window took its children with it.
 void Destroy(GtkWidget*& widget) {
     if (widget != nullptr) {
         gtk_widget_destroy(widget);
+        g_object_unref(widget);
         widget = nullptr;
     }
 }
@@ -46,6 +49,7 @@ public:
     GtkForm(ControlSpec spec, GtkToolkit& toolkit) : Form(std::move(spec)), toolkit_(toolkit) {
         WindowState& w = toolkit_.Window();
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        g_object_ref(window_);  // released by Destroy
         w.window = window_;
         gtk_style_context_add_class(gtk_widget_get_style_context(window_), "brf-updater");
         gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
@@ -416,6 +420,9 @@ public:
         ApplyFont(combo_, Spec());
         g_signal_connect(entry_, "changed", G_CALLBACK(OnChanged), this);
         g_signal_connect(combo_, "notify::popup-shown", G_CALLBACK(OnPopup), this);
+        // One tab stop, the text: the arrow drops the list by the mouse or
+        // by Alt+Down, as in a Windows combo box.
+        gtk_container_forall(GTK_CONTAINER(combo_), NoFocusForArrow, nullptr);
         toolkit.Place(combo_, Spec());
         AtkObject* accessible = gtk_widget_get_accessible(entry_);
         if (accessible != nullptr) {
@@ -459,6 +466,13 @@ private:
         auto* self = static_cast<GtkComboBoxControl*>(data);
         if (!self->quiet_) {
             self->UserEdit(Cp1252FromUtf8(gtk_entry_get_text(GTK_ENTRY(self->entry_))));
+        }
+    }
+    static void NoFocusForArrow(GtkWidget* widget, gpointer) {
+        if (GTK_IS_TOGGLE_BUTTON(widget)) {
+            gtk_widget_set_can_focus(widget, FALSE);
+        } else if (GTK_IS_CONTAINER(widget) && !GTK_IS_ENTRY(widget)) {
+            gtk_container_forall(GTK_CONTAINER(widget), NoFocusForArrow, nullptr);
         }
     }
     static void OnPopup(GObject*, GParamSpec*, gpointer data) {

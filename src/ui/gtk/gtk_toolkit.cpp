@@ -77,6 +77,8 @@ void GtkToolkit::Place(GtkWidget* widget, const ControlSpec& spec, bool identify
                                 Sensible(spec.bounds.height, 1));
     gtk_widget_set_name(widget, spec.name.c_str());
     gtk_fixed_put(GTK_FIXED(window_.fixed), widget, left, top);
+    // The control's own reference, released when it goes.
+    g_object_ref(widget);
     AtkObject* accessible = identify ? gtk_widget_get_accessible(widget) : nullptr;
     if (accessible != nullptr) {
         // Tests and assistive tools find a control by its name in any language.

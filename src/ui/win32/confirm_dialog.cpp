@@ -128,7 +128,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
         case WM_INITDIALOG: {
             const auto* data = reinterpret_cast<const DialogData*>(lParam);
             SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
-                                reinterpret_cast<WPARAM>(LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_QUESTION))), 0);
+                                reinterpret_cast<WPARAM>(
+                                    LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_QUESTION))),
+                                0);
             SetDlgItemTextW(dialog, kTextId, data->question.c_str());
             Layout(dialog, data->question);
             MessageBeep(MB_ICONQUESTION);
@@ -163,9 +165,8 @@ int RunConfirmDialog(HWND owner, const std::wstring& title, const std::wstring& 
     writer.Item(BS_PUSHBUTTON | WS_TABSTOP, IDNO, kButtonClass, L"&No");
     writer.Item(BS_PUSHBUTTON | WS_TABSTOP, kIdYesToAll, kButtonClass, L"Yes to &All");
     DialogData data{question};
-    const INT_PTR answer =
-        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), owner, DialogProc,
-                                reinterpret_cast<LPARAM>(&data));
+    const INT_PTR answer = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), owner,
+                                                   DialogProc, reinterpret_cast<LPARAM>(&data));
     if (answer == IDYES || answer == kIdYesToAll) {
         return static_cast<int>(answer);
     }

@@ -169,9 +169,7 @@ public:
     }
 
     // The object is told by its owner when the host goes.
-    void Forget() {
-        events_ = {};
-    }
+    void Forget() { events_ = {}; }
 
 private:
     long refs_ = 1;
@@ -209,8 +207,8 @@ std::unique_ptr<EmbeddedBrowser> EmbeddedBrowser::Create(HWND host, Events event
         problem = "the web-browser control cannot be shown (" + HexResult(result) + ")";
         return nullptr;
     }
-    result = self->object_->QueryInterface(IID_IWebBrowser2,
-                                           reinterpret_cast<void**>(&self->browser_));
+    result =
+        self->object_->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&self->browser_));
     if (FAILED(result) || self->browser_ == nullptr) {
         problem = "the web-browser control has no IWebBrowser2 (" + HexResult(result) + ")";
         return nullptr;
@@ -265,8 +263,8 @@ void EmbeddedBrowser::Resize(int width, int height) {
         return;
     }
     IOleInPlaceObject* inPlace = nullptr;
-    if (SUCCEEDED(object_->QueryInterface(IID_IOleInPlaceObject,
-                                          reinterpret_cast<void**>(&inPlace)))) {
+    if (SUCCEEDED(
+            object_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
         RECT rect{0, 0, width, height};
         inPlace->SetObjectRects(&rect, &rect);
         inPlace->Release();
@@ -277,8 +275,8 @@ void EmbeddedBrowser::Focus() {
     if (object_ != nullptr && site_ != nullptr) {
         RECT rect;
         GetClientRect(host_, &rect);
-        object_->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(site_), 0,
-                        host_, &rect);
+        object_->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(site_), 0, host_,
+                        &rect);
     }
 }
 

@@ -4,9 +4,9 @@
 // DownloadComplete are passed on.
 #pragma once
 
-#include <windows.h>
 #include <exdisp.h>
 #include <ole2.h>
+#include <windows.h>
 
 #include <functional>
 #include <memory>
@@ -24,8 +24,7 @@ public:
     // Places the control in `host`, filling its client area. Null, with
     // `problem` saying why, when the control cannot be made or has no HTML
     // engine to render with.
-    static std::unique_ptr<EmbeddedBrowser> Create(HWND host, Events events,
-                                                   std::string& problem);
+    static std::unique_ptr<EmbeddedBrowser> Create(HWND host, Events events, std::string& problem);
     ~EmbeddedBrowser();
     EmbeddedBrowser(const EmbeddedBrowser&) = delete;
     EmbeddedBrowser& operator=(const EmbeddedBrowser&) = delete;

@@ -1,7 +1,7 @@
 #include "ui/win32/win32_controls.h"
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <string>
 
@@ -40,17 +40,16 @@ bool TabStop(Toolkit::Kind kind, const ControlSpec& spec) {
 // Creates the window of a control: a child of the control's parent at the
 // control's bounds, with its font and id, bound to `link`.
 HWND MakeWindow(Win32Toolkit& toolkit, NativeLink& link, Toolkit::Kind kind,
-                const ControlSpec& spec, const wchar_t* className, DWORD style,
-                DWORD exStyle = 0, int height = -1) {
+                const ControlSpec& spec, const wchar_t* className, DWORD style, DWORD exStyle = 0,
+                int height = -1) {
     if (TabStop(kind, spec)) {
         style |= WS_TABSTOP;
     }
     const int id = toolkit.NextId(spec);
-    HWND hwnd = CreateWindowExW(exStyle, className, L"", WS_CHILD | WS_VISIBLE | style,
-                                spec.bounds.left, spec.bounds.top, spec.bounds.width,
-                                height < 0 ? spec.bounds.height : height, toolkit.ParentOf(spec),
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                GetModuleHandleW(nullptr), &link);
+    HWND hwnd = CreateWindowExW(
+        exStyle, className, L"", WS_CHILD | WS_VISIBLE | style, spec.bounds.left, spec.bounds.top,
+        spec.bounds.width, height < 0 ? spec.bounds.height : height, toolkit.ParentOf(spec),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), &link);
     if (hwnd == nullptr) {
         return nullptr;
     }
@@ -66,8 +65,7 @@ HWND MakeWindow(Win32Toolkit& toolkit, NativeLink& link, Toolkit::Kind kind,
 template <class Base>
 class Windowed : public Base, public NativeLink {
 public:
-    Windowed(Win32Toolkit& toolkit, ControlSpec spec)
-        : Base(std::move(spec)), toolkit_(toolkit) {}
+    Windowed(Win32Toolkit& toolkit, ControlSpec spec) : Base(std::move(spec)), toolkit_(toolkit) {}
     ~Windowed() override { toolkit_.Unregister(this); }
 
     void SetEnabled(bool enabled) override {
@@ -289,8 +287,8 @@ public:
         if (hwnd_ != nullptr) {
             SetWindowTextW(hwnd_, Widen(art.accessibleName).c_str());
         }
-        bitmap_ = LoadArt(art, Spec().bounds.width, Spec().bounds.height,
-                          (Spec().style & kStretch) != 0);
+        bitmap_ =
+            LoadArt(art, Spec().bounds.width, Spec().bounds.height, (Spec().style & kStretch) != 0);
     }
     ~NativePicture() override {
         if (bitmap_ != nullptr) {
@@ -349,8 +347,7 @@ private:
 // where that control cannot be had, the host shows a plain panel saying so.
 class NativeWebBrowser : public Windowed<WebBrowser> {
 public:
-    NativeWebBrowser(Win32Toolkit& toolkit, ControlSpec spec)
-        : Windowed(toolkit, std::move(spec)) {
+    NativeWebBrowser(Win32Toolkit& toolkit, ControlSpec spec) : Windowed(toolkit, std::move(spec)) {
         Created(Toolkit::Kind::WebBrowser, kBrowserHostClass, WS_CLIPCHILDREN, 0);
         if (hwnd_ == nullptr) {
             return;
@@ -369,7 +366,9 @@ public:
         std::string problem;
         browser_ = EmbeddedBrowser::Create(hwnd_, std::move(events), problem);
         if (!browser_) {
-            const std::string note = "No web browser: " + problem;
+            // The status bar's panel is narrow: the note is short, the
+            // panel in the browser's place says why.
+            const std::string note = "No web browser control";
             fallback_ = Widen("The news page cannot be shown here: " + problem);
             SetWindowTextW(hwnd_, fallback_.c_str());
             toolkit.SetBrowserProblem(note);

@@ -41,6 +41,20 @@ bool PumpUntil(ui::Toolkit& toolkit, const std::function<bool()>& done) {
     return true;
 }
 
+// A top-level window of this process (the other tests' programs may show
+// windows of the same class at the same time).
+HWND OwnWindow(const wchar_t* className, const wchar_t* title) {
+    HWND found = nullptr;
+    while ((found = FindWindowExW(nullptr, found, className, title)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(found, &process);
+        if (process == GetCurrentProcessId()) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
 // Handles what is queued now and what that posts in turn.
 void Drain(ui::Toolkit& toolkit) {
     MSG msg;
@@ -63,7 +77,7 @@ protected:
         form.reset();
         toolkit.reset();
     }
-    HWND FormHwnd() const { return FindWindowW(L"TFUpdater", nullptr); }
+    HWND FormHwnd() const { return OwnWindow(L"TFUpdater", nullptr); }
 
     std::unique_ptr<ui::Toolkit> toolkit;
     std::unique_ptr<ui::Form> form;
@@ -199,7 +213,7 @@ TEST_F(Toolkit, ConfirmationDialogAnswersAsPressedAndEscMeansNo) {
         std::thread presser([&] {
             HWND dialog = nullptr;
             gui_test::Eventually([&] {
-                dialog = FindWindowW(L"#32770", L"BRF-Updater");
+                dialog = OwnWindow(L"#32770", L"BRF-Updater");
                 return dialog != nullptr && IsWindowVisible(dialog);
             });
             if (dialog == nullptr) {

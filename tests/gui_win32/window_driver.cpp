@@ -189,6 +189,20 @@ std::vector<HWND> TopLevelWindows(const std::wstring& className) {
     return Tops(0, className);
 }
 
+std::filesystem::path ProgramOf(HWND top) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(top, &id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr) {
+        return {};
+    }
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const bool got = QueryFullProcessImageNameW(process, 0, path, &size) != FALSE;
+    CloseHandle(process);
+    return got ? std::filesystem::path(path) : std::filesystem::path();
+}
+
 std::wstring DialogTexts(HWND dialog) {
     std::wstring texts = TextOf(dialog);
     for (const Child& child : ChildrenOf(dialog)) {

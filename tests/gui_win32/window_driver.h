@@ -74,6 +74,8 @@ private:
 
 // Every visible top-level window of `className`, of any process.
 std::vector<HWND> TopLevelWindows(const std::wstring& className);
+// The program file of the process that shows `top` (empty if unknown).
+std::filesystem::path ProgramOf(HWND top);
 // All texts of a dialog and its children, joined by newlines.
 std::wstring DialogTexts(HWND dialog);
 // The child of `parent` whose text is `text` (class `className` if given).

@@ -3,8 +3,9 @@
 // clicked and keyed through their message queues, against real servers.
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h:
+#include <commctrl.h>
 
 #include <filesystem>
 #include <string>
@@ -130,6 +131,13 @@ TEST(UpdaterWindow, StartUpLabelsEveryControlAndEscClosesItWhenIdle) {
         EXPECT_TRUE(style & WS_MINIMIZEBOX);
         EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
         EXPECT_EQ(gui_test::TextOf(form), c.title);
+        // Centred on the primary monitor's work area, its origin not added.
+        RECT work{};
+        RECT outer{};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        GetWindowRect(form, &outer);
+        EXPECT_EQ(outer.left, (work.right - work.left - (outer.right - outer.left)) / 2);
+        EXPECT_EQ(outer.top, (work.bottom - work.top - (outer.bottom - outer.top)) / 2);
 
         ASSERT_TRUE(gui_test::Eventually([&] { return LogHas(form, c.firstLine); }));
         const std::vector<Child> children = gui_test::ChildrenOf(form);
@@ -250,6 +258,9 @@ TEST(UpdaterWindow, FullUpdateWithYesToAllAndNoPatchNotesEndsWithStartGame) {
     // The next box is the patch-notes question, not a second re-download one.
     HWND notes = program.WaitDialog(L"Do you want to read the patch notes now?");
     ASSERT_NE(notes, nullptr);
+    // The box is modal for the whole window, not only for the button that
+    // had the focus: nothing else can be pressed while it waits.
+    EXPECT_FALSE(IsWindowEnabled(form));
     EXPECT_EQ(gui_test::TextOf(notes), L"Update finished");
     EXPECT_EQ(gui_test::DialogTexts(notes).find(L"readme.txt.upd"), std::wstring::npos);
     gui_test::Press(GetDlgItem(notes, IDNO));
@@ -304,6 +315,24 @@ TEST(UpdaterWindow, CancelDuringSlowTransferStopsItAndKeepsTheWindow) {
     EXPECT_FALSE(game.game.Read("data/servers.dat").value_or("").size() == 200000u);
 }
 
+// An error that escapes the check button's handler reaches the
+// application's error display, a box, and the window goes on working.
+TEST(UpdaterWindow, ErrorOfTheFirstRequestIsShownInABoxAndTheWindowStays) {
+    Game game(1, "https://127.0.0.1/");
+    gui_test::Program program(game.game.Dir() / "updater.exe", game.game.Dir());
+    HWND form = program.WaitWindow(kForm);
+    ASSERT_NE(form, nullptr);
+    gui_test::Press(ButtonWithText(form, L"&Check Version"));
+    HWND box = program.WaitDialog(L"HTTP Secure Socket is not supported");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(gui_test::TextOf(box), L"BRF-Updater");
+    gui_test::Press(GetDlgItem(box, IDOK));
+    EXPECT_TRUE(gui_test::Eventually([&] { return program.Dialogs().empty(); }));
+    EXPECT_FALSE(program.WaitExit(300));
+    gui_test::PressKey(form, VK_ESCAPE);
+    EXPECT_TRUE(program.WaitExit(15000));
+}
+
 // The second stage of the self-replacement, the program running as
 // "updater.tmp.exe", tells the player in a box before it puts itself in
 // place and starts the new "updater.exe".
@@ -327,9 +356,8 @@ TEST(UpdaterWindow, SecondStageShowsTheHandOverMessageThenStartsTheNewProgram) {
     HWND started = nullptr;
     ASSERT_TRUE(gui_test::Eventually([&] {
         for (HWND top : gui_test::TopLevelWindows(kForm)) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(top, &process);
-            if (process != program.Id()) {
+            std::error_code error;
+            if (fs::equivalent(gui_test::ProgramOf(top), dir / "updater.exe", error)) {
                 started = top;
             }
         }

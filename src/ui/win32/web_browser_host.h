@@ -4,9 +4,10 @@
 // DownloadComplete are passed on.
 #pragma once
 
+#include <windows.h>
+// After windows.h:
 #include <exdisp.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include <functional>
 #include <memory>

@@ -1,7 +1,8 @@
 #include "ui/win32/win32_controls.h"
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h:
+#include <commctrl.h>
 
 #include <string>
 

@@ -1,8 +1,9 @@
 #include "ui/win32/win32_toolkit.h"
 
+#include <windows.h>
+// After windows.h:
 #include <commctrl.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <climits>

@@ -35,6 +35,10 @@ uint32_t StartCommand(const std::string& program, const std::vector<std::string>
 // opener elsewhere.
 const char* TextEditorCommand();
 
+// Opens the web address `url` the system's own way, without waiting: the
+// shell's "open" verb on Windows, the desktop's opener (xdg-open) elsewhere.
+uint32_t OpenWebAddress(const std::string& url);
+
 // The command line as the process received it: on Windows the text of
 // GetCommandLineA, elsewhere the arguments joined by blanks, each one that
 // contains a blank in double quotes.

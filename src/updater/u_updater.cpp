@@ -353,12 +353,22 @@ void TFUpdater::OpenSite(const char* address) {
     char command[256] = {};
     if (!CReg::Get()->ReadString(plat::RegRoot::ClassesRoot, "http\\shell\\open\\command", "",
                                  command, sizeof command)) {
+        // No registered command: the system's own way of opening addresses.
+        BRF_LOG(1, "opening: %s", address);
+        plat::OpenWebAddress(address);
         return;
     }
-    std::string program(command);
-    program.erase(std::remove(program.begin(), program.end(), '"'), program.end());
-    BRF_LOG(1, "opening: %s %s", program.c_str(), address);
-    plat::StartCommand(program, {address});
+    std::string text(command);
+    text.erase(std::remove(text.begin(), text.end(), '"'), text.end());
+    BRF_LOG(1, "opening: %s %s", text.c_str(), address);
+    // The registered text is a command line, arguments and "%1" included:
+    // starting the whole text as one program's name would never work.
+    const updater::SiteCommand site = updater::SiteCommandFor(command, address);
+    if (site.program.empty()) {
+        plat::OpenWebAddress(address);
+        return;
+    }
+    plat::StartCommand(site.program, site.args);
 }
 
 void TFUpdater::img_brfClick() {
@@ -376,3 +386,49 @@ void TFUpdater::WebBrowserBeforeNavigate2(const std::string& url) {
 void TFUpdater::WebBrowserDownloadComplete() {
     StatusBar->SetCaption(Text(229));
 }
+
+namespace updater {
+
+SiteCommand SiteCommandFor(const std::string& registered, const std::string& address) {
+    // The words of the command line; a word in double quotes keeps its blanks.
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < registered.size()) {
+        if (registered[i] == ' ' || registered[i] == '\t') {
+            ++i;
+            continue;
+        }
+        std::string word;
+        bool quoted = false;
+        for (; i < registered.size() && (quoted || (registered[i] != ' ' && registered[i] != '\t'));
+             ++i) {
+            if (registered[i] == '"') {
+                quoted = !quoted;
+            } else {
+                word += registered[i];
+            }
+        }
+        words.push_back(std::move(word));
+    }
+    SiteCommand site;
+    if (words.empty()) {
+        return site;
+    }
+    site.program = words[0];
+    bool placed = false;
+    for (size_t k = 1; k < words.size(); ++k) {
+        std::string arg = words[k];
+        for (size_t at = arg.find("%1"); at != std::string::npos;
+             at = arg.find("%1", at + address.size())) {
+            arg.replace(at, 2, address);
+            placed = true;
+        }
+        site.args.push_back(std::move(arg));
+    }
+    if (!placed) {
+        site.args.push_back(address);
+    }
+    return site;
+}
+
+}  // namespace updater

@@ -254,4 +254,15 @@ SizeDisplay SizeForDisplay(int32_t bytes);
 // the local one is greater, byte by byte.
 bool LocalTimeIsNewer(const std::string& local, const std::string& remote);
 
+// The program and arguments that open `address` with the system's
+// registered command for web addresses (`"C:\...\browser.exe" -url "%1"`):
+// the program is the quoted path at the start, or the text up to the first
+// blank; the address takes the place of every "%1", or is appended when the
+// command has none.
+struct SiteCommand {
+    std::string program;
+    std::vector<std::string> args;
+};
+SiteCommand SiteCommandFor(const std::string& registered, const std::string& address);
+
 }  // namespace updater

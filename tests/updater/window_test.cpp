@@ -139,3 +139,49 @@ TEST(WindowActions, ServerBoxCheckBoxOptionsButtonAndBrowserBehaveAsShown) {
 }
 
 }  // namespace
+
+TEST(WindowActions, RegisteredBrowserCommandKeepsItsArguments) {
+    const struct Case {
+        const char* registered;
+        const char* program;
+        std::vector<std::string> args;
+    } cases[] = {
+        {R"("C:\Browser\browser.exe" -osint -url "%1")",
+         R"(C:\Browser\browser.exe)",
+         {"-osint", "-url", "http://www.example/"}},
+        {R"("C:\Program Files\B\b.exe")", R"(C:\Program Files\B\b.exe)", {"http://www.example/"}},
+        {"browser %1 --new-tab=%1",
+         "browser",
+         {"http://www.example/", "--new-tab=http://www.example/"}},
+        {"  b.exe   \"\"  ", "b.exe", {"", "http://www.example/"}},
+        {"", "", {}},
+    };
+    for (const Case& c : cases) {
+        const updater::SiteCommand site =
+            updater::SiteCommandFor(c.registered, "http://www.example/");
+        EXPECT_EQ(site.program, c.program) << c.registered;
+        EXPECT_EQ(site.args, c.args) << c.registered;
+    }
+    // An address that itself holds "%1" is put in once, not again and again.
+    EXPECT_EQ(updater::SiteCommandFor("b %1", "http://x/%1").args,
+              std::vector<std::string>{"http://x/%1"});
+}
+
+#ifndef BRF_TEST_UNDER_WINE
+TEST(WindowActions, PictureClickStartsTheRegisteredCommandWithTheAddress) {
+    GameDir game;
+    const std::string dir = std::filesystem::current_path().string();
+    brf_test::WriteFile("browser.sh", "#!/bin/sh\necho \"$@\" > \"" + dir + "/opened.txt\"\n");
+    std::filesystem::permissions("browser.sh", std::filesystem::perms::owner_all);
+    brf_test::WriteFile(
+        "classes.reg",
+        "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\r\n@=\"\\\"" + dir +
+            "/browser.sh\\\" -url \\\"%1\\\"\"\r\n");
+    brf_test::ScopedEnv classes("BRF_HKCR_FILE", dir + "/classes.reg");
+    game.updater->img_portal->Click();
+    ASSERT_TRUE(brf_test::WaitFor([] { return std::filesystem::exists("opened.txt"); }));
+    EXPECT_TRUE(brf_test::WaitFor([] {
+        return brf_test::ReadFile("opened.txt") == "-url " BRF_PORTAL_SITE "\n";
+    })) << brf_test::ReadFile("opened.txt");
+}
+#endif

@@ -295,13 +295,7 @@ int Encode(int argc, char** argv) {
             const char* v = argv[++i];
             if (arg == "--mode") {
                 const std::string mode = v;
-                if (mode == "optimal") {
-                    options.mode = ParseMode::Optimal;
-                } else if (mode == "lazy") {
-                    options.mode = ParseMode::Lazy;
-                } else if (mode == "greedy") {
-                    options.mode = ParseMode::Greedy;
-                } else {
+                if (!ParseModeNamed(mode, &options.mode)) {
                     return UsageError(("unknown mode '" + mode + "'").c_str());
                 }
                 continue;

@@ -293,3 +293,16 @@ void WriteHeader(const ContainerHeader& header, uint8_t* bytes) {
         }
     }
 }
+
+bool ParseModeNamed(const std::string& name, ParseMode* mode) {
+    if (name == "optimal") {
+        *mode = ParseMode::Optimal;
+    } else if (name == "lazy") {
+        *mode = ParseMode::Lazy;
+    } else if (name == "greedy") {
+        *mode = ParseMode::Greedy;
+    } else {
+        return false;
+    }
+    return true;
+}

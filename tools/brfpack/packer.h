@@ -14,6 +14,10 @@ enum class ParseMode {
     Optimal,  // the cheapest path through the block, priced by the coder's model
 };
 
+// The mode named on a command line ("optimal", "lazy" or "greedy"); false
+// for any other name.
+bool ParseModeNamed(const std::string& name, ParseMode* mode);
+
 struct PackOptions {
     ParseMode mode = ParseMode::Optimal;
     // Candidates the match finder looks at per position.

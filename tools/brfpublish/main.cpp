@@ -167,13 +167,7 @@ int Build(int argc, char** argv) {
             i += 2;
         } else if (arg == "--mode" && values(1)) {
             const std::string mode = argv[++i];
-            if (mode == "optimal") {
-                options.mode = ParseMode::Optimal;
-            } else if (mode == "lazy") {
-                options.mode = ParseMode::Lazy;
-            } else if (mode == "greedy") {
-                options.mode = ParseMode::Greedy;
-            } else {
+            if (!ParseModeNamed(mode, &options.mode)) {
                 return Usage("unknown mode '" + mode + "'");
             }
         } else if (arg == "--quiet") {

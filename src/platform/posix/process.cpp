@@ -302,6 +302,10 @@ const std::string& CommandLine() {
     return line;
 }
 
+uint32_t OpenWebAddress(const std::string& url) {
+    return StartCommand("xdg-open", {url});
+}
+
 const char* TextEditorCommand() {
     return "xdg-open";
 }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "platform/process.h"
 
 namespace plat {
@@ -97,6 +99,13 @@ uint32_t StartCommand(const std::string& program, const std::vector<std::string>
 const std::string& CommandLine() {
     static const std::string commandLine = GetCommandLineA();
     return commandLine;
+}
+
+uint32_t OpenWebAddress(const std::string& url) {
+    // ShellExecute reports success as a value above 32.
+    const auto result = reinterpret_cast<intptr_t>(
+        ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32 ? kStartOk : static_cast<uint32_t>(result);
 }
 
 const char* TextEditorCommand() {

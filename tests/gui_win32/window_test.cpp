@@ -13,6 +13,7 @@
 
 #include "gui_win32/window_driver.h"
 #include "net/test_http_server.h"
+#include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
 #include "support/test_support.h"
@@ -329,6 +330,94 @@ TEST(UpdaterWindow, ErrorOfTheFirstRequestIsShownInABoxAndTheWindowStays) {
     gui_test::Press(GetDlgItem(box, IDOK));
     EXPECT_TRUE(gui_test::Eventually([&] { return program.Dialogs().empty(); }));
     EXPECT_FALSE(program.WaitExit(300));
+    gui_test::PressKey(form, VK_ESCAPE);
+    EXPECT_TRUE(program.WaitExit(15000));
+}
+
+// Without the installation's registry values the program says so in a box
+// owned by no window, and ends once it is confirmed.
+TEST(UpdaterWindow, MissingRegistryValuesAreReportedAndTheProgramEnds) {
+    Game game(1);
+    ASSERT_TRUE(brf_test::host::InstallRegistry(
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Brinefall]\r\n\r\n",
+        game.scratch.path() / "empty.reg"));
+    gui_test::Program program(game.game.Dir() / "updater.exe", game.game.Dir());
+    HWND box =
+        program.WaitDialog(L"Couldn't read registry information! Please reinstall the game.");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(gui_test::TextOf(box), L"Error!");
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    gui_test::Press(GetDlgItem(box, IDOK));
+    DWORD status = 1;
+    EXPECT_TRUE(program.WaitExit(15000, &status));
+    EXPECT_EQ(status, 0u);
+}
+
+// The system's command for web addresses, set for one test and put back.
+class RegisteredBrowser {
+public:
+    explicit RegisteredBrowser(const std::wstring& command) {
+        had_ = Read(old_);
+        RegSetKeyValueW(HKEY_CLASSES_ROOT, kKey, nullptr, REG_SZ, command.c_str(),
+                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    }
+    ~RegisteredBrowser() {
+        if (had_) {
+            RegSetKeyValueW(HKEY_CLASSES_ROOT, kKey, nullptr, REG_SZ, old_.c_str(),
+                            static_cast<DWORD>((old_.size() + 1) * sizeof(wchar_t)));
+        } else {
+            RegDeleteKeyValueW(HKEY_CLASSES_ROOT, kKey, nullptr);
+        }
+    }
+
+private:
+    static constexpr const wchar_t* kKey = L"http\\shell\\open\\command";
+    static bool Read(std::wstring& value) {
+        wchar_t text[1024] = {};
+        DWORD size = sizeof text;
+        if (RegGetValueW(HKEY_CLASSES_ROOT, kKey, nullptr, RRF_RT_REG_SZ, nullptr, text, &size) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        value = text;
+        return true;
+    }
+    bool had_ = false;
+    std::wstring old_;
+};
+
+// A click on a picture starts the registered command with the site's
+// address in place of "%1", its other arguments kept.
+TEST(UpdaterWindow, PictureClickOpensItsSiteWithTheRegisteredCommand) {
+    Game game(1);
+    const std::string record = (game.scratch.path() / "browser.txt").string();
+    brf_test::ScopedEnv recordEnv("BRF_CHILD_RECORD", record);
+    const std::string child = brf_test::host::HostPath(BRF_TEST_CHILD);
+    RegisteredBrowser browser(L"\"" + std::wstring(child.begin(), child.end()) +
+                              L"\" -osint -url \"%1\"");
+    gui_test::Program program(game.game.Dir() / "updater.exe", game.game.Dir());
+    HWND form = program.WaitWindow(kForm);
+    ASSERT_NE(form, nullptr);
+    struct Site {
+        const wchar_t* picture;
+        const char* address;
+    };
+    for (const Site& site :
+         {Site{L"Brinefall web site", "http://www.brinefall.example/"},
+          Site{L"Partner portal web site", "http://portal.brinefall.example/"}}) {
+        fs::remove(record);
+        HWND picture = gui_test::FindChild(form, site.picture, L"BrfPicture");
+        ASSERT_NE(picture, nullptr);
+        PostMessageW(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(picture, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        ASSERT_TRUE(gui_test::Eventually([&] { return fs::exists(record); }))
+            << "nothing was started for " << site.address;
+        const Lines lines = brf_test::Lines(brf_test::ReadFile(record));
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_EQ(lines[0], "4");
+        EXPECT_EQ(Lines(lines.begin() + 2, lines.begin() + 4), (Lines{"-osint", "-url"}));
+        EXPECT_EQ(lines[4], site.address);
+    }
     gui_test::PressKey(form, VK_ESCAPE);
     EXPECT_TRUE(program.WaitExit(15000));
 }

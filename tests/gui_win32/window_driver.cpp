@@ -96,13 +96,17 @@ void Press(HWND button) {
     PostMessageW(button, BM_CLICK, 0, 0);
 }
 
-void PressKey(HWND top, UINT virtualKey) {
+HWND FocusOf(HWND top) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     const DWORD thread = GetWindowThreadProcessId(top, nullptr);
-    HWND target = top;
-    if (GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr) {
-        target = info.hwndFocus;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+void PressKey(HWND top, UINT virtualKey) {
+    HWND target = FocusOf(top);
+    if (target == nullptr) {
+        target = top;
     }
     const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
     PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (static_cast<LPARAM>(scan) << 16));

@@ -38,6 +38,8 @@ std::vector<std::wstring> ListLines(HWND listBox);
 // A click on a button (posted, so that a handler that shows a modal box
 // does not block the caller).
 void Press(HWND button);
+// The window with the keyboard focus in the thread of `top`.
+HWND FocusOf(HWND top);
 // A key pressed and released in the window that has the focus in the
 // thread of `top`, through that thread's message queue.
 void PressKey(HWND top, UINT virtualKey);

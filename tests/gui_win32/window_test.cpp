@@ -82,7 +82,8 @@ std::wstring ButtonText(HWND form, int id) {
 }
 
 HWND FindByClass(HWND form, const std::wstring& className) {
-    const Child* child = ByClass(gui_test::ChildrenOf(form), className);
+    const std::vector<Child> children = gui_test::ChildrenOf(form);
+    const Child* child = ByClass(children, className);
     return child ? child->hwnd : nullptr;
 }
 
@@ -279,9 +280,25 @@ TEST(UpdaterWindow, FullUpdateWithYesToAllAndNoPatchNotesEndsWithStartGame) {
     EXPECT_EQ(game.game.Read("data/harbours.txt"), "Port Royal\r\nTortuga\r\n");
     EXPECT_EQ(game.game.Read("patch/backup/data-ships-fleet.dat"), "old fleet\r\n");
 
+    // A click into the server box and a key typed there afterwards make the
+    // button the check button again.
+    HWND combo = FindByClass(form, L"ComboBox");
+    ASSERT_NE(combo, nullptr);
+    HWND edit = FindByClass(combo, L"Edit");
+    ASSERT_NE(edit, nullptr);
+    PostMessageW(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    PostMessageW(edit, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    ASSERT_TRUE(gui_test::Eventually([&] { return gui_test::FocusOf(form) == edit; }));
+    const LRESULT end = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+    PostMessageW(edit, WM_CHAR, L'x', 1);
+    EXPECT_TRUE(gui_test::Eventually(
+        [&] { return ButtonText(form, GetDlgCtrlID(check)) == L"&Check Version"; }));
+
     PostMessageW(form, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.WaitExit(15000));
     EXPECT_FALSE(game.game.Read("patch/_versions.txt").has_value());
+    EXPECT_EQ(game.game.Read("save/updateservers.sav"), url + "x\r\n");
 }
 
 // Cancel during a transfer only stops the transfer; the window stays and a

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/hidden_window.h"
+#include "platform/win32/message_pump.h"
 
 namespace plat {
 
@@ -30,6 +31,22 @@ struct TaskQueue {
 TaskQueue& Tasks() {
     static TaskQueue* queue = new TaskQueue;  // lives as long as the process
     return *queue;
+}
+
+// The filter of the loop's thread (set and used on that thread only).
+MessageFilter& Filter() {
+    static MessageFilter* filter = new MessageFilter;
+    return *filter;
+}
+
+// Gives the message to the filter first; true when the filter took it.
+bool Filtered(MSG& msg) {
+    if (!Filter()) {
+        return false;
+    }
+    // A copy: the filter may run a handler that installs another one.
+    const MessageFilter filter = Filter();
+    return filter(msg);
 }
 
 void RunOneTask() {
@@ -85,6 +102,14 @@ bool FrontTaskIsNewer(uint64_t end) {
 
 }  // namespace
 
+void SetMessageFilter(MessageFilter filter) {
+    Filter() = std::move(filter);
+}
+
+void AttachLoopThread() {
+    EnsureLoopWindow();
+}
+
 void PostTask(std::function<void()> task) {
     TaskQueue& queue = Tasks();
     HWND hwnd;
@@ -119,6 +144,9 @@ void DispatchPlatformMessages() {
         if (msg.hwnd == queue.hwnd && msg.message == kTaskMessage && FrontTaskIsNewer(end)) {
             PostMessageA(queue.hwnd, kTaskMessage, 0, 0);
             break;
+        }
+        if (Filtered(msg)) {
+            continue;
         }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

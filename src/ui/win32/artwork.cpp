@@ -1,0 +1,100 @@
+#include "ui/win32/artwork.h"
+
+#include <cstring>
+#include <vector>
+
+#include "ui/images/image.h"
+#include "ui/resources/artwork.h"
+
+namespace ui::win32 {
+
+namespace {
+
+// A 24-bit top-down DIB section holding `image`.
+HBITMAP ToBitmap(const Image& image) {
+    if (image.width <= 0 || image.height <= 0) {
+        return nullptr;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = image.width;
+    info.bmiHeader.biHeight = -image.height;  // rows from the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        return nullptr;
+    }
+    // DIB rows are padded to four bytes and hold blue, green, red.
+    const size_t stride = (static_cast<size_t>(image.width) * 3 + 3) & ~size_t{3};
+    auto* out = static_cast<uint8_t*>(bits);
+    for (int y = 0; y < image.height; ++y) {
+        const uint8_t* from = image.rgb.data() + static_cast<size_t>(y) * image.width * 3;
+        uint8_t* to = out + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < image.width; ++x) {
+            to[3 * x] = from[3 * x + 2];
+            to[3 * x + 1] = from[3 * x + 1];
+            to[3 * x + 2] = from[3 * x];
+        }
+    }
+    GdiFlush();
+    return bitmap;
+}
+
+// The banner from the program's bitmap resource; where the program carries
+// none (a test program), from the bitmap file compiled into the toolkit.
+HBITMAP LoadBanner() {
+    HANDLE loaded = LoadImageW(GetModuleHandleW(nullptr), L"BRF_BANNER", IMAGE_BITMAP, 0, 0,
+                               LR_CREATEDIBSECTION);
+    if (loaded != nullptr) {
+        return static_cast<HBITMAP>(loaded);
+    }
+    const std::span<const unsigned char> file = artwork::Banner();
+    if (file.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) {
+        return nullptr;
+    }
+    BITMAPFILEHEADER header;
+    std::memcpy(&header, file.data(), sizeof header);
+    if (header.bfType != 0x4D42 || header.bfOffBits >= file.size()) {
+        return nullptr;
+    }
+    const auto* info = reinterpret_cast<const BITMAPINFO*>(file.data() + sizeof header);
+    HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT,
+                                    file.data() + header.bfOffBits, info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    return bitmap;
+}
+
+HBITMAP LoadPortalLogo(int width, int height, bool stretch) {
+    const std::span<const unsigned char> file = artwork::PortalLogo();
+    Image image;
+    std::string error;
+    if (!DecodeJpeg(file.data(), file.size(), image, error)) {
+        return nullptr;
+    }
+    return ToBitmap(stretch ? StretchImage(image, width, height) : image);
+}
+
+}  // namespace
+
+PictureArt ArtFor(const std::string& name) {
+    if (name == "img_brf") {
+        return {L"BRF_BANNER", false, "Brinefall web site"};
+    }
+    if (name == "img_portal") {
+        return {L"PORTAL_LOGO", true, "Partner portal web site"};
+    }
+    return {};
+}
+
+HBITMAP LoadArt(const PictureArt& art, int width, int height, bool stretch) {
+    if (art.resource == nullptr) {
+        return nullptr;
+    }
+    return art.jpeg ? LoadPortalLogo(width, height, stretch) : LoadBanner();
+}
+
+}  // namespace ui::win32

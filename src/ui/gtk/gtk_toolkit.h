@@ -48,7 +48,7 @@ public:
     void SetApplicationTitle(const std::string& title) override;
 
     WindowState& Window() { return window_; }
-    // Puts `widget` at the spec's bounds (the parent's offset added); with
+    // Puts `widget` at the control's bounds (the parent's offset added); with
     // `identify` its accessible id becomes the control's name.
     void Place(GtkWidget* widget, const ControlSpec& spec, bool identify = true);
     void RefreshFocusChain();
@@ -62,7 +62,7 @@ private:
     GtkCssProvider* css_ = nullptr;
 };
 
-// Styles a widget after the control's spec: font, weight.
+// Styles a widget after the control's style flags (bold).
 void ApplyFont(GtkWidget* widget, const ControlSpec& spec);
 
 // The controls (gtk_controls.cpp).

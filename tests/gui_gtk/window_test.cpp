@@ -312,6 +312,19 @@ public:
         }
         return all;
     }
+    // The action log's line cells.
+    std::vector<Node> LogCells() {
+        std::vector<Node> cells;
+        Node view = Control("box_log.lines");
+        const int n = view ? view.ChildCount() : 0;
+        for (int i = 0; i < n; ++i) {
+            Node cell = view.Child(i);
+            if (cell.Role() == ATSPI_ROLE_TABLE_CELL) {
+                cells.push_back(cell);
+            }
+        }
+        return cells;
+    }
     // The action log's lines.
     Lines Log() {
         Lines lines;
@@ -628,6 +641,17 @@ TEST_F(WindowTest, AFullUpdateEndsWithStartGameAndTheFilesInstalled) {
     const Lines log = updater.Log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "Update finished, click button to start the game.");
+    // The last line is selected and scrolled into view; the first is gone
+    // from the box's three visible lines.
+    const std::vector<Node> cells = updater.LogCells();
+    ASSERT_GT(cells.size(), 4u);
+    EXPECT_TRUE(cells.back().Has(ATSPI_STATE_SELECTED));
+    const AtspiRect box = updater.Control("box_log").Extents(ATSPI_COORD_TYPE_SCREEN);
+    const AtspiRect last = cells.back().Extents(ATSPI_COORD_TYPE_SCREEN);
+    const AtspiRect first = cells.front().Extents(ATSPI_COORD_TYPE_SCREEN);
+    EXPECT_GE(last.y, box.y);
+    EXPECT_LE(last.y + last.height, box.y + box.height);
+    EXPECT_LE(first.y + first.height, box.y);
     EXPECT_NEAR(updater.Control("pnl_progress").Value(), 1.0, 1e-6);
     EXPECT_NE(updater.Control("nfo_updsize").Name(), "0");
 

@@ -304,6 +304,8 @@ void TFUpdater::FormClose() {
     }
     std::error_code ignored;
     fs::remove("patch/_versions.txt", ignored);
+    // A server list still waiting for its signed index goes with the run.
+    fs::remove(kServerListTemp, ignored);
     fileProgress.reset();
     versionIndex.clear();
     downloadList.clear();

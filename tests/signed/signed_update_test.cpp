@@ -215,6 +215,9 @@ std::vector<Attack> Attacks() {
          },
          indexFailed, "** version index rejected: the signature does not match the public key",
          true},
+        // A withheld index stops the run; the list that waited for it goes.
+        {"IndexWithheld", [](World& w) { fs::remove(w.set.Dir() / "patch" / "_versions.txt"); },
+         indexFailed, "** httpFailure at runState: 2"},
         {"UnsignedIndex", [](World& w) { w.Publish(); }, indexFailed,
          "** version index rejected: the index is not signed"},
         {"OlderIndexReplayedAfterNewerAccepted",

@@ -20,12 +20,16 @@ mode=window
 demo_port=${BRF_DEMO_PORT:-18480}
 
 bash scripts/setup.sh
-echo "== building brfupdate and brfpublish"
-cmake --preset native >/dev/null
-cmake --build --preset native -j 2 --target brfupdate brfpublish >/dev/null
-
 brfpublish=$root/build/native/tools/brfpublish/brfpublish
 brfupdate=$root/build/native/tools/brfupdate/brfupdate
+# The operator's key pair (made once); the updater is built with its public key.
+keys=$root/build/demo-keys
+echo "== building brfpublish, then brfupdate with the public key of $keys"
+cmake --preset native >/dev/null
+cmake --build --preset native -j 2 --target brfpublish >/dev/null
+[ -f "$keys/update.key" ] || { mkdir -p "$keys" && "$brfpublish" keygen --secret "$keys/update.key" --public "$keys/update.pub" >/dev/null; }
+cmake --preset native -DBRF_UPDATE_PUBLIC_KEY="$(cat "$keys/update.pub")" >/dev/null
+cmake --build --preset native -j 2 --target brfupdate >/dev/null
 
 source scripts/nginx.sh
 work=$(mktemp -d /tmp/brf-demo.XXXXXX)
@@ -65,8 +69,8 @@ printf 'sea-1.brinefall.invalid 7777 Open Sea\r\nsea-2.brinefall.invalid 7777 Na
   >"$work/servers.dat"
 mkdir -p "$www"
 "$brfpublish" build --out "$www/set1" --release "$new" 1050 0 --from "$old" 1040 0 \
-  --servers "$work/servers.dat"
-"$brfpublish" verify "$www/set1"
+  --servers "$work/servers.dat" --key "$keys/update.key"
+"$brfpublish" verify --public-key "$keys/update.pub" "$www/set1"
 echo "-- patch/_versions.txt:"
 sed 's/^/  /' "$www/set1/patch/_versions.txt" | tr -d '\r'
 
@@ -126,6 +130,7 @@ if [ "$mode" = window ]; then
     "-DBRF_DEFAULT_SERVER=$server"
     "-DBRF_WEB_HOST=http://127.0.0.1:$nginx_port"
     "-DBRF_PORTAL_SITE=http://127.0.0.1:$nginx_port/portal/"
+    "-DBRF_UPDATE_PUBLIC_KEY=$(cat "$keys/update.pub")"
   )
   cmake -S "$root" -B "$demo_build" -G Ninja "${demo_cmake_args[@]}" >/dev/null
   cmake --build "$demo_build" -j 2 --target updater >/dev/null

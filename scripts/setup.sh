@@ -23,6 +23,9 @@ packages=(
   dpkg-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386
+  # signed updates: libsodium (Ed25519, SHA-256) natively; autotools to
+  # cross-build it from its source package for the Windows lane
+  libsodium-dev autoconf automake libtool
   # windows under a virtual display
   xvfb xauth xdotool
   # end-to-end runs and benchmarks against a real web server

@@ -53,6 +53,9 @@ void TFUpdater::PrepareDownloadList() {
             fs::create_directory(dir, ignored);
         } else {
             updater::TargetOfListedFile(line);
+            if (signedFiles_ && signedFiles_->files.count("patch/" + line) == 0) {
+                throw EIndexError("'" + line + "' is not listed in the signed index");
+            }
             downloadList.push_back(line);
             downloadList.push_back(info);
             newCount++;
@@ -99,8 +102,11 @@ void TFUpdater::DownloadFile(int32_t index) {
         }
     }
 
+    // With a signed index a copy already in "patch/" must also be the listed
+    // file: one planted there is fetched again like any other.
     const bool same = CPack::Get()->CheckFile(path.c_str()) == CPack::kCheckOk &&
-                      localSize == remoteSize && updater::LocalTimeIsNewer(localTime, remoteTime);
+                      localSize == remoteSize && updater::LocalTimeIsNewer(localTime, remoteTime) &&
+                      AuthenticityProblem(path, path).empty();
     if (same) {
         BRF_LOG(1, "local file is the same as remote: sizes: %i->%i, times: %s->%s", localSize,
                 remoteSize, localTime.c_str(), remoteTime.c_str());
@@ -158,7 +164,17 @@ int32_t TFUpdater::ListedSize(int32_t index) const {
 bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
     const std::string path = "patch/" + downloadList.at(2 * static_cast<size_t>(actCount));
     BRF_LOG(1, "received file: %s", path.c_str());
-    const int32_t result = CPack::Get()->CheckFile(path.c_str());
+    int32_t result = kNotAuthentic;
+    const std::string problem = AuthenticityProblem(path, path);
+    if (problem.empty()) {
+        result = CPack::Get()->CheckFile(path.c_str());
+    } else {
+        // Not the published file, whatever its checksum says: it goes, and
+        // is fetched again like a corrupt one.
+        BRF_LOG(0, "** %s", problem.c_str());
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
     if (result == CPack::kCheckOk) {
         BRF_LOG(1, "file is ok.");
         if (fileProgress) {

@@ -32,7 +32,16 @@ void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
 
 void TFUpdater::ReceivedUpdater() {
     BRF_LOG(1, "received file: %s", kUpdaterContainer);
-    if (!CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
+    // The next updater is decoded, let alone started, only when it is the
+    // one the signed index lists.
+    const std::string problem =
+        AuthenticityProblem(std::string("patch/") + kUpdaterContainer, kUpdaterContainer);
+    if (!problem.empty()) {
+        BRF_LOG(0, "** %s", problem.c_str());
+        std::error_code ignored;
+        fs::remove(kUpdaterContainer, ignored);
+    }
+    if (!problem.empty() || !CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
         BRF_LOG(0, "** broken updater.upd file, user should try again");
         ShowErrorBox(203, 204, plat::BoxOwner::None);
         btn_check->SetEnabled(true);

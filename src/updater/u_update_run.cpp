@@ -138,6 +138,7 @@ void TFUpdater::btn_checkClick() {
         return;
     }
     nfo_updsize->SetCaption("0");
+    signedFiles_.reset();
     sock_http->InputFileMode = true;
     sock_http->Body = kServerListTemp;
     sock_http->Header.clear();
@@ -185,6 +186,9 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                     sock_httpFailure(Cmd);
                     return;
                 }
+                if (Authenticating() && !AuthenticateIndex(Cmd)) {
+                    return;
+                }
                 const int32_t result = CheckVersionIndex();
                 if (result == 1) {
                     StartDownloadPhase();
@@ -229,6 +233,11 @@ bool TFUpdater::AcceptServerList() {
     if (lines.empty() || lines.front().find("HTML") != std::string::npos) {
         fs::remove(kServerListTemp, ignored);
         return false;
+    }
+    if (Authenticating()) {
+        // Held back until the signed index says whether it is the published
+        // list (AuthenticateIndex).
+        return true;
     }
     std::error_code error;
     fs::rename(kServerListTemp, "data/servers.dat", error);

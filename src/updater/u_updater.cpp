@@ -151,6 +151,9 @@ void TFUpdater::FormCreate() {
                       opt->clear_logfile, opt->max_filesize);
     BRF_LOG(1, "starting updater version %i, filename: %s", UPDATER_VERSION,
             plat::ProgramPath().c_str());
+    if (!Authenticating()) {
+        BRF_LOG(1, "updates are not authenticated: this updater was built without a public key");
+    }
 
     if (opt->updater_proxyserver[0] != '\0' && opt->updater_proxyport != 0) {
         BRF_LOG(1, "setting proxy to %s:%i", opt->updater_proxyserver, opt->updater_proxyport);
@@ -301,6 +304,8 @@ void TFUpdater::FormClose() {
     }
     std::error_code ignored;
     fs::remove("patch/_versions.txt", ignored);
+    // A server list still waiting for its signed index goes with the run.
+    fs::remove(kServerListTemp, ignored);
     fileProgress.reset();
     versionIndex.clear();
     downloadList.clear();

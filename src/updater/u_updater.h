@@ -26,6 +26,7 @@
 #include "platform/printf_format.h"
 #include "ui/controls.h"
 #include "ui/toolkit.h"
+#include "updater/u_signature.h"
 
 #ifndef BRF_UPDATER_VERSION
 #define BRF_UPDATER_VERSION 1490
@@ -76,6 +77,12 @@ public:
     static constexpr const char* kUpdaterContainer = "updater.exe.upd";
     static constexpr const char* kTempProgram = "updater.tmp.exe";
     static constexpr const char* kProgram = "updater.exe";
+    // The serial of the last signed index this game directory accepted; an
+    // index with a lower one is an old one replayed.
+    static constexpr const char* kSerialFile = "save/indexserial.sav";
+    // The received-file check's code for a file that is not the one the
+    // signed index lists.
+    static constexpr int32_t kNotAuthentic = -10;
 
     // Creates the window and its controls and runs FormCreate.
     explicit TFUpdater(ui::Toolkit& toolkit);
@@ -193,6 +200,21 @@ private:
     // Runs `step` from the message loop, unless the window has gone by then.
     void Post(std::function<void()> step);
     void RunSecondStage();
+
+    // Signed updates (u_authenticate.cpp). True when the updater was built
+    // with a public key: then nothing received is used before it matches
+    // the signed index.
+    static bool Authenticating();
+    // Checks the received index (signature, serial, expiry) and then the
+    // server list held back for it; on failure runs the failure report and
+    // returns false.
+    bool AuthenticateIndex(CmdType Cmd);
+    // Empty when `localPath` holds what the signed index lists as
+    // `requestPath`, or when updates are not authenticated; else why not.
+    std::string AuthenticityProblem(const std::string& requestPath,
+                                    const std::string& localPath) const;
+    // The listing of the index accepted in this run.
+    std::optional<signed_index::Manifest> signedFiles_;
 
     ui::Toolkit& toolkit_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "brfpublish/publish.h"
+#include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
 #include "platform/clock.h"
+#include "updater/u_signature.h"
 #include "updater/u_updater.h"
 
 namespace {
@@ -22,7 +24,9 @@ const char kUsage[] =
     "                        [--min VERSION BUILD] [--updater PROGRAM VERSION MIN]\n"
     "                        [--updater-version VERSION MIN] [--time \"yyyy-mm-dd hh:mm:ss\"]\n"
     "                        [--mode optimal|lazy|greedy] [--quiet]\n"
-    "       brfpublish verify DIR\n"
+    "                        [--key SECRETFILE [--serial N] [--expires \"yyyy-mm-dd hh:mm:ss\"]]\n"
+    "       brfpublish verify [--public-key PUBLICFILE] DIR\n"
+    "       brfpublish keygen --secret SECRETFILE --public PUBLICFILE\n"
     "\n"
     "build  writes DIR/patch/, everything an update server serves below its base\n"
     "       address, so that clients of every --from release are brought to the\n"
@@ -64,6 +68,12 @@ const char kUsage[] =
     "       give the same bytes.\n"
     "       --mode chooses the encoder's parsing (optimal: smallest, default).\n"
     "       Progress (files and bytes packed) goes to stderr; --quiet hides it.\n"
+    "       --key signs the index (docs/signed-index.md): signature lines listing\n"
+    "       the size and SHA-256 of every served file, a serial and an optional\n"
+    "       expiry (UTC), and an Ed25519 signature over all of it. Updaters built\n"
+    "       with the public key refuse anything else. The serial defaults to the\n"
+    "       serial of the DIR/patch being replaced plus one; a given one must be\n"
+    "       above it. Updaters without a key read a signed index as before.\n"
     "\n"
     "verify checks DIR/patch (or DIR itself when it holds _versions.txt): the six\n"
     "       integer header lines and line 1 >= line 2; updater.exe.upd present and\n"
@@ -72,7 +82,14 @@ const char kUsage[] =
     "       complete, names safe, no target listed twice, directories before what\n"
     "       lies in them, time stamps well formed, every listed container present,\n"
     "       of the listed size and passing the container check. Prints each\n"
-    "       problem on its own line.\n"
+    "       problem on its own line. Signature lines, when present, must list\n"
+    "       every served file with its size and SHA-256 and must not have expired;\n"
+    "       with --public-key the index must be signed with that key.\n"
+    "\n"
+    "keygen writes a new key pair: the secret key (readable by its owner only;\n"
+    "       an existing file is never overwritten) and the public key, which is\n"
+    "       also printed. Updaters are built with the public key\n"
+    "       (cmake -DBRF_UPDATE_PUBLIC_KEY=$(cat PUBLICFILE)).\n"
     "\n"
     "exit status: 0 success, 1 failure or problems found, 2 bad arguments\n";
 
@@ -172,6 +189,22 @@ int Build(int argc, char** argv) {
             }
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--key" && values(1)) {
+            options.secretKeyFile = argv[++i];
+        } else if (arg == "--serial" && values(1)) {
+            // Up to 18 digits: far more publications than anyone makes.
+            const std::string text = argv[++i];
+            if (text.empty() || text.size() > 18 ||
+                text.find_first_not_of("0123456789") != std::string::npos) {
+                return Usage("--serial takes a whole number");
+            }
+            options.serial = std::stoull(text);
+        } else if (arg == "--expires" && values(1)) {
+            const std::string text = argv[++i];
+            options.expires = signed_index::ParseUtc(text);
+            if (!options.expires || text.find('T') != std::string::npos) {
+                return Usage("--expires takes \"yyyy-mm-dd hh:mm:ss\" (UTC)");
+            }
         } else {
             return Usage("unknown or incomplete option '" + arg + "'");
         }
@@ -188,16 +221,26 @@ int Build(int argc, char** argv) {
 }
 
 int Verify(int argc, char** argv) {
-    if (argc != 3) {
-        return Usage("verify takes one DIR");
+    std::string publicKey;
+    int at = 2;
+    if (argc == 5 && std::string(argv[2]) == "--public-key") {
+        std::string error;
+        publicKey = brfpublish::LoadPublicKey(argv[3], &error);
+        if (publicKey.empty()) {
+            std::fprintf(stderr, "brfpublish: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        at = 4;
+    } else if (argc != 3) {
+        return Usage("verify takes [--public-key FILE] and one DIR");
     }
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::path dir = argv[2];
+    fs::path dir = argv[at];
     if (!fs::exists(dir / "_versions.txt", ec) || fs::exists(dir / "patch", ec)) {
         dir /= "patch";
     }
-    const std::vector<std::string> problems = brfpublish::VerifyPatchDir(dir.string());
+    const std::vector<std::string> problems = brfpublish::VerifyPatchDir(dir.string(), publicKey);
     for (const std::string& problem : problems) {
         std::printf("%s\n", problem.c_str());
     }
@@ -214,7 +257,7 @@ int Verify(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        return Usage("a command is needed: build or verify");
+        return Usage("a command is needed: build, verify or keygen");
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -226,6 +269,12 @@ int main(int argc, char** argv) {
     }
     if (command == "verify") {
         return Verify(argc, argv);
+    }
+    if (command == "keygen") {
+        if (argc != 6 || std::string(argv[2]) != "--secret" || std::string(argv[4]) != "--public") {
+            return Usage("keygen takes --secret FILE --public FILE");
+        }
+        return brfpublish::KeyGen(argv[3], argv[5]);
     }
     return Usage("unknown command '" + command + "'");
 }

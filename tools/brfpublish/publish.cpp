@@ -12,6 +12,7 @@
 
 #include "brfpublish/index_layout.h"
 #include "brfpublish/release_tree.h"
+#include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
 #include "platform/process.h"
 #include "updater/u_updater.h"
@@ -228,6 +229,19 @@ int Publish(const PublishOptions& options) {
     if (!ValidTimeStamp(options.time)) {
         return Contradiction("the time '" + options.time + "' is not yyyy-mm-dd hh:mm:ss");
     }
+    if (options.secretKeyFile.empty() && (options.serial || options.expires)) {
+        return Contradiction("--serial and --expires belong to a signed index (--key)");
+    }
+    std::string secretKey;
+    std::string publicKey;
+    if (!options.secretKeyFile.empty()) {
+        std::string keyError;
+        secretKey = LoadSecretKey(options.secretKeyFile, &keyError);
+        if (secretKey.empty()) {
+            return Fail(keyError);
+        }
+        publicKey = signed_index::PublicKeyOf(secretKey);
+    }
 
     std::string servers;
     if (!ReadFile(options.servers, &servers)) {
@@ -327,6 +341,20 @@ int Publish(const PublishOptions& options) {
         return Fail("cannot publish into " + options.out + ": " + outDir.parent_path().string() +
                     " is not a directory");
     }
+    // Updaters refuse an index whose serial is below the last one they
+    // accepted, so a publication's serial only ever grows.
+    uint64_t serial = 0;
+    if (!secretKey.empty()) {
+        const std::optional<uint64_t> previous = PublishedSerial((outDir / "patch").string());
+        if (options.serial && previous && *options.serial <= *previous) {
+            return Contradiction(updater::Printf(
+                "the serial %llu is not above %llu, the serial of the publication it replaces: "
+                "updaters that accepted that one would refuse it",
+                static_cast<unsigned long long>(*options.serial),
+                static_cast<unsigned long long>(*previous)));
+        }
+        serial = options.serial ? *options.serial : previous.value_or(0) + 1;
+    }
     WorkDir work(outDir);
     const fs::path patch = work.Path() / "patch";
     std::error_code ec;
@@ -405,12 +433,16 @@ int Publish(const PublishOptions& options) {
     for (const std::string& line : lines) {
         text += line + "\r\n";
     }
+    if (!secretKey.empty() &&
+        !SignIndex(patch.string(), secretKey, serial, options.expires, &text, &error)) {
+        return Fail("cannot sign the index: " + error);
+    }
     if (!WriteFile(patch / "_versions.txt", text.data(), text.size())) {
         return Fail("cannot write " + (patch / "_versions.txt").string());
     }
 
     // What goes out must pass the same checks as any server directory.
-    const std::vector<std::string> problems = VerifyPatchDir(patch.string());
+    const std::vector<std::string> problems = VerifyPatchDir(patch.string(), publicKey);
     if (!problems.empty()) {
         for (const std::string& problem : problems) {
             std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
@@ -430,6 +462,10 @@ int Publish(const PublishOptions& options) {
                      "container(s), %zu index lines for %zu entries, in %s\n",
                      Name(release).c_str(), options.earlier.size(), containerSize.size(),
                      lines.size(), entries, (outDir / "patch").string().c_str());
+        if (!secretKey.empty()) {
+            std::fprintf(stderr, "brfpublish: signed the index, serial %llu\n",
+                         static_cast<unsigned long long>(serial));
+        }
     }
     return 0;
 }

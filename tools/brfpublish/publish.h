@@ -32,6 +32,13 @@ struct PublishOptions {
     std::string time;
     ParseMode mode = ParseMode::Optimal;
     bool quiet = false;
+    // The secret key file that signs the index; empty for an unsigned one.
+    std::string secretKeyFile;
+    // The serial of a signed index; default the serial of the directory
+    // being replaced plus one (1 for the first).
+    std::optional<uint64_t> serial;
+    // When a signed index expires, seconds since 1970 UTC; none: never.
+    std::optional<int64_t> expires;
 };
 
 // The result of a build: 0 published, 1 failed (the reasons are on stderr),

@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
 
 #include "brfpublish/publish.h"
 #include "pack/pack.h"
+#include "updater/u_signature.h"
 #include "updater/u_updater.h"
 
 namespace fs = std::filesystem;
@@ -30,8 +33,8 @@ struct Entry {
 
 class Verifier {
 public:
-    explicit Verifier(const std::string& dir)
-        : dir_(dir), index_((fs::path(dir) / "_versions.txt").string()) {}
+    Verifier(const std::string& dir, const std::string& publicKey)
+        : dir_(dir), index_((fs::path(dir) / "_versions.txt").string()), publicKey_(publicKey) {}
 
     std::vector<std::string> Run() {
         std::vector<std::string> raw = updater::LoadTextLines(index_);
@@ -68,6 +71,7 @@ public:
             }
             Section(i, updater::SectionEndKey(version, build));
         }
+        Signature();
         return problems_;
     }
 
@@ -143,6 +147,51 @@ private:
         const int32_t code = CPack::Get()->CheckFile(path.c_str());
         if (code != CPack::kCheckOk) {
             At(line, updater::Printf("%s fails the container check (%d)", path.c_str(), code));
+        }
+    }
+
+    // The signature lines: signed with the key when one is given, and every
+    // file listed with the bytes it has and every served file listed.
+    void Signature() {
+        std::string text;
+        {
+            std::ifstream in(index_, std::ios::binary);
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        const signed_index::Reading reading = publicKey_.empty()
+                                                  ? signed_index::ReadUnverified(text)
+                                                  : signed_index::Verify(text, publicKey_);
+        if (reading.verdict == signed_index::Verdict::Unsigned && publicKey_.empty()) {
+            return;
+        }
+        if (reading.verdict != signed_index::Verdict::Ok) {
+            Problem(index_ + ": " + reading.reason);
+            return;
+        }
+        const signed_index::Manifest& manifest = reading.manifest;
+        if (manifest.expires && signed_index::NowUtc() > *manifest.expires) {
+            Problem(index_ + ": the signed index expired at " +
+                    signed_index::FormatUtc(*manifest.expires));
+        }
+        for (const auto& [name, file] : manifest.files) {
+            const std::string local = name.rfind("patch/", 0) == 0 && name.size() > 6
+                                          ? (fs::path(dir_) / name.substr(6)).string()
+                                          : std::string();
+            const std::string problem = local.empty()
+                                            ? name + " is not below patch/"
+                                            : signed_index::CheckFile(manifest, name, local);
+            if (!problem.empty()) {
+                Problem(index_ + ": " + problem);
+            }
+        }
+        std::error_code ec;
+        for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name != "_versions.txt" && it->is_regular_file(ec) &&
+                manifest.files.count("patch/" + name) == 0) {
+                Problem(index_ + ": patch/" + name +
+                        " is served but not listed in the signed index");
+            }
         }
     }
 
@@ -232,6 +281,7 @@ private:
 
     std::string dir_;
     std::string index_;
+    std::string publicKey_;
     std::vector<Line> lines_;
     std::set<std::string> checked_;
     std::vector<std::string> problems_;
@@ -239,8 +289,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> VerifyPatchDir(const std::string& patchDir) {
-    return Verifier(patchDir).Run();
+std::vector<std::string> VerifyPatchDir(const std::string& patchDir,
+                                        const std::string& publicKeyHex) {
+    return Verifier(patchDir, publicKeyHex).Run();
 }
 
 }  // namespace brfpublish

@@ -1,0 +1,146 @@
+// Signed updates: with a public key built in, the version index must carry a
+// valid signature, a serial not below the last one this game directory
+// accepted and an expiry that has not long passed; and every file received
+// afterwards must have the size and SHA-256 the index lists for it. Without
+// a key everything stays as it was, and the log says so once.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "shared/base/s_logging.h"
+#include "updater/u_updater.h"
+
+#ifndef BRF_UPDATE_PUBLIC_KEY
+#define BRF_UPDATE_PUBLIC_KEY ""
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char kPublicKey[] = BRF_UPDATE_PUBLIC_KEY;
+// A server that stopped publishing is noticed only a day after the index it
+// froze expired, so clocks that are a little off do not stop updates.
+constexpr int64_t kExpiryGrace = 86400;
+
+bool ReadAll(const char* path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// The last accepted serial; 0 when none was kept (or the file is damaged:
+// the next signed index then sets it again).
+uint64_t AcceptedSerial() {
+    std::string text;
+    if (!ReadAll(TFUpdater::kSerialFile, &text)) {
+        return 0;
+    }
+    uint64_t serial = 0;
+    size_t digits = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || digits == 19) {
+            break;
+        }
+        serial = serial * 10 + static_cast<uint64_t>(c - '0');
+        ++digits;
+    }
+    return serial;
+}
+
+// Written beside and renamed over the old file, so a crash leaves the old
+// serial or the new one, never a torn one.
+bool KeepSerial(uint64_t serial) {
+    const std::string temporary = std::string(TFUpdater::kSerialFile) + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << serial << "\r\n";
+        out.close();
+        if (out.fail()) {
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, TFUpdater::kSerialFile, error);
+    if (error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool TFUpdater::Authenticating() {
+    return kPublicKey[0] != '\0';
+}
+
+bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
+    signedFiles_.reset();
+    std::string text;
+    std::string reason;
+    signed_index::Reading reading;
+    if (!ReadAll("patch/_versions.txt", &text)) {
+        reason = "cannot read patch/_versions.txt";
+    } else {
+        reading = signed_index::Verify(text, kPublicKey);
+        reason = reading.reason;
+    }
+    const uint64_t accepted = AcceptedSerial();
+    if (reason.empty() && reading.manifest.serial < accepted) {
+        reason = updater::Printf(
+            "serial %llu is below %llu, the last one accepted here: an older index was replayed",
+            static_cast<unsigned long long>(reading.manifest.serial),
+            static_cast<unsigned long long>(accepted));
+    }
+    if (reason.empty() && reading.manifest.expires &&
+        signed_index::NowUtc() > *reading.manifest.expires + kExpiryGrace) {
+        reason = "it expired at " + signed_index::FormatUtc(*reading.manifest.expires) +
+                 ": the server no longer publishes";
+    }
+    std::error_code ignored;
+    if (!reason.empty()) {
+        BRF_LOG(0, "** version index rejected: %s", reason.c_str());
+        fs::remove(kServerListTemp, ignored);
+        sock_httpFailure(Cmd);
+        return false;
+    }
+
+    // The server list waited for the index; it replaces the game's list only
+    // when it is the one the index lists.
+    const std::string listProblem =
+        signed_index::CheckFile(reading.manifest, "patch/_servers.dat", kServerListTemp);
+    std::error_code error;
+    if (listProblem.empty()) {
+        fs::rename(kServerListTemp, "data/servers.dat", error);
+    }
+    if (!listProblem.empty() || error) {
+        BRF_LOG(0, "** server list rejected: %s",
+                listProblem.empty() ? error.message().c_str() : listProblem.c_str());
+        fs::remove(kServerListTemp, ignored);
+        runState = rsServerList;
+        sock_httpFailure(Cmd);
+        return false;
+    }
+    if (reading.manifest.serial > accepted && !KeepSerial(reading.manifest.serial)) {
+        BRF_LOG(0, "** cannot keep the index serial in %s", kSerialFile);
+    }
+    BRF_LOG(1, "version index authenticated, serial %llu",
+            static_cast<unsigned long long>(reading.manifest.serial));
+    signedFiles_ = std::move(reading.manifest);
+    return true;
+}
+
+std::string TFUpdater::AuthenticityProblem(const std::string& requestPath,
+                                           const std::string& localPath) const {
+    if (!Authenticating()) {
+        return {};
+    }
+    if (!signedFiles_) {
+        return "no signed index was accepted in this run";
+    }
+    return signed_index::CheckFile(*signedFiles_, requestPath, localPath);
+}

@@ -1,0 +1,206 @@
+// brfpublish's signing as operators use it: keygen, build --key with its
+// serials, verify --public-key on good and damaged directories, and a signed
+// publication served by nginx to the console updater built with the key.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/run_command.h"
+#include "support/nginx_server.h"
+#include "support/patch_set.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using brf_test::ReadFile;
+using brf_test::WriteFile;
+using Args = std::vector<std::string>;
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Two releases, the operator's files and the test key pair (the one the
+// keyed console updater was built with).
+struct Operator {
+    brf_test::ScratchDir scratch;
+    std::string key = std::string(BRF_TEST_KEY_DIR) + "/test.key";
+    std::string pub = std::string(BRF_TEST_KEY_DIR) + "/test.pub";
+
+    Operator() {
+        fs::create_directories(scratch.path() / "1040" / "data");
+        fs::create_directories(scratch.path() / "1050" / "data");
+        WriteFile(scratch.path() / "1040" / "data" / "fleet.dat", "brig Albatross\r\n");
+        WriteFile(scratch.path() / "1050" / "data" / "fleet.dat", "frigate Osprey\r\n");
+        WriteFile(scratch.path() / "1050" / "readme.txt", "Brinefall 1.050\r\n");
+        WriteFile(scratch.path() / "servers.dat", "sea-1.brinefall.invalid 7777 Open Sea\r\n");
+    }
+    ToolRun Run(const Args& args) const {
+        const std::string out = scratch.File("tool.out");
+        const std::string err = scratch.File("tool.err");
+        const int status = plat::RunCommand(BRFPUBLISH_PATH, args, out, err);
+        return {status, ReadFile(out), ReadFile(err)};
+    }
+    ToolRun Build(const fs::path& out, const Args& extra = {}) const {
+        Args args = {"build",
+                     "--out",
+                     out.string(),
+                     "--release",
+                     scratch.File("1050"),
+                     "1050",
+                     "0",
+                     "--from",
+                     scratch.File("1040"),
+                     "1040",
+                     "0",
+                     "--servers",
+                     scratch.File("servers.dat"),
+                     "--time",
+                     "2004-09-18 21:05:33",
+                     "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(args);
+    }
+    std::string Index(const fs::path& out) const {
+        return ReadFile(out / "patch" / "_versions.txt");
+    }
+};
+
+TEST(BrfPublishSign, KeygenWritesAPrivateSecretKeyAndNeverOverwritesIt) {
+    const Operator op;
+    const std::string secret = op.scratch.File("update.key");
+    const std::string pub = op.scratch.File("update.pub");
+    const ToolRun made = op.Run({"keygen", "--secret", secret, "--public", pub});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(fs::status(secret).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadFile(secret).size(), 129u);
+    EXPECT_EQ(ReadFile(pub).size(), 65u);
+    EXPECT_EQ(made.out, ReadFile(pub));
+    // The secret key's second half is its public key.
+    EXPECT_EQ(ReadFile(secret).substr(64), ReadFile(pub));
+
+    const std::string before = ReadFile(secret);
+    const ToolRun again = op.Run({"keygen", "--secret", secret, "--public", pub});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("never overwritten"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadFile(secret), before);
+    EXPECT_EQ(op.Run({"keygen", "--secret", secret}).status, 2);
+}
+
+TEST(BrfPublishSign, SerialGrowsWithEveryPublicationAndNeverGoesBack) {
+    const Operator op;
+    const fs::path out = op.scratch.path() / "www";
+    ASSERT_EQ(op.Build(out, {"--key", op.key}).status, 0);
+    EXPECT_NE(op.Index(out).find("#brf-signed-index 1 serial=1\r\n"), std::string::npos);
+    ASSERT_EQ(op.Build(out, {"--key", op.key}).status, 0);
+    EXPECT_NE(op.Index(out).find("serial=2\r\n"), std::string::npos);
+
+    // A serial not above the published one is refused and changes nothing.
+    const std::string published = op.Index(out);
+    const ToolRun same = op.Build(out, {"--key", op.key, "--serial", "2"});
+    EXPECT_EQ(same.status, 2);
+    EXPECT_NE(same.err.find("not above 2"), std::string::npos) << same.err;
+    EXPECT_EQ(op.Index(out), published);
+
+    ASSERT_EQ(op.Build(out, {"--key", op.key, "--serial", "40", "--expires", "2999-12-31 23:00:00"})
+                  .status,
+              0);
+    EXPECT_NE(op.Index(out).find("serial=40 expires=2999-12-31T23:00:00Z\r\n"), std::string::npos);
+    ASSERT_EQ(op.Build(out, {"--key", op.key}).status, 0);
+    EXPECT_NE(op.Index(out).find("serial=41\r\n"), std::string::npos);
+
+    // What would be refused at once is not published.
+    const ToolRun expired = op.Build(out, {"--key", op.key, "--expires", "2001-01-01 00:00:00"});
+    EXPECT_EQ(expired.status, 1);
+    EXPECT_NE(expired.err.find("expired"), std::string::npos) << expired.err;
+    EXPECT_EQ(op.Build(out, {"--serial", "50"}).status, 2);  // a serial without a key
+    EXPECT_EQ(op.Build(out, {"--key", op.pub}).status, 1);   // a public key cannot sign
+    EXPECT_NE(op.Index(out).find("serial=41\r\n"), std::string::npos);
+}
+
+// Swaps the last two bytes of a container: same size, same byte sum, so
+// only the listed hash tells it from the published one.
+void SwapLastBytes(const fs::path& path) {
+    std::string bytes = ReadFile(path);
+    ASSERT_NE(bytes[bytes.size() - 1], bytes[bytes.size() - 2]);
+    std::swap(bytes[bytes.size() - 1], bytes[bytes.size() - 2]);
+    WriteFile(path, bytes);
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(const fs::path& patch)> apply;
+    std::string problem;
+    bool withKey = true;
+};
+
+TEST(BrfPublishSign, VerifyFindsEveryBreachOfTheSignedDirectory) {
+    const Operator op;
+    std::string otherPub;
+    {
+        const ToolRun made = op.Run({"keygen", "--secret", op.scratch.File("other.key"), "--public",
+                                     op.scratch.File("other.pub")});
+        ASSERT_EQ(made.status, 0);
+    }
+    const std::vector<Damage> damages = {
+        {"Intact", [](const fs::path&) {}, ""},
+        {"ContainerSameSumOtherBytes",
+         [](const fs::path& p) { SwapLastBytes(p / "readme.txt.upd"); },
+         "patch/readme.txt.upd does not have the SHA-256 of the signed index"},
+        // Without a key the listed hashes are checked all the same.
+        {"ContainerSameSumOtherBytesNoKey",
+         [](const fs::path& p) { SwapLastBytes(p / "readme.txt.upd"); },
+         "does not have the SHA-256 of the signed index", false},
+        {"ServerListChanged",
+         [](const fs::path& p) { WriteFile(p / "_servers.dat", "sea-9 1\r\n"); },
+         "patch/_servers.dat has "},
+        {"FileAddedUnlisted", [](const fs::path& p) { WriteFile(p / "extra.upd", "x"); },
+         "patch/extra.upd is served but not listed in the signed index"},
+        {"IndexLineChanged",
+         [](const fs::path& p) {
+             std::string index = ReadFile(p / "_versions.txt");
+             WriteFile(p / "_versions.txt", index.replace(index.find("1050\r\n"), 4, "1060"));
+         },
+         "the signature does not match the public key"},
+    };
+    for (const Damage& d : damages) {
+        const fs::path out = op.scratch.path() / d.name;
+        ASSERT_EQ(op.Build(out, {"--key", op.key}).status, 0);
+        d.apply(out / "patch");
+        const ToolRun verify = d.withKey ? op.Run({"verify", "--public-key", op.pub, out.string()})
+                                         : op.Run({"verify", out.string()});
+        EXPECT_EQ(verify.status, d.problem.empty() ? 0 : 1) << d.name << verify.out << verify.err;
+        EXPECT_NE(verify.out.find(d.problem), std::string::npos) << d.name << verify.out;
+    }
+    const fs::path out = op.scratch.path() / "Intact";
+    const ToolRun other =
+        op.Run({"verify", "--public-key", op.scratch.File("other.pub"), out.string()});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_NE(other.out.find("the signature does not match the public key"), std::string::npos);
+}
+
+TEST(BrfPublishSign, SignedPublicationUpdatesTheKeyedUpdaterThroughNginx) {
+    const Operator op;
+    brf_test::NginxServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    ASSERT_EQ(op.Build(server.Root() / "set1", {"--key", op.key}).status, 0);
+
+    brf_test::ScratchDir root;
+    brf_test::GameDir game(root.path());
+    ASSERT_TRUE(game.Registry(1, 1040, 0));
+    game.Write("data/fleet.dat", "brig Albatross\r\n");
+    const brf_test::UpdaterRun run = brf_test::RunUpdater(
+        BRFUPDATE_SIGNED_PATH, game.Dir(), {"--server", server.BaseUrl() + "set1/"}, root.path());
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(game.Read("data/fleet.dat"), "frigate Osprey\r\n");
+    EXPECT_EQ(game.Read("readme.txt"), "Brinefall 1.050\r\n");
+    EXPECT_EQ(game.Read("save/indexserial.sav"), "1\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+#include "brfpublish/signing.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "updater/u_signature.h"
+
+namespace fs = std::filesystem;
+
+namespace brfpublish {
+
+namespace {
+
+bool ReadText(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::string Trimmed(const std::string& text) {
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) {
+        return {};
+    }
+    return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
+}
+
+}  // namespace
+
+int KeyGen(const std::string& secretFile, const std::string& publicFile) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(secretFile, ec))) {
+        std::fprintf(stderr,
+                     "brfpublish: %s exists; a secret key is never overwritten (updaters built "
+                     "with its public key would refuse every later index)\n",
+                     secretFile.c_str());
+        return 1;
+    }
+    std::string publicKey;
+    std::string secretKey;
+    if (!signed_index::MakeKeyPair(&publicKey, &secretKey)) {
+        std::fprintf(stderr, "brfpublish: cannot make a key pair\n");
+        return 1;
+    }
+    // The file is made empty and closed to its owner before the key goes in.
+    {
+        std::ofstream create(secretFile, std::ios::binary | std::ios::trunc);
+        if (!create) {
+            std::fprintf(stderr, "brfpublish: cannot create %s\n", secretFile.c_str());
+            return 1;
+        }
+    }
+    fs::permissions(secretFile, fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::replace, ec);
+    if (ec) {
+        std::fprintf(stderr, "brfpublish: cannot restrict %s to its owner: %s\n",
+                     secretFile.c_str(), ec.message().c_str());
+        fs::remove(secretFile, ec);
+        return 1;
+    }
+    std::ofstream secret(secretFile, std::ios::binary | std::ios::trunc);
+    secret << secretKey << "\n";
+    secret.close();
+    std::ofstream pub(publicFile, std::ios::binary | std::ios::trunc);
+    pub << publicKey << "\n";
+    pub.close();
+    if (secret.fail() || pub.fail()) {
+        std::fprintf(stderr, "brfpublish: cannot write the key files\n");
+        fs::remove(secretFile, ec);
+        return 1;
+    }
+    std::printf("%s\n", publicKey.c_str());
+    return 0;
+}
+
+std::string LoadSecretKey(const std::string& path, std::string* error) {
+    std::string text;
+    if (!ReadText(path, &text)) {
+        *error = "cannot read the secret key " + path;
+        return {};
+    }
+    const std::string key = Trimmed(text);
+    if (signed_index::PublicKeyOf(key).empty()) {
+        *error = path + " holds no secret key made by brfpublish keygen";
+        return {};
+    }
+    return key;
+}
+
+std::string LoadPublicKey(const std::string& path, std::string* error) {
+    std::string text;
+    if (!ReadText(path, &text)) {
+        *error = "cannot read the public key " + path;
+        return {};
+    }
+    const std::string key = Trimmed(text);
+    if (!signed_index::ValidPublicKey(key)) {
+        *error = path + " holds no public key (64 hex digits)";
+        return {};
+    }
+    return key;
+}
+
+std::optional<uint64_t> PublishedSerial(const std::string& patchDir) {
+    std::string text;
+    if (!ReadText((fs::path(patchDir) / "_versions.txt").string(), &text)) {
+        return std::nullopt;
+    }
+    const signed_index::Reading reading = signed_index::ReadUnverified(text);
+    if (reading.verdict != signed_index::Verdict::Ok) {
+        return std::nullopt;
+    }
+    return reading.manifest.serial;
+}
+
+bool SignIndex(const std::string& patchDir, const std::string& secretKey, uint64_t serial,
+               std::optional<int64_t> expires, std::string* index, std::string* error) {
+    signed_index::Manifest manifest;
+    manifest.serial = serial;
+    manifest.expires = expires;
+    std::error_code ec;
+    for (fs::directory_iterator it(patchDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == "_versions.txt" || !it->is_regular_file(ec)) {
+            continue;
+        }
+        signed_index::ListedFile file;
+        if (!signed_index::HashFile(it->path().string(), &file)) {
+            *error = "cannot read " + it->path().string();
+            return false;
+        }
+        manifest.files["patch/" + name] = file;
+    }
+    if (ec) {
+        *error = "cannot list " + patchDir + ": " + ec.message();
+        return false;
+    }
+    std::string signedText;
+    if (!signed_index::Sign(*index, manifest, secretKey, &signedText, error)) {
+        return false;
+    }
+    *index = std::move(signedText);
+    return true;
+}
+
+}  // namespace brfpublish

@@ -147,9 +147,16 @@ if [ "$mode" = window ]; then
     (cd "$game" && "$updater") || status=$?
   else
     echo "== no display: the updater window on a virtual display, the demo plays the player"
+    # The session bus and the toolkit talk on stderr: kept in a file, shown
+    # when the run fails.
+    mkdir -p "$demo_build/screenshots"
     xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- \
-      bash scripts/demo/drive-window.sh "$updater" "$game" "$demo_build/screenshots" 2>/dev/null ||
-      status=$?
+      bash scripts/demo/drive-window.sh "$updater" "$game" "$demo_build/screenshots" \
+      2>"$demo_build/screenshots/stderr.txt" || status=$?
+    if [ "$status" -ne 0 ]; then
+      echo "-- what the window and its driver said on stderr:"
+      grep -v '^dbus-daemon' "$demo_build/screenshots/stderr.txt" | tail -n 20 | sed 's/^/  /'
+    fi
     echo "-- screenshots in $demo_build/screenshots"
   fi
   echo "-- the end of the updater's diagnostic log:"

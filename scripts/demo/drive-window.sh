@@ -39,7 +39,8 @@ stop() {
 }
 trap stop EXIT
 
-main=$(wait_window "Auto-Updater" 30)
+# The first start of the web engine on a new machine builds its caches.
+main=$(wait_window "Auto-Updater" 90)
 sleep 2 # the news page
 shot "$main" demo-1-start.png
 echo "  the player presses Check Version (Enter presses the default button)"

@@ -121,6 +121,12 @@ void OnResponse(GtkDialog*, gint response, gpointer data) {
     run->response = response;
 }
 
+// A dialog destroyed before it answered (its display went away, say) ends
+// the wait with no answer rather than leaving it waiting for ever.
+void OnDestroy(GtkWidget*, gpointer data) {
+    static_cast<DialogRun*>(data)->done = true;
+}
+
 }  // namespace
 
 int GtkToolkit::RunDialog(GtkWidget* dialog) {
@@ -138,7 +144,11 @@ int GtkToolkit::RunDialog(GtkWidget* dialog) {
         atk_object_set_name(gtk_widget_get_accessible(dialog), title);
     }
     DialogRun run;
-    const gulong handler = g_signal_connect(dialog, "response", G_CALLBACK(OnResponse), &run);
+    // Our own reference keeps the object valid until we let it go, however
+    // the dialog was closed.
+    g_object_ref(dialog);
+    g_signal_connect(dialog, "response", G_CALLBACK(OnResponse), &run);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(OnDestroy), &run);
     gtk_widget_show_all(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
     // The loop's own modal loop: the platform's messages (a transfer that
@@ -151,8 +161,9 @@ int GtkToolkit::RunDialog(GtkWidget* dialog) {
             loop.WaitMessage(-1);
         }
     }
-    g_signal_handler_disconnect(dialog, handler);
+    g_signal_handlers_disconnect_by_data(dialog, &run);
     gtk_widget_destroy(dialog);
+    g_object_unref(dialog);
     return run.response;
 }
 

@@ -1,0 +1,52 @@
+#include "texts/own_texts.h"
+
+#include <cstddef>
+
+#include "texts/texts.h"
+
+namespace {
+
+struct OwnEntry {
+    OwnText id;
+    const char* german;
+    const char* english;
+};
+
+// In the order of the enum; the build checks it.
+constexpr OwnEntry kOwnTexts[] = {
+    {OwnText::CompletingUpdate, "Das unterbrochene Update wird abgeschlossen ...",
+     "Completing the interrupted update ..."},
+    {OwnText::RefetchingUpdate,
+     "Dateien des unterbrochenen Updates fehlen, sie werden erneut geladen.",
+     "Files of the interrupted update are missing, they are loaded again."},
+    {OwnText::DriveFull, "Das Laufwerk des Spiels ist voll: %s mehr werden ben\xF6tigt.",
+     "The game drive is full: %s more are needed."},
+    {OwnText::MayNotChange, "Der Updater darf %s nicht \xE4ndern: %s",
+     "The updater may not change %s: %s"},
+    {OwnText::CauseWriteProtected,
+     "die Datei ist schreibgesch\xFCtzt oder von einem anderen Programm ge\xF6"
+     "ffnet.",
+     "the file is read-only or open in another program."},
+    {OwnText::CauseDirectoryInPlace, "an ihrer Stelle steht ein Verzeichnis.",
+     "a directory stands in its place."},
+    {OwnText::CauseOther, "das System verweigert es.", "the system refuses it."},
+    {OwnText::NewsPageUnavailable, "Die Neuigkeiten k\xF6nnen hier nicht angezeigt werden: ",
+     "The news page cannot be shown here: "},
+};
+
+constexpr bool InEnumOrder() {
+    for (std::size_t i = 0; i < std::size(kOwnTexts); ++i) {
+        if (static_cast<std::size_t>(kOwnTexts[i].id) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(InEnumOrder(), "own texts are listed in the order of OwnText");
+
+}  // namespace
+
+const char* GetOwnText(int32_t language, OwnText id) {
+    const OwnEntry& entry = kOwnTexts[static_cast<std::size_t>(id)];
+    return language == kLanguageGerman ? entry.german : entry.english;
+}

@@ -1,0 +1,26 @@
+// Texts of this updater that the shared table does not carry: what it tells
+// the player about interrupted updates, full drives and files it may not
+// change. German and English like the table, in Windows-1252, by name.
+#pragma once
+
+#include <cstdint>
+
+enum class OwnText : uint32_t {
+    // The install record of an update that did not finish was found.
+    CompletingUpdate,
+    // Its containers are not all there: the section is fetched again.
+    RefetchingUpdate,
+    // printf: the amount still needed, e.g. "312 MB".
+    DriveFull,
+    // printf: the game path, then the cause (one of the Cause texts).
+    MayNotChange,
+    CauseWriteProtected,
+    CauseDirectoryInPlace,
+    CauseOther,
+    // The panel in the news page's place where no web browser control can
+    // be had; the reason follows it.
+    NewsPageUnavailable,
+};
+
+// The text in `language` (0 German, 1 English); English for any other.
+const char* GetOwnText(int32_t language, OwnText id);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <utility>
 
 // A failure of the socket transport, with its message.
 class ESockError : public std::runtime_error {
@@ -17,6 +19,17 @@ public:
 class EAbortError : public ESockError {
 public:
     using ESockError::ESockError;
+};
+
+// A local file that a transfer could not create or write: the message is
+// the one the transfer always gave; the file and the system's reason come
+// with it, so the caller can tell the user what to do.
+class EFileError : public std::runtime_error {
+public:
+    EFileError(const std::string& message, std::string file, std::error_code reason)
+        : std::runtime_error(message), path(std::move(file)), code(reason) {}
+    std::string path;
+    std::error_code code;
 };
 
 struct TWinsockMessage {

@@ -1,5 +1,6 @@
 // The sending and receiving operations of TSockTransport.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -356,21 +357,22 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
 
 void TSockTransport::CaptureFile(const std::string& name, int64_t stopAbove) {
     StatusMessage(8, "CaptureFile");
+    const auto systemError = [] { return std::error_code(errno, std::generic_category()); };
     File file(std::fopen(name.c_str(), "wb"));
     if (!file) {
-        throw std::runtime_error("Cannot create file \"" + name + "\"");
+        throw EFileError("Cannot create file \"" + name + "\"", name, systemError());
     }
     std::FILE* f = file.get();
     Capture(
-        [f](const char* data, int n) {
+        [f, &name, &systemError](const char* data, int n) {
             if (std::fwrite(data, 1, static_cast<size_t>(n), f) != static_cast<size_t>(n)) {
-                throw std::runtime_error("Stream write error");
+                throw EFileError("Stream write error", name, systemError());
             }
         },
         [this, stopAbove] { return stopAbove >= 0 && captured_ > stopAbove; }, false,
         "Socket send aborted");
     if (std::fclose(file.release()) != 0) {
-        throw std::runtime_error("Stream write error");
+        throw EFileError("Stream write error", name, systemError());
     }
 }
 

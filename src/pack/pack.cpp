@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/file_times.h"
@@ -128,14 +129,16 @@ bool CPack::ReadHeader(uint32_t words[5]) {
 bool CPack::FlushOutput(size_t count) {
     if (!writeFailed && std::fwrite(outBuf.get(), 1, count, output.get()) != count) {
         writeFailed = true;
+        destinationErrno = errno;
     }
     return !writeFailed;
 }
 
 bool CPack::CloseOutput() {
     // fclose reports what the system refused when the last data went out.
-    if (std::fclose(output.release()) != 0) {
+    if (std::fclose(output.release()) != 0 && !writeFailed) {
         writeFailed = true;
+        destinationErrno = errno;
     }
     return !writeFailed;
 }
@@ -219,8 +222,10 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
     if (!input) {
         return false;
     }
+    destinationErrno = 0;
     output.reset(std::fopen(destination, "wb"));
     if (!output) {
+        destinationErrno = errno;
         input.reset();
         return false;
     }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <system_error>
 
 // The cumulative position model over `n` positions, see CPack::positionCum.
 template <uint32_t n>
@@ -85,6 +86,11 @@ public:
     // payload matches the checksum.
     bool DecodeFile(const char* source, const char* destination);
 
+    // Why the last DecodeFile could not write its destination (the C
+    // library's error number: a full drive, a refusal); empty when the
+    // destination was not the problem.
+    std::error_code DestinationError() const { return {destinationErrno, std::generic_category()}; }
+
     CPack(const CPack&) = delete;
     CPack& operator=(const CPack&) = delete;
 
@@ -134,4 +140,5 @@ private:
     size_t inEnd;
     bool readFailed;
     bool writeFailed;
+    int destinationErrno = 0;
 };

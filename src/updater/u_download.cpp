@@ -202,3 +202,15 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
     }
     return true;
 }
+
+void TFUpdater::DropBrokenCopy() {
+    if (actCount < 0 || actCount >= newCount) {
+        return;
+    }
+    const std::string path = "patch/" + downloadList.at(2 * static_cast<size_t>(actCount));
+    if (CPack::Get()->CheckFile(path.c_str()) != CPack::kCheckOk) {
+        BRF_LOG(1, "removing the broken copy %s", path.c_str());
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+}

@@ -1,39 +1,163 @@
 // Installing the received files: the old backups go, each replaced file is
 // backed up, each container is decoded into its place in the game directory.
+//
+// An install is all or nothing for the player. Before the first game file
+// is replaced, a record of the whole install is put on the disk; the version
+// carrier, the client program whose version the next run reads, goes last;
+// once every file is in place, all of them are flushed in one pass and only
+// then the record goes. A run that finds the record completes the install
+// first, so a kill, a crash, a power cut or a full drive part-way never
+// leaves a game the updater calls current.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 
 #include "pack/pack.h"
+#include "platform/file_durability.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
 #include "updater/u_updater.h"
 
 namespace fs = std::filesystem;
+using updater::InstallRecord;
 using updater::Text;
 
 namespace {
 
+// The client program, whose version resource says which release is installed.
+constexpr const char* kVersionCarrier = "brfclient.exe";
+
+bool IsVersionCarrier(const std::string& target) {
+    std::string lower = target;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower == kVersionCarrier;
+}
+
+std::string BackupOf(const std::string& container) {
+    return "patch/backup/" + container.substr(0, container.size() - 4);
+}
+
+uint64_t SizeOf(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : static_cast<uint64_t>(size);
+}
+
+// The decoded size a container's header announces; 0 when it has none.
+uint64_t DecodedSize(const std::string& container) {
+    std::ifstream in(container, std::ios::binary);
+    unsigned char header[12] = {};
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+        return 0;
+    }
+    return header[8] | header[9] << 8 | header[10] << 16 | static_cast<uint64_t>(header[11]) << 24;
+}
+
+// Copies `target` to `backup` through a temporary name, so a backup that
+// exists is always whole: a resumed install keeps it as the old file.
+void BackUp(const std::string& target, const std::string& backup) {
+    std::error_code error;
+    if (!fs::is_regular_file(target, error)) {
+        return;  // a new file: nothing to keep
+    }
+    const std::string temporary = backup + ".brf-part";
+    fs::copy_file(target, temporary, fs::copy_options::overwrite_existing, error);
+    if (!error) {
+        fs::rename(temporary, backup, error);
+    }
+    if (error) {
+        BRF_LOG(1, "backup of %s not made: %s", target.c_str(), error.message().c_str());
+        fs::remove(temporary, error);
+    }
+}
+
 // Decodes `source` into a temporary file beside `target` and puts it in
 // place only when the whole file decoded, so a game file is always either
-// the old one or the new one, never half of it.
-bool DecodeInPlace(const std::string& source, const std::string& target) {
+// the old one or the new one, never half of it. `why` tells what the system
+// refused, when it was the destination.
+bool DecodeInPlace(const std::string& source, const std::string& target, std::error_code& why) {
     const std::string temporary = target + ".brf-part";
-    std::error_code error;
-    if (CPack::Get()->DecodeFile(source.c_str(), temporary.c_str())) {
-        fs::rename(temporary, target, error);
-        if (!error) {
-            return true;
-        }
+    std::error_code ignored;
+    if (!CPack::Get()->DecodeFile(source.c_str(), temporary.c_str())) {
+        why = CPack::Get()->DestinationError();
+        fs::remove(temporary, ignored);
+        return false;
     }
-    fs::remove(temporary, error);
-    return false;
+    fs::rename(temporary, target, why);
+    if (why) {
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    return true;
+}
+
+// Why the container of `entry` cannot serve to complete an install; empty
+// when it is the one the install began with.
+std::string ContainerProblem(const InstallRecord::Entry& entry) {
+    const std::string source = "patch/" + entry.container;
+    std::error_code error;
+    const uintmax_t size = fs::file_size(source, error);
+    if (error) {
+        return "missing";
+    }
+    if (size != entry.size) {
+        return updater::Printf("%llu bytes instead of %llu", static_cast<unsigned long long>(size),
+                               static_cast<unsigned long long>(entry.size));
+    }
+    if (const int32_t check = CPack::Get()->CheckFile(source.c_str()); check != CPack::kCheckOk) {
+        return updater::Printf("fails its check (%i)", check);
+    }
+    signed_index::ListedFile hashed;
+    if (!entry.sha256.empty() &&
+        (!signed_index::HashFile(source, &hashed) || hashed.sha256 != entry.sha256)) {
+        return "not the file the signed index listed";
+    }
+    return {};
 }
 
 }  // namespace
 
+updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
+    InstallRecord record;
+    record.fromVersion = interrupted_ ? interrupted_->fromVersion : clientVersion;
+    record.fromBuild = interrupted_ ? interrupted_->fromBuild : clientBuild;
+    record.toVersion = neededVersion;
+    record.toBuild = neededBuild;
+    for (int32_t k = 0; k < newCount; ++k) {
+        const std::string& name = downloadList.at(2 * static_cast<size_t>(k));
+        if (name == kUpdaterContainer) {
+            continue;
+        }
+        InstallRecord::Entry entry;
+        entry.container = name;
+        entry.target = updater::TargetOfListedFile(name);
+        entry.size = received ? SizeOf("patch/" + name) : static_cast<uint64_t>(ListedSize(k));
+        if (signedFiles_) {
+            if (const auto listed = signedFiles_->files.find("patch/" + name);
+                listed != signedFiles_->files.end()) {
+                entry.sha256 = listed->second.sha256;
+            }
+        }
+        record.entries.push_back(std::move(entry));
+    }
+    std::stable_partition(
+        record.entries.begin(), record.entries.end(),
+        [](const InstallRecord::Entry& e) { return !IsVersionCarrier(e.target); });
+    return record;
+}
+
 void TFUpdater::InstallFiles() {
+    // The backups of an interrupted install are the only copies of the old
+    // files: a run that completes it keeps them.
     std::error_code error;
-    for (fs::directory_iterator it("patch/backup", error), end; !error && it != end;
-         it.increment(error)) {
+    for (fs::directory_iterator it("patch/backup", error), end;
+         !interrupted_ && !error && it != end; it.increment(error)) {
         const std::string path = "patch/backup/" + it->path().filename().string();
         BRF_LOG(2, "deleting backup file: %s", path.c_str());
         std::error_code ignored;
@@ -47,29 +171,22 @@ void TFUpdater::InstallFiles() {
     pnl_progress->SetPosition(pnl_progress->Max());
     SelectLastLine();
 
-    for (int32_t k = 0; k < newCount; ++k) {
-        const std::string& name = downloadList.at(2 * static_cast<size_t>(k));
-        if (name == kUpdaterContainer) {
-            continue;
-        }
-        const std::string source = "patch/" + name;
-        const std::string backup = "patch/backup/" + name.substr(0, name.size() - 4);
-        const std::string target = updater::TargetOfListedFile(name);
-
-        BRF_LOG(1, "backup: %s -> %s", target.c_str(), backup.c_str());
-        std::error_code ignored;
-        fs::copy_file(target, backup, fs::copy_options::overwrite_existing, ignored);
-
-        BRF_LOG(1, "copy  : %s -> %s", source.c_str(), target.c_str());
-        if (!DecodeInPlace(source, target)) {
-            BRF_LOG(0, "Decode error: %s, %s", source.c_str(), target.c_str());
+    const InstallRecord record = PlanInstall(true);
+    if (!record.entries.empty()) {
+        if (const std::error_code why = KeepInstallRecord(record)) {
+            BRF_LOG(0, "** cannot write the install record %s", kInstallRecord);
             AddLog(203);
             AddLog(204);
-            SelectLastLine();
+            ReportFileProblem(kInstallRecord, why, SpaceNeeded(record.entries, false));
             btn_check->SetEnabled(true);
             return;
         }
+        if (!InstallEntries(record.entries, interrupted_.has_value())) {
+            return;
+        }
+        ClearInstallRecord(record);
     }
+    interrupted_.reset();
 
     BRF_LOG(1, "finished copying of all files ...");
     AddLog(219);
@@ -83,4 +200,191 @@ void TFUpdater::InstallFiles() {
         plat::StartCommand(plat::TextEditorCommand(), {Text(250)});
     }
     RefreshVersionAndCaptions();
+}
+
+bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const InstallRecord::Entry& entry = entries[i];
+        const std::string source = "patch/" + entry.container;
+        const std::string backup = BackupOf(entry.container);
+        BRF_LOG(1, "backup: %s -> %s", entry.target.c_str(), backup.c_str());
+        std::error_code ignored;
+        if (!resume || !fs::exists(backup, ignored)) {
+            BackUp(entry.target, backup);
+        }
+
+        BRF_LOG(1, "copy  : %s -> %s", source.c_str(), entry.target.c_str());
+        std::error_code why;
+        if (!DecodeInPlace(source, entry.target, why)) {
+            BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
+            AddLog(203);
+            AddLog(204);
+            if (why) {
+                const std::vector<InstallRecord::Entry> rest(entries.begin() + i, entries.end());
+                ReportFileProblem(entry.target, why, SpaceNeeded(rest, false));
+            }
+            SelectLastLine();
+            btn_check->SetEnabled(true);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::error_code TFUpdater::KeepInstallRecord(const InstallRecord& record) {
+    const std::string temporary = std::string(kInstallRecord) + ".part";
+    const std::string text = updater::FormatInstallRecord(record);
+    const auto systemError = [] { return std::error_code(errno, std::generic_category()); };
+    std::error_code why;
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file == nullptr) {
+        why = systemError();
+    } else {
+        if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+            why = systemError();
+        }
+        if (std::fclose(file) != 0 && !why) {
+            why = systemError();
+        }
+    }
+    if (!why && !plat::FlushFile(temporary.c_str())) {
+        why = std::make_error_code(std::errc::io_error);
+    }
+    if (!why) {
+        fs::rename(temporary, kInstallRecord, why);
+    }
+    if (why) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return why;
+    }
+    plat::FlushDirectory("patch");
+    return {};
+}
+
+void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
+    // One pass at the end instead of a flush per file: until the record goes,
+    // a power cut only means the next run decodes the install once more.
+    std::set<std::string> directories = {"patch/backup"};
+    bool flushed = true;
+    for (const InstallRecord::Entry& entry : record.entries) {
+        std::error_code ignored;
+        if (fs::exists(entry.target, ignored)) {
+            flushed = plat::FlushFile(entry.target.c_str()) && flushed;
+        }
+        const std::string backup = BackupOf(entry.container);
+        if (fs::exists(backup, ignored)) {
+            flushed = plat::FlushFile(backup.c_str()) && flushed;
+        }
+        const std::string parent = fs::path(entry.target).parent_path().generic_string();
+        directories.insert(parent.empty() ? "." : parent);
+    }
+    for (const std::string& directory : directories) {
+        flushed = plat::FlushDirectory(directory.c_str()) && flushed;
+    }
+    if (!flushed) {
+        // The next run then completes the install again from the containers.
+        BRF_LOG(0, "** the installed files could not all be flushed, the install record stays");
+        return;
+    }
+    std::error_code ignored;
+    fs::remove(kInstallRecord, ignored);
+}
+
+bool TFUpdater::CompleteInterruptedInstall() {
+    interrupted_.reset();
+    std::ifstream in(kInstallRecord, std::ios::binary);
+    if (!in) {
+        return true;  // the last install ended
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::string problem;
+    std::optional<InstallRecord> record = updater::ParseInstallRecord(text, &problem);
+    std::error_code ignored;
+    if (!record) {
+        BRF_LOG(0, "** install record %s is damaged and ignored: %s", kInstallRecord,
+                problem.c_str());
+        fs::remove(kInstallRecord, ignored);
+        return true;
+    }
+    BRF_LOG(1, "the install of %.3f.%i over %.3f.%i did not finish, completing it",
+            record->toVersion / 1000.0, static_cast<int32_t>(record->toBuild),
+            record->fromVersion / 1000.0, static_cast<int32_t>(record->fromBuild));
+    AddLogLine(Text(OwnText::CompletingUpdate));
+    SelectLastLine();
+    btn_check->SetEnabled(false);
+
+    for (const InstallRecord::Entry& entry : record->entries) {
+        problem = ContainerProblem(entry);
+        if (!problem.empty()) {
+            BRF_LOG(0, "** patch/%s is %s: the update is fetched again", entry.container.c_str(),
+                    problem.c_str());
+            AddLogLine(Text(OwnText::RefetchingUpdate));
+            SelectLastLine();
+            // The client counts as the release the install started from, so
+            // the run fetches that release's section once more.
+            clientVersion = record->fromVersion;
+            clientBuild = record->fromBuild;
+            interrupted_ = std::move(record);
+            return true;
+        }
+    }
+    if (!InstallEntries(record->entries, true)) {
+        return false;
+    }
+    ClearInstallRecord(*record);
+    BRF_LOG(1, "the interrupted install is complete");
+    return RefreshVersionAndCaptions();
+}
+
+uint64_t TFUpdater::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries,
+                                bool download) const {
+    int64_t needed = 0;
+    for (const InstallRecord::Entry& entry : entries) {
+        const std::string source = "patch/" + entry.container;
+        const uint64_t local = SizeOf(source);
+        if (download) {
+            needed += static_cast<int64_t>(entry.size - std::min(entry.size, local));
+        }
+        std::error_code ignored;
+        if (!interrupted_ || !fs::exists(BackupOf(entry.container), ignored)) {
+            needed += static_cast<int64_t>(SizeOf(entry.target));
+        }
+        // Until the container is there, its size stands for the new file's.
+        const uint64_t decoded = download ? 0 : DecodedSize(source);
+        needed += static_cast<int64_t>(decoded != 0 ? decoded : entry.size);
+    }
+    if (download && !interrupted_) {
+        std::error_code error;
+        for (fs::directory_iterator it("patch/backup", error), end; !error && it != end;
+             it.increment(error)) {
+            needed -= static_cast<int64_t>(SizeOf(it->path().string()));
+        }
+    }
+    return static_cast<uint64_t>(std::max<int64_t>(needed, 0));
+}
+
+void TFUpdater::ReportFileProblem(const std::string& path, const std::error_code& reason,
+                                  uint64_t needed) {
+    BRF_LOG(0, "** %s: %s", path.c_str(), reason.message().c_str());
+    std::error_code ignored;
+    const plat::FileFault fault = plat::ClassifyFileError(reason);
+    std::string line;
+    if (fault == plat::FileFault::DiskFull) {
+        const fs::space_info space = fs::space(".", ignored);
+        const uint64_t available = ignored ? 0 : static_cast<uint64_t>(space.available);
+        const uint64_t missing = needed > available ? needed - available : 0;
+        // Whole megabytes, rounded up: never "0 MB".
+        const auto megabytes =
+            static_cast<unsigned long long>(std::max<uint64_t>(1, (missing + 1048575) / 1048576));
+        line = updater::Printf(Text(OwnText::DriveFull),
+                               updater::Printf("%llu MB", megabytes).c_str());
+    } else {
+        const OwnText cause = fs::is_directory(path, ignored)     ? OwnText::CauseDirectoryInPlace
+                              : fault == plat::FileFault::Refused ? OwnText::CauseWriteProtected
+                                                                  : OwnText::CauseOther;
+        line = updater::Printf(Text(OwnText::MayNotChange), path.c_str(), Text(cause));
+    }
+    AddLogLine(line);
+    SelectLastLine();
 }

@@ -103,6 +103,17 @@ void TFUpdater::RunRequest(std::string url, Origin origin) {
                 sock_httpFailure(CmdGET);
                 break;
         }
+        if (runState == rsPatchDownload) {
+            DropBrokenCopy();
+        }
+        if (const auto* file = dynamic_cast<const EFileError*>(&error)) {
+            uint64_t needed = 0;
+            if (runState == rsPatchDownload) {
+                std::vector<updater::InstallRecord::Entry> rest = PlanInstall(false).entries;
+                needed = SpaceNeeded(rest, true);
+            }
+            ReportFileProblem(file->path, file->code, needed);
+        }
     }
 }
 
@@ -135,6 +146,9 @@ void TFUpdater::btn_checkClick() {
         AddLog(243);
         SelectLastLine();
         btn_check->SetEnabled(true);
+        return;
+    }
+    if (!CompleteInterruptedInstall()) {
         return;
     }
     nfo_updsize->SetCaption("0");
@@ -270,6 +284,22 @@ void TFUpdater::StartDownloadPhase() {
 
     runState = rsPatchDownload;
     fileProgress.emplace(static_cast<size_t>(newCount), 0);
+
+    // Nothing is fetched that cannot be installed: what the run needs (the
+    // containers, the backups, the new files) must fit on the game drive.
+    std::error_code unknown;
+    const fs::space_info space = fs::space(".", unknown);
+    const uint64_t needed = SpaceNeeded(PlanInstall(false).entries, true);
+    if (!unknown && needed > space.available) {
+        BRF_LOG(0, "** the update needs %llu bytes on the game drive, %llu are free",
+                static_cast<unsigned long long>(needed),
+                static_cast<unsigned long long>(space.available));
+        fileProgress.reset();
+        ShowErrorBox(203, 204, plat::BoxOwner::None);
+        ReportFileProblem(".", std::make_error_code(std::errc::no_space_on_device), needed);
+        btn_check->SetEnabled(true);
+        return;
+    }
     if (newCount > 0) {
         DownloadFile(0);
     } else {
@@ -293,6 +323,7 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             break;
         case rsPatchDownload:
             ShowErrorBox(203, 204, plat::BoxOwner::None);
+            DropBrokenCopy();
             break;
         case rsCancelled:
             AddLog(240);
@@ -348,6 +379,10 @@ namespace updater {
 const char* Text(uint32_t id) {
     const char* text = GetText(CurrentLanguage, id);
     return text ? text : "";
+}
+
+const char* Text(OwnText id) {
+    return GetOwnText(CurrentLanguage, id);
 }
 
 std::string Printf(const char* format, ...) {

@@ -20,12 +20,15 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "net/http_client.h"
 #include "platform/printf_format.h"
+#include "texts/own_texts.h"
 #include "ui/controls.h"
 #include "ui/toolkit.h"
+#include "updater/u_install_record.h"
 #include "updater/u_signature.h"
 
 #ifndef BRF_UPDATER_VERSION
@@ -80,6 +83,9 @@ public:
     // The serial of the last signed index this game directory accepted; an
     // index with a lower one is an old one replayed.
     static constexpr const char* kSerialFile = "save/indexserial.sav";
+    // The record of an install that has begun and not yet ended; written
+    // beside and renamed into place.
+    static constexpr const char* kInstallRecord = "patch/_install.rec";
     // The received-file check's code for a file that is not the one the
     // signed index lists.
     static constexpr int32_t kNotAuthentic = -10;
@@ -188,6 +194,39 @@ private:
     void StartDownloadPhase();
     // False when the run ended with the file (the failure report was shown).
     bool ReceivedPatchFile(CmdType Cmd);
+    // The copy of the file at actCount, once the run stopped at it: a
+    // broken one goes, so it never lies in patch/ for good.
+    void DropBrokenCopy();
+
+    // All-or-nothing installs (u_install.cpp). At the start of a run: a
+    // record left by an install that did not finish is completed from the
+    // containers in patch/, or, where they are not all there, the run
+    // fetches them again as for the record's starting version. False when
+    // the completion failed (and was reported): the run stops.
+    bool CompleteInterruptedInstall();
+    // Backs up and replaces the entries' targets in order; `resume` keeps
+    // every backup already made, as the file there may already be new.
+    // False after a failure, which it reported.
+    bool InstallEntries(const std::vector<updater::InstallRecord::Entry>& entries, bool resume);
+    // Writes the record beside, flushes it and renames it into place.
+    std::error_code KeepInstallRecord(const updater::InstallRecord& record);
+    // Puts every replaced file and backup on the disk, then removes the record.
+    void ClearInstallRecord(const updater::InstallRecord& record);
+    // The install of the section as a record, the version carrier last;
+    // with the sizes of the `received` containers, else the listed ones.
+    updater::InstallRecord PlanInstall(bool received) const;
+    // Bytes the drive must still take for `entries`: what is left to fetch
+    // (with `download`), the backups, the new files; less the old backups
+    // that an install which is not a resumed one removes first.
+    uint64_t SpaceNeeded(const std::vector<updater::InstallRecord::Entry>& entries,
+                         bool download) const;
+    // The action-log line after a failure report that a file could not be
+    // written or replaced: the drive is full (and by how much, against
+    // `needed`), or the updater may not change `path`; the system's reason
+    // goes to the log.
+    void ReportFileProblem(const std::string& path, const std::error_code& reason, uint64_t needed);
+    // The install of an interrupted update that this run fetches again.
+    std::optional<updater::InstallRecord> interrupted_;
     bool AcceptServerList();
     // The size in the info line of file `index`; 0 when it has none.
     int32_t ListedSize(int32_t index) const;
@@ -235,6 +274,8 @@ namespace updater {
 
 // Text `id` of the text table in the current language; never null.
 const char* Text(uint32_t id);
+// One of the updater's own texts in the current language.
+const char* Text(OwnText id);
 
 // printf into a string.
 std::string Printf(const char* format, ...) BRF_PRINTF_FORMAT(1, 2);

@@ -414,6 +414,27 @@ std::vector<Case> Cases() {
                 EXPECT_EQ(w.Requests("data-ships-fleet.dat.upd"), 5);
             }
             EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
+            // The corrupt copy does not stay in patch/ after the last attempt.
+            EXPECT_FALSE(w.game.Read("patch/data-ships-fleet.dat.upd"));
+        };
+    }
+
+    // A directory where a file is to go: the Parts' failure, then the cause.
+    {
+        Case& c = Add(cases, "SaysWhenADirectoryStandsInAFilesPlace");
+        c.arrange = [](World& w) {
+            ArrangeFullUpdate(w);
+            std::filesystem::create_directories(w.game.Dir() / "readme.txt" / "notes");
+        };
+        c.status = 1;
+        c.out = Concat({kStart,
+                        std::vector<std::string>(fullUpdate.begin(), fullUpdate.end() - 1),
+                        {kDownloadError, kTryAgain,
+                         "The updater may not change readme.txt: a directory stands in its "
+                         "place."}});
+        c.check = [](const World& w, const brf_test::UpdaterRun&) {
+            EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), NewFleet());
+            EXPECT_TRUE(w.game.Read("patch/_install.rec"));
         };
     }
 
@@ -427,6 +448,7 @@ std::vector<Case> Cases() {
     const auto check404 = [](const World& w, const brf_test::UpdaterRun&) {
         EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
         EXPECT_FALSE(w.game.Read("readme.txt"));
+        EXPECT_FALSE(w.game.Read("patch/readme.txt.upd"));
     };
     {
         Case& c = Add(cases, "StopsAtFileMissingOnServer");

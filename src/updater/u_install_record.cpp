@@ -1,0 +1,91 @@
+#include "updater/u_install_record.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <exception>
+
+#include "updater/u_updater.h"
+
+namespace updater {
+
+namespace {
+
+constexpr const char kHeader[] = "brf-install-record 1";
+
+// "WORD A B" with two unsigned 32-bit numbers.
+bool ReadVersion(const std::string& line, const char* word, uint32_t* version, uint32_t* build) {
+    char extra = 0;
+    unsigned v = 0;
+    unsigned b = 0;
+    const std::string format = std::string(word) + " %u %u%c";
+    if (std::sscanf(line.c_str(), format.c_str(), &v, &b, &extra) != 2) {
+        return false;
+    }
+    *version = v;
+    *build = b;
+    return true;
+}
+
+}  // namespace
+
+std::string FormatInstallRecord(const InstallRecord& record) {
+    std::string text = std::string(kHeader) + "\r\n";
+    text += Printf("from %u %u\r\nto %u %u\r\n", record.fromVersion, record.fromBuild,
+                   record.toVersion, record.toBuild);
+    for (const InstallRecord::Entry& entry : record.entries) {
+        text += Printf("container %" PRIu64 " %s ", entry.size,
+                       entry.sha256.empty() ? "-" : entry.sha256.c_str()) +
+                entry.container + "\r\n";
+        text += "target " + entry.target + "\r\n";
+    }
+    return text + "end\r\n";
+}
+
+std::optional<InstallRecord> ParseInstallRecord(const std::string& text, std::string* problem) {
+    const std::vector<std::string> lines = SplitLines(text);
+    const auto damaged = [problem](const std::string& why) {
+        *problem = why;
+        return std::nullopt;
+    };
+    if (lines.size() < 4 || lines.front() != kHeader || lines.back() != "end") {
+        return damaged("not a whole install record");
+    }
+    if (lines.size() % 2 != 0) {
+        return damaged("an entry is cut off");
+    }
+    InstallRecord record;
+    if (!ReadVersion(lines[1], "from", &record.fromVersion, &record.fromBuild) ||
+        !ReadVersion(lines[2], "to", &record.toVersion, &record.toBuild)) {
+        return damaged("no versions");
+    }
+    for (size_t i = 3; i + 1 < lines.size(); i += 2) {
+        InstallRecord::Entry entry;
+        uint64_t size = 0;
+        char hash[65] = {};
+        int consumed = 0;
+        const std::string& line = lines[i];
+        if (std::sscanf(line.c_str(), "container %" SCNu64 " %64s%n", &size, hash, &consumed) !=
+                2 ||
+            static_cast<size_t>(consumed) + 1 >= line.size() || line[consumed] != ' ' ||
+            lines[i + 1].rfind("target ", 0) != 0) {
+            return damaged("entry " + line + " is malformed");
+        }
+        entry.size = size;
+        entry.sha256 = std::string(hash) == "-" ? "" : hash;
+        entry.container = line.substr(static_cast<size_t>(consumed) + 1);
+        entry.target = lines[i + 1].substr(7);
+        // The record is read back from the disk: it may only ever name the
+        // game file its container is installed to.
+        try {
+            if (TargetOfListedFile(entry.container) != entry.target) {
+                return damaged("target " + entry.target + " is not that of " + entry.container);
+            }
+        } catch (const std::exception& error) {
+            return damaged(error.what());
+        }
+        record.entries.push_back(std::move(entry));
+    }
+    return record;
+}
+
+}  // namespace updater

@@ -1,0 +1,221 @@
+// Installs cut short: the console updater is killed at every point where it
+// changes what lies on the disk, or runs out of room on a small drive, and
+// the next ordinary run must end with the new release, byte for byte, and
+// the old files in the backups. Real processes, a real nginx, a client
+// program whose version resource says which release is installed.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/pe_builder.h"
+#include "platform/run_command.h"
+#include "support/nginx_server.h"
+#include "support/patch_set.h"
+#include "support/test_support.h"
+
+namespace {
+
+using brf_test::GameDir;
+using Files = std::map<std::string, std::string>;
+
+std::string Client(uint16_t version) {
+    brf_test::PeSpec spec;
+    spec.productVersion = {0, version, 0, 0};
+    spec.fileVersion = spec.productVersion;
+    return brf_test::BuildPe(spec).bytes;
+}
+
+// Bytes that do not pack (`seed` makes them differ) or that pack very well.
+std::string Noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+// Release 1.040.0 and 1.050.0 of a game; the server lists the client
+// program first, as older publishers did, so only the updater puts it last.
+struct Releases {
+    Files old = {{"BRFClient.exe", Client(1040)},
+                 {"data/all.pak", Noise(300000, 1)},
+                 {"readme.txt", "Brinefall 1.040\r\n"}};
+    Files fresh = {{"BRFClient.exe", Client(1050)},
+                   {"data/all.pak", Noise(300000, 2)},
+                   {"data/maps/north.map", Noise(30000, 3)},
+                   {"readme.txt", "Brinefall 1.050\r\n"}};
+    std::vector<std::string> order = {"BRFClient.exe", "data/all.pak", "data/maps/north.map",
+                                      "readme.txt"};
+
+    void Publish(const brf_test::PatchSet& set) const {
+        std::vector<std::string> index = brf_test::IndexHeader(1490, 1490, 1050, 0, 1040, 0);
+        index.insert(index.end(), {"[1040.0]", "data-maps", "0"});
+        for (const std::string& path : order) {
+            for (const std::string& line : set.Publish(brf_test::PatchName(path), fresh.at(path))) {
+                index.push_back(line);
+            }
+        }
+        index.push_back("");
+        set.ServerList("sea-1 7777\r\n");
+        set.VersionIndex(index);
+    }
+
+    void Install(const GameDir& game) const {
+        game.Config({"debug_loglevel=2"});
+        ASSERT_TRUE(game.Registry(1, 1040, 0));
+        for (const auto& [path, bytes] : old) {
+            game.Write(path, bytes);
+        }
+    }
+
+    // The new release in place, the replaced files in the backups, and no
+    // record or temporary file left.
+    void ExpectUpdated(const GameDir& game) const {
+        for (const auto& [path, bytes] : fresh) {
+            EXPECT_EQ(game.Read(path), bytes) << path;
+        }
+        for (const auto& [path, bytes] : old) {
+            EXPECT_EQ(game.Read("patch/backup/" + brf_test::PatchName(path).substr(
+                                                      0, brf_test::PatchName(path).size() - 4)),
+                      bytes)
+                << path;
+        }
+        for (const std::string& file : game.Files()) {
+            EXPECT_EQ(file.find(".brf-part"), std::string::npos) << file;
+            EXPECT_NE(file, "patch/_install.rec");
+        }
+    }
+};
+
+brf_test::UpdaterRun Update(const GameDir& game, const brf_test::NginxServer& server,
+                            const std::filesystem::path& output) {
+    return brf_test::RunUpdater(BRFUPDATE_PATH, game.Dir(),
+                                {"--server", server.BaseUrl(), "--timeout", "20"}, output);
+}
+
+const char kCompleting[] = "Completing the interrupted update ...";
+
+TEST(InstallRecovery, AKillAtAnyPointIsCompletedByTheNextRun) {
+    brf_test::NginxServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const Releases releases;
+    releases.Publish(brf_test::PatchSet(server.Root()));
+
+    int completed = 0;
+    for (int point = 1;; ++point) {
+        SCOPED_TRACE("killed before change " + std::to_string(point));
+        brf_test::ScratchDir scratch;
+        const GameDir game(scratch.path());
+        releases.Install(game);
+        const std::string mark = scratch.File("killed");
+        brf_test::UpdaterRun first;
+        {
+            brf_test::ScopedEnv preload("LD_PRELOAD", BRF_FAULT_SHIM);
+            brf_test::ScopedEnv at("BRF_FAULT_KILL_AT", std::to_string(point));
+            brf_test::ScopedEnv marked("BRF_FAULT_MARK", mark);
+            brf_test::ScopedEnv asan("ASAN_OPTIONS", "verify_asan_link_order=0");
+            first = Update(game, server, scratch.path());
+        }
+        if (!std::filesystem::exists(mark)) {
+            // Past the last change: the run was not killed at all.
+            EXPECT_EQ(first.status, 0) << first.out;
+            releases.ExpectUpdated(game);
+            break;
+        }
+        const brf_test::UpdaterRun next = Update(game, server, scratch.path());
+        SCOPED_TRACE("next run:\n" + next.out + next.err);
+        EXPECT_EQ(next.status, 0);
+        releases.ExpectUpdated(game);
+        completed += next.out.find(kCompleting) != std::string::npos;
+        ASSERT_LT(point, 200) << "the run never got past its changes";
+    }
+    // Kills inside the install, not only before it, were completed.
+    EXPECT_GE(completed, 6);
+}
+
+// Mounts a small tmpfs for the game directory; the drive fills up for real.
+class SmallDrive {
+public:
+    explicit SmallDrive(const std::filesystem::path& dir) : dir_(dir.string()) {
+        std::filesystem::create_directories(dir);
+        mounted_ = plat::RunCommand("/bin/mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", dir_},
+                                    "", "") == 0;
+    }
+    ~SmallDrive() {
+        if (mounted_) {
+            plat::RunCommand("/bin/umount", {dir_}, "", "");
+        }
+    }
+    bool Mounted() const { return mounted_; }
+    bool Resize(uint64_t bytes) const {
+        return plat::RunCommand("/bin/mount",
+                                {"-o", "remount,size=" + std::to_string(bytes / 1024) + "k", dir_},
+                                "", "") == 0;
+    }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST(InstallRecovery, AFullDriveFetchesNothingOrEndsSafelyAndTheNextRunCompletes) {
+    brf_test::NginxServer server({.accessLog = true});
+    ASSERT_TRUE(server.Running()) << server.Error();
+    brf_test::ScratchDir scratch;
+    const SmallDrive drive(scratch.path() / "game");
+    if (!drive.Mounted()) {
+        GTEST_SKIP() << "no tmpfs can be mounted here (not root?)";
+    }
+    Releases releases;
+    // A file that packs to almost nothing and fills the drive when decoded.
+    releases.fresh["data/sea.raw"] = std::string(3 << 20, '\0');
+    releases.order.push_back("data/sea.raw");
+    releases.Publish(brf_test::PatchSet(server.Root()));
+    const GameDir game(scratch.path());
+    releases.Install(game);
+    const auto used = [&] {
+        const auto space = std::filesystem::space(game.Dir());
+        return space.capacity - space.available;
+    };
+    uint64_t containers = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(server.Root() / "patch")) {
+        containers += entry.file_size();
+    }
+    uint64_t replaced = 0;
+    for (const auto& [path, bytes] : releases.old) {
+        replaced += bytes.size();
+    }
+    const std::string log = (game.Dir() / "_debugg.log").string();
+
+    // Too small for the containers: nothing is fetched.
+    ASSERT_TRUE(drive.Resize(used() + (64 << 10)));
+    const brf_test::UpdaterRun refused = Update(game, server, scratch.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.OutLines().back().rfind("The game drive is full: ", 0), 0u) << refused.out;
+    EXPECT_EQ(server.AccessLog().find(".upd"), std::string::npos);
+
+    // Room for the containers and the backups, not for the decoded files:
+    // the install stops at the file that does not fit and says why.
+    ASSERT_TRUE(drive.Resize(used() + 2 * containers + replaced + (256 << 10)));
+    const brf_test::UpdaterRun full = Update(game, server, scratch.path());
+    EXPECT_EQ(full.status, 1);
+    const std::vector<std::string> lines = full.OutLines();
+    ASSERT_GE(lines.size(), 3u) << full.out;
+    EXPECT_EQ(lines[lines.size() - 3], "While downloading the files an error occured.");
+    EXPECT_EQ(lines[lines.size() - 2], "Please try again.");
+    EXPECT_EQ(lines.back().rfind("The game drive is full: ", 0), 0u) << full.out;
+    EXPECT_NE(brf_test::ReadFile(log).find("No space left on device"), std::string::npos);
+    EXPECT_EQ(game.Read("BRFClient.exe"), releases.old.at("BRFClient.exe"));
+
+    // With room again, the next ordinary run completes the install.
+    ASSERT_TRUE(drive.Resize(64 << 20));
+    const brf_test::UpdaterRun next = Update(game, server, scratch.path());
+    EXPECT_EQ(next.status, 0) << next.out << next.err;
+    EXPECT_NE(next.out.find(kCompleting), std::string::npos) << next.out;
+    releases.ExpectUpdated(game);
+}
+
+}  // namespace

@@ -109,6 +109,15 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// Without blanks, tabs and line ends at either end.
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 }  // namespace
 
 THttpClient::THttpClient() = default;
@@ -227,16 +236,29 @@ void THttpClient::HTTPConnect() {
             OnAboutToSend(this);
         }
         bool follow = false;
+        bool watching = false;
         try {
             Connect();
             SendHTTP();
             StatusCode = 0;
+            // One stall watch covers the whole response, header included: a
+            // server that trickles header lines is as stuck as one that
+            // trickles the body, and each line on its own would be too
+            // short to tell.
+            watching = StallWatchOn();
             RemoveHeader();
+            if (StatusCode < 300 && BodyExpected(CurrentCmd, StatusCode)) {
+                RefuseUnrequestedCoding();
+            }
             const int64_t limit = MaxBodySize > 0 ? MaxBodySize : -1;
             if (InputFileMode) {
                 CaptureFile(Body, limit);
             } else {
                 CaptureString(Body, -1, limit);
+            }
+            if (watching) {
+                watching = false;
+                StallWatchOff();
             }
             const int status = StatusCode;
             if (limit >= 0 && CapturedBytes() > limit) {
@@ -270,6 +292,9 @@ void THttpClient::HTTPConnect() {
                 OnFailure(CurrentCmd);
             }
         } catch (...) {
+            if (watching) {
+                StallWatchOff();
+            }
             try {
                 Disconnect();
             } catch (...) {
@@ -438,6 +463,9 @@ void THttpClient::RemoveHeader() {
     ExpectedBytes = 0;
     CookieReceived.clear();
     locationReceived_ = false;
+    contentEncoding_.clear();
+    transferEncoding_.clear();
+    transferEncoded_ = false;
     std::unique_ptr<std::FILE, FileCloser> file;
     if (OutputFileMode) {
         file.reset(std::fopen(Header.c_str(), "wb"));
@@ -492,6 +520,43 @@ void THttpClient::RemoveHeader() {
         } else if (name == "CONTENT-LENGTH:") {
             ExpectedBytes = FirstNumber(line.size() > 16 ? line.substr(16) : std::string());
         }
+        NoteCoding(line);
         store(line);
     } while (!(line.empty() || line == "\n" || line == "\r\n"));
+}
+
+void THttpClient::NoteCoding(const std::string& line) {
+    // Matched however the server spaces the line: a coding that slipped
+    // past here would be stored as if it were the document.
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+        return;
+    }
+    const std::string name = UpperCase(Trimmed(line.substr(0, colon)));
+    const std::string value = Trimmed(line.substr(colon + 1));
+    if (name == "CONTENT-ENCODING") {
+        contentEncoding_ = contentEncoding_.empty() ? value : contentEncoding_ + ", " + value;
+    } else if (name == "TRANSFER-ENCODING") {
+        transferEncoded_ = true;
+        transferEncoding_ = transferEncoding_.empty() ? value : transferEncoding_ + ", " + value;
+    }
+}
+
+void THttpClient::RefuseUnrequestedCoding() {
+    // The request asks for no coding, and the body is stored as it comes:
+    // a compressed or chunk-framed body would replace a document with
+    // bytes nobody can read. Nothing of it is received.
+    std::string refused;
+    if (transferEncoded_) {
+        refused = "Transfer-Encoding: " + transferEncoding_;
+    } else if (!contentEncoding_.empty() && LowerCase(contentEncoding_) != "identity") {
+        refused = "Content-Encoding: " + contentEncoding_;
+    } else {
+        return;
+    }
+    ReceivedBytes = 0;
+    if (!InputFileMode) {
+        Body.clear();
+    }
+    throw ESockError("Response not accepted: " + refused);
 }

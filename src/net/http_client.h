@@ -10,8 +10,10 @@
 // own) fires OnRedirect and requests the new location; every other status,
 // and a redirect past the tenth of one request, fires OnFailure, so no
 // answer repeats a request for ever. Socket, file and URL errors raise
-// exceptions; so does a body that ends before its announced Content-Length
-// and a response header past kMaxHeaderSize.
+// exceptions; so does a body that ends before its announced Content-Length,
+// a response header past kMaxHeaderSize, and a response to be taken as the
+// document (status below 300) whose body comes in a Transfer-Encoding or a
+// Content-Encoding other than identity, which the client never asks for.
 #pragma once
 
 #include <cstdint>
@@ -122,5 +124,16 @@ public:
     virtual void SendHTTP();
 
 private:
+    // Notes the codings a response header line announces.
+    void NoteCoding(const std::string& line);
+    // Raises when the response announced a transfer coding or a content
+    // coding other than identity, before any of its body is stored.
+    void RefuseUnrequestedCoding();
+
     bool locationReceived_ = false;  // the last response had a Location line
+    // The codings of the last response: the values of its Content-Encoding
+    // and Transfer-Encoding lines, joined when there are several.
+    std::string contentEncoding_;
+    std::string transferEncoding_;
+    bool transferEncoded_ = false;
 };

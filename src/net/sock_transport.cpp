@@ -40,6 +40,9 @@ TSockTransport::TSockTransport() : buffer_(new char[kBufferSize]) {
     timer_ = std::make_unique<TThreadTimer>();
     timer_->SetEnabled(false);
     timer_->SetOnTimer([this](TThreadTimer*) { TimerFired(); });
+    stallTimer_ = std::make_unique<TThreadTimer>();
+    stallTimer_->SetEnabled(false);
+    stallTimer_->SetOnTimer([this](TThreadTimer*) { StallCheck(); });
     InitWinsock();
 }
 
@@ -49,6 +52,7 @@ TSockTransport::~TSockTransport() {
         TSockTransport::Abort();
         Cancel();
         timer_.reset();
+        stallTimer_.reset();
         lookup_.Cancel();
         Destroying = true;
         RequestCloseSocket();
@@ -223,7 +227,7 @@ void TSockTransport::ResolveRemoteHost() {
         return;
     }
     remoteAddress_ = 0;
-    TimerOn();
+    StartCountdown(ConnectTimeOut > 0 ? ConnectTimeOut : TimeOut);
     AsyncDone = false;
     if (lookup_.Start(*window_, LookupDoneMessage, name) == 0) {
         TimerOff();
@@ -254,6 +258,7 @@ void TSockTransport::ResolveRemoteHost() {
 void TSockTransport::Connect() {
     StatusMessage(8, "Connecting");
     CancelRequested = false;
+    Stalled = false;
     closeError_ = 0;
     closedByPeer_ = false;
     if (IsConnected) {
@@ -288,7 +293,7 @@ void TSockTransport::Connect() {
         ErrorManager(plat::kWsaEWouldBlock);
     }
     const uint32_t generation = socketGeneration_;
-    TimerOn();
+    StartCountdown(ConnectTimeOut > 0 ? ConnectTimeOut : TimeOut);
     while (!IsConnected && !TimedOut && !CancelRequested && LastNotifyOk &&
            generation == socketGeneration_) {
         Idle();
@@ -469,18 +474,18 @@ void TSockTransport::StatusMessage(int32_t level, const std::string& text) {
 // ---- time-outs ------------------------------------------------------------------
 
 void TSockTransport::TimerOn() {
+    StartCountdown(TimeOut);
+}
+
+void TSockTransport::StartCountdown(int32_t interval) {
     StatusMessage(8, "Timer On");
     TimedOut = false;
-    if (TimeOut < 0) {
+    if (interval < 0) {
         throw std::range_error("Range check error");
     }
-    // A running countdown starts anew: the transfers call this whenever data
-    // arrives, so the time-out is the longest time without any, and a long
-    // but steady download never times out.
-    if (TimeOut > 0 && timer_->Enabled()) {
-        timer_->SetEnabled(false);
-    }
-    timer_->SetInterval(static_cast<uint32_t>(TimeOut));
+    // Enabling a running timer changes nothing: the transfers call TimerOn
+    // for every chunk, and the time-out still bounds the whole capture.
+    timer_->SetInterval(static_cast<uint32_t>(interval));
     timer_->SetEnabled(true);
 }
 
@@ -497,4 +502,50 @@ void TSockTransport::TimerFired() {
     TimedOut = true;
     AsyncDone = true;
     Abort();
+}
+
+// ---- the stall rule ---------------------------------------------------------------
+
+bool TSockTransport::StallWatchOn() {
+    if (stallWatching_ || StallTimeOut <= 0) {
+        return false;
+    }
+    stallWatching_ = true;
+    Stalled = false;
+    stallWindowBytes_ = 0;
+    stallTimer_->SetInterval(static_cast<uint32_t>(StallTimeOut));
+    stallTimer_->SetEnabled(true);
+    return true;
+}
+
+void TSockTransport::StallWatchOff() {
+    stallWatching_ = false;
+    if (stallTimer_) {
+        stallTimer_->SetEnabled(false);
+    }
+}
+
+void TSockTransport::StallCheck() {
+    if (!stallWatching_) {
+        return;
+    }
+    if (stallWindowBytes_ >= StallMinBytes) {
+        stallWindowBytes_ = 0;  // the next window starts empty
+        return;
+    }
+    StatusMessage(8, "Transfer Stalled");
+    StallWatchOff();
+    Stalled = true;
+    AsyncDone = true;
+    Abort();
+}
+
+std::string TSockTransport::StallMessage() const {
+    const std::string window = StallTimeOut % 1000 == 0 ? std::to_string(StallTimeOut / 1000) + " s"
+                                                        : std::to_string(StallTimeOut) + " ms";
+    return "Transfer stalled: fewer than " + std::to_string(StallMinBytes) + " bytes in " + window;
+}
+
+std::string TSockTransport::AbortText(const char* cancelText) const {
+    return Stalled ? StallMessage() : std::string(cancelText);
 }

@@ -63,7 +63,10 @@ public:
     // Published properties.
     std::string Host;
     int32_t Port = 0;
-    int32_t TimeOut = 0;  // milliseconds; 0: nothing times out
+    // Milliseconds; 0: nothing times out. The countdown bounds a whole
+    // capture, while each ReadLn, host lookup and connect starts one of its
+    // own.
+    int32_t TimeOut = 0;
     int32_t ReportLevel = 0;
     TNotifyEvent OnConnect;
     TNotifyEvent OnDisconnect;
@@ -76,6 +79,19 @@ public:
     // Port; ProxyPort is used even when it is 0.
     std::string Proxy;
     int32_t ProxyPort = 0;
+
+    // When not 0, bounds the host lookup and the connect instead of
+    // TimeOut (milliseconds), so a caller can limit them without limiting
+    // how long a transfer may take.
+    int32_t ConnectTimeOut = 0;
+
+    // The stall rule for unattended runs: while a watch runs (a capture, a
+    // ReadLn, or the HTTP client's whole response), every StallTimeOut
+    // milliseconds must bring at least StallMinBytes bytes, else the
+    // transfer is aborted like a time-out and Stalled is set. StallTimeOut
+    // 0 switches the rule off. A long but steady download never stalls.
+    int32_t StallTimeOut = 0;
+    int32_t StallMinBytes = 1024;
 
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnPacketSent;
@@ -90,6 +106,7 @@ public:
     bool IsConnected = false;
     bool CancelRequested = false;
     bool TimedOut = false;
+    bool Stalled = false;  // the last watch ended a transfer; cleared by Connect
     bool AsyncDone = false;
     bool LastNotifyOk = false;
     bool Destroying = false;
@@ -151,6 +168,13 @@ public:
     void TimerOff();
     void TimerFired();
 
+    // Starts a stall watch unless one is running (or the rule is off); true
+    // when this call started it, and only then should the caller end it.
+    bool StallWatchOn();
+    void StallWatchOff();
+    // The message of a transfer that the stall rule ended.
+    std::string StallMessage() const;
+
     // Handler of the notification window's messages.
     intptr_t Wndproc(uint32_t msg, uintptr_t wParam, intptr_t lParam);
 
@@ -183,6 +207,15 @@ private:
     // After the peer reset the connection, raises its error instead of
     // letting the end look like an orderly close.
     void RaiseCloseError();
+    // Starts the time-out countdown with `interval` milliseconds; a
+    // running countdown goes on unchanged.
+    void StartCountdown(int32_t interval);
+    // The end of a stall window: too few bytes abort the transfer.
+    void StallCheck();
+    // Counts received bytes for the stall watch.
+    void CountForStall(int n) { stallWindowBytes_ += n; }
+    // The text of the exception that a cancelled receive raises.
+    std::string AbortText(const char* cancelText) const;
     // Handles pending messages without waiting.
     void Pump();
     // Sleeps until the next message, then handles what is pending.
@@ -209,5 +242,8 @@ private:
     std::unique_ptr<plat::HiddenWindow> window_;
     plat::HostLookup lookup_;
     std::unique_ptr<TThreadTimer> timer_;
+    std::unique_ptr<TThreadTimer> stallTimer_;
+    bool stallWatching_ = false;
+    int64_t stallWindowBytes_ = 0;
     bool winsockStarted_ = false;
 };

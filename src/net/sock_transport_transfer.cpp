@@ -212,6 +212,13 @@ std::string TSockTransport::Read(int count) {
 std::string TSockTransport::ReadLn() {
     StatusMessage(8, "ReadLn");
     TimerOn();
+    const bool watching = StallWatchOn();
+    const auto endWaits = [&] {
+        if (watching) {
+            StallWatchOff();
+        }
+        TimerOff();
+    };
     std::string result;
     try {
         int taken = 0;
@@ -248,10 +255,8 @@ std::string TSockTransport::ReadLn() {
                 } else {
                     result.append(at, static_cast<size_t>(got));
                     taken += got;
+                    CountForStall(got);
                     done = lf != nullptr && got == want;
-                    if (got > 0 && !done) {
-                        TimerOn();  // a line that keeps arriving is no stall
-                    }
                 }
                 if (!done && taken >= kMaxLineLength) {
                     throw ESockError("Line longer than " + std::to_string(kMaxLineLength) +
@@ -261,7 +266,7 @@ std::string TSockTransport::ReadLn() {
             Pump();
             if (CancelRequested) {
                 CancelRequested = false;
-                throw EAbortError("Socket readln aborted");
+                throw EAbortError(AbortText("Socket readln aborted"));
             }
             if (done) {
                 break;
@@ -271,10 +276,10 @@ std::string TSockTransport::ReadLn() {
             }
         }
     } catch (...) {
-        TimerOff();
+        endWaits();
         throw;
     }
-    TimerOff();
+    endWaits();
     return result;
 }
 
@@ -305,6 +310,13 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
     ReceivedBytes = 0;
     captured_ = 0;
     TimerOn();
+    const bool watching = StallWatchOn();
+    const auto endWaits = [&] {
+        if (watching) {
+            StallWatchOff();
+        }
+        TimerOff();
+    };
     try {
         while (!full()) {
             const uint32_t seen = changes_;
@@ -314,6 +326,7 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
                 sink(buffer_.get(), n);
                 ReceivedBytes = Add32(ReceivedBytes, n);
                 captured_ += n;
+                CountForStall(n);
                 if (OnPacketRecvd) {
                     OnPacketRecvd(this);
                 }
@@ -345,13 +358,13 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
             }
         }
     } catch (...) {
-        TimerOff();
+        endWaits();
         throw;
     }
-    TimerOff();
+    endWaits();
     if (CancelRequested) {
         CancelRequested = false;
-        throw EAbortError(abortText);
+        throw EAbortError(AbortText(abortText));
     }
 }
 

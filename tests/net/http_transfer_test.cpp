@@ -56,6 +56,13 @@ TEST(HttpTransfer, ResetOrEarlyCloseRaisesInsteadOfSucceeding) {
              c.Reset();
          },
          "10054:Connection reset by peer", part},
+        {"reset mid-body without a length",
+         [&](ServerConnection& c) {
+             c.Send("HTTP/1.0 200 OK\r\n\r\n" + part);
+             c.ReadFor(200);
+             c.Reset();
+         },
+         "10054:Connection reset by peer", part},
         {"reset mid-header",
          [](ServerConnection& c) {
              c.Send("HTTP/1.0 200 OK\r\nServer: test\r\n");
@@ -216,45 +223,98 @@ TEST(HttpTransfer, MaxBodySizeStopsReceivingAndEndsInSuccess) {
     }
 }
 
-TEST(HttpTransfer, TimeOutCountsOnlyTimeWithoutData) {
-    std::string body;
-    for (int i = 0; i < 15; ++i) {
-        body += "piece " + std::to_string(i) + "\r\n";
-    }
-    const std::string response = Announced("HTTP/1.0 200 OK", body.size()) + body;
+TEST(HttpTransfer, TimeOutBoundsTheWholeCaptureAndEachHeaderLine) {
+    const std::string body(150, 'p');
+    const std::string head = Announced("HTTP/1.0 200 OK", body.size());
     struct Case {
         const char* name;
         std::function<void(ServerConnection&)> script;
         std::string error;
     };
     const std::vector<Case> cases = {
-        // About 1.5 s in all, never 300 ms without a byte.
-        {"steady body",
-         [&](ServerConnection& c) {
-             c.Send(response.substr(0, response.size() - body.size()));
-             c.SendSlowly(body, 10, 100);
-         },
-         ""},
-        {"steady header line",
-         [&](ServerConnection& c) {
-             c.SendSlowly("HTTP/1.0 200 OK\r\nServer: " + std::string(60, 's') + "\r\n", 6, 100);
-             c.Send("\r\nend");
-         },
-         ""},
-        {"stall in the body",
-         [&](ServerConnection& c) {
-             c.Send(response.substr(0, response.size() - 20));
-             c.WaitForClose();
-         },
+        // Never 100 ms without a byte, but about 1.5 s in all.
+        {"steady body", [&](ServerConnection& c) { c.Send(head), c.SendSlowly(body, 10, 100); },
          "Socket send aborted"},
+        {"header lines each quicker than the limit",
+         [](ServerConnection& c) {
+             c.SendSlowly("HTTP/1.0 200 OK\r\nX: y\r\nX: y\r\nX: y\r\nX: y\r\n\r\nend", 6, 150);
+         },
+         ""},
     };
     for (const Case& k : cases) {
         TestHttpServer server(k.script);
         TempDir dir;
         THttpClient client;
-        client.TimeOut = 300;
+        client.TimeOut = 600;
         EXPECT_EQ(GetAndCatch(client, server.Url("/x"), dir.File("x")), k.error) << k.name;
         EXPECT_EQ(client.TimedOut, !k.error.empty()) << k.name;
+    }
+}
+
+TEST(HttpTransfer, StallRuleAbortsTricklesButNotSteadyTransfers) {
+    struct Case {
+        const char* name;
+        std::function<void(ServerConnection&)> script;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"trickling body",
+         [](ServerConnection& c) {
+             c.Send("HTTP/1.0 200 OK\r\n\r\n");
+             c.SendSlowly(std::string(40, 't'), 1, 200);
+         },
+         "Transfer stalled: fewer than 512 bytes in 400 ms"},
+        {"trickling header",
+         [](ServerConnection& c) { c.SendSlowly("HTTP/1.0 200 OK\r\nServer: slow\r\n", 1, 200); },
+         "Transfer stalled: fewer than 512 bytes in 400 ms"},
+        // 1 KiB every 100 ms for about 2 s: five times the window, at
+        // twenty times the rate.
+        {"steady body",
+         [](ServerConnection& c) {
+             c.Send("HTTP/1.0 200 OK\r\n\r\n");
+             c.SendSlowly(std::string(20 * 1024, 'k'), 1024, 100);
+         },
+         ""},
+    };
+    for (const Case& k : cases) {
+        TestHttpServer server(k.script);
+        TempDir dir;
+        THttpClient client;
+        EventRecorder recorder(client);
+        client.StallTimeOut = 400;
+        client.StallMinBytes = 512;
+        EXPECT_EQ(GetAndCatch(client, server.Url("/x"), dir.File("x")), k.error) << k.name;
+        EXPECT_EQ(client.Stalled, !k.error.empty()) << k.name;
+        EXPECT_EQ(recorder.events.back() == "Success 0 200", k.error.empty()) << k.name;
+    }
+}
+
+TEST(HttpTransfer, CodedBodiesAreRefusedBeforeAnyByteIsStored) {
+    struct Case {
+        std::vector<std::string> headers;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {{"Content-Encoding: gzip"}, "Response not accepted: Content-Encoding: gzip"},
+        {{"content-encoding:x-gzip"}, "Response not accepted: Content-Encoding: x-gzip"},
+        {{"Content-Encoding: deflate", "Content-Length: 4"},
+         "Response not accepted: Content-Encoding: deflate"},
+        {{"Transfer-Encoding: chunked"}, "Response not accepted: Transfer-Encoding: chunked"},
+        {{"Content-Encoding: identity"}, ""},
+        {{"Content-Length: 4"}, ""},
+    };
+    for (const Case& k : cases) {
+        TestHttpServer server([&](ServerConnection& c) {
+            c.Send(TestHttpServer::Response("HTTP/1.1 200 OK", k.headers, "4\r\nbody"));
+        });
+        TempDir dir;
+        WriteFile(dir.File("list"), "old list");
+        THttpClient client;
+        EventRecorder recorder(client);
+        EXPECT_EQ(GetAndCatch(client, server.Url("/x"), dir.File("list")), k.error) << k.headers[0];
+        EXPECT_EQ(ReadFile(dir.File("list")), k.error.empty() ? "4\r\nbody" : "old list");
+        EXPECT_EQ(client.ReceivedBytes, k.error.empty() ? 7 : 0) << k.headers[0];
+        EXPECT_EQ(recorder.events.back() == "Success 0 200", k.error.empty()) << k.headers[0];
     }
 }
 

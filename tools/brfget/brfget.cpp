@@ -35,9 +35,10 @@ const char kUsage[] =
     "  --proxy HOST:PORT  send the request through this HTTP proxy\n"
     "  --user NAME        user name for Basic authorization (with --pass)\n"
     "  --pass WORD        password for Basic authorization (with --user)\n"
-    "  --timeout MS       time limit in milliseconds for the lookup and the connect,\n"
-    "                     and for any wait for data while the response arrives\n"
-    "                     (default 0: none)\n"
+    "  --timeout MS       time limit in milliseconds for the lookup, the connect,\n"
+    "                     each header line and the whole body (default 0: none)\n"
+    "  --stall S          fail when fewer than 1024 bytes of the response arrive\n"
+    "                     within S seconds (default 0: never)\n"
     "  --help             show this text\n"
     "\n"
     "exit status: 0 OnSuccess, 1 OnFailure, 2 error (message on stderr), 3 bad usage\n";
@@ -50,6 +51,7 @@ struct Options {
     std::string user;
     std::string pass;
     int32_t timeout = 0;
+    int32_t stallSeconds = 0;
 };
 
 bool ParseNumber(const std::string& text, int64_t max, int32_t* value) {
@@ -114,6 +116,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
         } else if (arg == "--timeout") {
             if (!value(&text) || !ParseNumber(text, INT32_MAX, &options->timeout)) {
                 return UsageError("--timeout needs a number of milliseconds");
+            }
+        } else if (arg == "--stall") {
+            if (!value(&text) || !ParseNumber(text, INT32_MAX / 1000, &options->stallSeconds)) {
+                return UsageError("--stall needs a number of seconds");
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
@@ -265,6 +271,7 @@ int main(int argc, char** argv) {
         client.HeaderInfo.UserId = options.user;
         client.HeaderInfo.Password = options.pass;
         client.TimeOut = options.timeout;
+        client.StallTimeOut = options.stallSeconds * 1000;
         client.Header = "";
         client.InputFileMode = !options.file.empty();
         client.Body = options.file;

@@ -33,8 +33,11 @@ const char kUsage[] =
     "                        (default no: keep the identical copy)\n"
     "  --patchnotes yes|no   open the patch notes after an update (default no)\n"
     "  --start               start the game when the client is up to date\n"
-    "  --timeout SECONDS     a transfer that receives nothing for this long fails\n"
-    "                        (default 60; 0 waits for ever)\n"
+    "  --timeout SECONDS     a transfer that receives fewer than 1024 bytes in\n"
+    "                        this many seconds fails, and so does a host lookup\n"
+    "                        or a connect that takes longer; a long but steady\n"
+    "                        download never times out (default 60; 0 waits for\n"
+    "                        ever)\n"
     "  --help                show this text\n"
     "\n"
     "exit status: 0 the client is up to date (after the update), 1 the run\n"
@@ -106,7 +109,12 @@ int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& optio
     if (options.serverGiven) {
         updater.box_host->UserEdit(options.server);
     }
-    updater.sock_http->TimeOut = options.timeoutSeconds * 1000;
+    // The limit is a stall rule, not a bound on the whole transfer: a large
+    // patch on a slow but working line must still arrive.
+    updater.sock_http->TimeOut = 0;
+    updater.sock_http->ConnectTimeOut = options.timeoutSeconds * 1000;
+    updater.sock_http->StallTimeOut = options.timeoutSeconds * 1000;
+    updater.sock_http->StallMinBytes = 1024;
     updater.form->Show();
     // Activation starts the run by itself when automatic updating is on.
     if (COpt::Get()->automate_updater == 0 && !toolkit.Terminated()) {

@@ -424,6 +424,7 @@ std::vector<Case> Cases() {
         Case& c = Add(cases, "SaysWhenADirectoryStandsInAFilesPlace");
         c.arrange = [](World& w) {
             ArrangeFullUpdate(w);
+            std::filesystem::remove(w.game.Dir() / "readme.txt");
             std::filesystem::create_directories(w.game.Dir() / "readme.txt" / "notes");
         };
         c.status = 1;

@@ -1,6 +1,7 @@
 #include "texts/own_texts.h"
 
 #include <cstddef>
+#include <iterator>
 
 #include "texts/texts.h"
 

@@ -73,7 +73,7 @@ void WriteTree(const fs::path& root, const Files& files,
 // everything that changed, 1.030 (whose fleet list already is the new one)
 // lacks the sails and the new maps directory, 1.040 only the fleet list;
 // so 1.020's section holds the other two side by side. The empty directory
-// "save" is new since 1.030.
+// "save" is new since 1.030. 1.030 already has the new client program.
 struct Releases {
     Files r1020, r1030, r1040, r1050;
     Releases() {
@@ -83,6 +83,8 @@ struct Releases {
         r1020["data/ships/fleet.dat"] = Text("brig", 100);
         r1020["data/ships/sails.bin"] = Binary(1, 30000);
         r1020["old/removed.txt"] = "dropped in 1.030\r\n";
+        r1020["BRFClient.exe"] = r1040["BRFClient.exe"] = "client 1.040\r\n";
+        r1030["BRFClient.exe"] = r1050["BRFClient.exe"] = "client 1.050\r\n";
         r1030["data/ships/fleet.dat"] = Text("frigate", 250);
         r1030["data/ships/sails.bin"] = Binary(1, 30000);
         r1040["data/ships/fleet.dat"] = Text("sloop", 200);
@@ -130,6 +132,30 @@ std::vector<std::string> Listing(const fs::path& dir) {
     return names;
 }
 
+// The names a client of `key` ("1020.0") walks, as the updater reads its
+// section: past other sections' start and end lines, up to an empty line,
+// its own end line or the end of the file.
+std::vector<std::string> Walk(const std::string& index, const std::string& key) {
+    std::vector<std::string> lines = brf_test::Lines(index);
+    for (std::string& line : lines) {
+        line = line.substr(0, line.find('\r'));
+    }
+    std::vector<std::string> names;
+    auto at = std::find(lines.begin(), lines.end(), "[" + key + "]");
+    for (at = at == lines.end() ? at : at + 1; at != lines.end() && !at->empty(); ++at) {
+        if (*at == "{" + key + "}") {
+            break;
+        }
+        if ((*at)[0] != '[' && (*at)[0] != '{') {
+            names.push_back(*at);
+            if (++at == lines.end()) {
+                break;
+            }
+        }
+    }
+    return names;
+}
+
 TEST(BrfPublish, EveryEarlierReleaseUpdatesToTheNewOneThroughNginx) {
     const Releases releases;
     brf_test::NginxServer server({.accessLog = true});
@@ -150,6 +176,14 @@ TEST(BrfPublish, EveryEarlierReleaseUpdatesToTheNewOneThroughNginx) {
         EXPECT_EQ(index.find(name), index.rfind(name)) << name << " listed twice:\n" << index;
     }
     EXPECT_NE(index.find("{10"), std::string::npos) << index;
+    // The client program comes last in every walk that lists it: an install
+    // that stops part-way leaves the old client, which asks again.
+    for (const char* key : {"1020.0", "1040.0"}) {
+        const std::vector<std::string> walk = Walk(index, key);
+        ASSERT_GT(walk.size(), 1u) << key << "\n" << index;
+        EXPECT_EQ(walk.back(), "BRFClient.exe.upd") << key << "\n" << index;
+    }
+    EXPECT_EQ(index.find("BRFClient.exe.upd"), index.rfind("BRFClient.exe.upd")) << index;
     EXPECT_EQ(index.find("old-removed.txt"), std::string::npos);
     EXPECT_EQ(index.find("readme.txt"), std::string::npos);
 
@@ -181,8 +215,9 @@ TEST(BrfPublish, EveryEarlierReleaseUpdatesToTheNewOneThroughNginx) {
     brf_test::ScratchDir root;
     brf_test::GameDir game(root.path());
     WriteTree(game.Dir(), releases.r1020);
-    for (const char* name : {"data-ships-fleet.dat.upd", "data-ships-sails.bin.upd",
-                             "data-maps-north.map.upd", "data-maps-deep-trench.bin.upd"}) {
+    for (const char* name :
+         {"data-ships-fleet.dat.upd", "data-ships-sails.bin.upd", "data-maps-north.map.upd",
+          "data-maps-deep-trench.bin.upd", "BRFClient.exe.upd"}) {
         fs::create_directories(game.Dir() / "patch");
         fs::copy_file(server.Root() / "set1/patch" / name, game.Dir() / "patch" / name);
     }

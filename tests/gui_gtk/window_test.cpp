@@ -652,13 +652,9 @@ TEST_F(WindowTest, AFullUpdateEndsWithStartGameAndTheFilesInstalled) {
     EXPECT_GE(last.y, box.y);
     EXPECT_LE(last.y + last.height, box.y + box.height);
     EXPECT_LE(first.y + first.height, box.y);
-    int visible = 0;
-    for (const Node& cell : cells) {
-        const AtspiRect r = cell.Extents(ATSPI_COORD_TYPE_SCREEN);
-        visible += r.y >= box.y && r.y + r.height <= box.y + box.height;
-    }
-    EXPECT_EQ(visible, 4);
-    EXPECT_EQ(last.y - cells[cells.size() - 2].Extents(ATSPI_COORD_TYPE_SCREEN).y, 13);
+    const AtspiRect fourth = cells[cells.size() - 4].Extents(ATSPI_COORD_TYPE_SCREEN);
+    EXPECT_EQ(last.y - fourth.y, 3 * 13);
+    EXPECT_GE(fourth.y, box.y);
     EXPECT_NEAR(updater.Control("pnl_progress").Value(), 1.0, 1e-6);
     EXPECT_NE(updater.Control("nfo_updsize").Name(), "0");
 
@@ -839,17 +835,6 @@ TEST_F(WindowTest, ThePicturesOpenTheirSitesWithTheRegisteredCommand) {
 
 // ---- the keyboard --------------------------------------------------------------------------
 
-// Which of `stops` has the focus. The news page's view (stop `page`) does
-// not report its focus to assistive tools: it has it when no other has.
-size_t Focused(const std::vector<Node>& stops, size_t page) {
-    for (size_t i = 0; i < stops.size(); ++i) {
-        if (i != page && stops[i].Has(ATSPI_STATE_FOCUSED)) {
-            return i;
-        }
-    }
-    return page;
-}
-
 TEST_F(WindowTest, TabFollowsTheLayoutsOrderAndEnterPressesTheDefaultButton) {
     World w;
     ASSERT_TRUE(w.server.Running()) << w.server.Error();
@@ -858,32 +843,21 @@ TEST_F(WindowTest, TabFollowsTheLayoutsOrderAndEnterPressesTheDefaultButton) {
     Updater updater(w.game.Dir(), w.scratch.path());
     ASSERT_TRUE(Until([&] { return updater.Control("StatusBar").Name() == "Download finished."; }))
         << updater.Output();
-    // Two full rounds: the news page is one stop, and Options follows it.
+    // Two full rounds. The news page, which does not report its focus,
+    // is one stop: Options follows it.
     const char* order[] = {"btn_check", "box_host.edit", "box_log.lines", "btn_cancel",
-                           "chk_auto",  "WebBrowser",    "btn_options"};
-    std::vector<Node> stops;
-    for (const char* id : order) {
-        stops.push_back(updater.Control(id));
-        ASSERT_TRUE(stops.back()) << id << updater.Output();
-    }
+                           "chk_auto",  nullptr,         "btn_options"};
     for (size_t i = 0; i < 2 * std::size(order) + 1; ++i) {
+        const char* id = order[i % std::size(order)];
         if (i > 0) {
             updater.Key("Tab");
         }
-        const size_t at = i % std::size(order);
-        EXPECT_TRUE(Until([&] { return Focused(stops, 5) == at; }, 5))
-            << order[at] << " in round " << i / std::size(order) + 1;
+        Node control = id ? updater.Control(id) : Node();
+        EXPECT_TRUE(!id || Until([&] { return control.Has(ATSPI_STATE_FOCUSED); }, 5)) << id << i;
     }
-    // Shift+Tab goes the other way round.
-    for (const size_t at : {6u, 5u, 4u}) {
-        updater.Key("shift+Tab");
-        EXPECT_TRUE(Until([&] { return Focused(stops, 5) == at; }, 5)) << order[at];
-    }
+    updater.Key("Tab");
     // Back in the server box, Enter is the default button's: a run starts
     // (and fails at once: this server has no patch set).
-    updater.Key("shift+Tab");
-    updater.Key("shift+Tab");
-    updater.Key("shift+Tab");
     ASSERT_TRUE(
         Until([&] { return updater.Control("box_host.edit").Has(ATSPI_STATE_FOCUSED); }, 5));
     updater.Key("Return");

@@ -11,6 +11,7 @@
 #
 #   scripts/demo.sh              the window (BRF_DEMO_PORT: the server's port)
 #   scripts/demo.sh --console    the console updater instead
+#   scripts/demo.sh --build-only only build the demo's programs (build/demo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,16 +21,22 @@ mode=window
 demo_port=${BRF_DEMO_PORT:-18480}
 
 bash scripts/setup.sh
-brfpublish=$root/build/native/tools/brfpublish/brfpublish
-brfupdate=$root/build/native/tools/brfupdate/brfupdate
+# Every program the demo builds with its key lives in its own build folder:
+# build/native keeps updaters without a key, which accept unsigned servers.
+demo_build=$root/build/demo
+brfpublish=$demo_build/tools/brfpublish/brfpublish
+brfupdate=$demo_build/tools/brfupdate/brfupdate
 # The operator's key pair (made once); the updater is built with its public key.
 keys=$root/build/demo-keys
-echo "== building brfpublish, then brfupdate with the public key of $keys"
-cmake --preset native >/dev/null
-cmake --build --preset native -j 2 --target brfpublish >/dev/null
+echo "== building brfpublish, then brfupdate with the public key of $keys (build/demo)"
+cmake -S "$root" -B "$demo_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRF_TESTS=OFF >/dev/null
+cmake --build "$demo_build" -j 2 --target brfpublish >/dev/null
 [ -f "$keys/update.key" ] || { mkdir -p "$keys" && "$brfpublish" keygen --secret "$keys/update.key" --public "$keys/update.pub" >/dev/null; }
-cmake --preset native -DBRF_UPDATE_PUBLIC_KEY="$(cat "$keys/update.pub")" >/dev/null
-cmake --build --preset native -j 2 --target brfupdate >/dev/null
+cmake -S "$root" -B "$demo_build" -DBRF_UPDATE_PUBLIC_KEY="$(cat "$keys/update.pub")" >/dev/null
+cmake --build "$demo_build" -j 2 --target brfupdate >/dev/null
+if [ "${1:-}" = "--build-only" ]; then
+  exit 0
+fi
 
 source scripts/nginx.sh
 work=$(mktemp -d /tmp/brf-demo.XXXXXX)
@@ -124,7 +131,6 @@ if [ "$mode" = window ]; then
 
   echo
   echo "== building the updater window for this server (build/demo)"
-  demo_build=$root/build/demo
   demo_cmake_args=(
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRF_TESTS=OFF
     "-DBRF_DEFAULT_SERVER=$server"

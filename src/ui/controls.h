@@ -180,8 +180,14 @@ public:
     virtual void Navigate(const std::string& url) { locationURL_ = url; }
     const std::string& LocationURL() const { return locationURL_; }
 
+    // What a toolkit that cannot show the page puts in its place, in the
+    // player's language; the toolkit's reason follows it.
+    virtual void SetUnavailableText(const std::string& text) { unavailableText_ = text; }
+    const std::string& UnavailableText() const { return unavailableText_; }
+
 private:
     std::string locationURL_;
+    std::string unavailableText_;
 };
 
 // The top-level window: its caption is the window title.

@@ -29,10 +29,13 @@ struct ToolRun {
 // keyed console updater was built with).
 struct Operator {
     brf_test::ScratchDir scratch;
-    std::string key = std::string(BRF_TEST_KEY_DIR) + "/test.key";
+    std::string key = scratch.File("test.key");
     std::string pub = std::string(BRF_TEST_KEY_DIR) + "/test.pub";
 
     Operator() {
+        // A checkout leaves the key readable by all; the operator's is private.
+        fs::copy_file(std::string(BRF_TEST_KEY_DIR) + "/test.key", key);
+        fs::permissions(key, fs::perms::owner_read | fs::perms::owner_write);
         fs::create_directories(scratch.path() / "1040" / "data");
         fs::create_directories(scratch.path() / "1050" / "data");
         WriteFile(scratch.path() / "1040" / "data" / "fleet.dat", "brig Albatross\r\n");
@@ -121,6 +124,15 @@ TEST(BrfPublishSign, SerialGrowsWithEveryPublicationAndNeverGoesBack) {
     EXPECT_NE(expired.err.find("expired"), std::string::npos) << expired.err;
     EXPECT_EQ(op.Build(out, {"--serial", "50"}).status, 2);  // a serial without a key
     EXPECT_EQ(op.Build(out, {"--key", op.pub}).status, 1);   // a public key cannot sign
+
+    const std::string open = op.scratch.File("open.key");  // a key others can read
+    fs::copy_file(op.key, open);
+    fs::permissions(open, fs::perms::others_read, fs::perm_options::add);
+    const ToolRun readable = op.Build(out, {"--key", open});
+    EXPECT_EQ(readable.status, 1);
+    EXPECT_NE(readable.err.find("(mode 0604); make it private: chmod 600 " + open),
+              std::string::npos)
+        << readable.err;
     EXPECT_NE(op.Index(out).find("serial=41\r\n"), std::string::npos);
 }
 

@@ -73,7 +73,7 @@ void WriteTree(const fs::path& root, const Files& files,
 // everything that changed, 1.030 (whose fleet list already is the new one)
 // lacks the sails and the new maps directory, 1.040 only the fleet list;
 // so 1.020's section holds the other two side by side. The empty directory
-// "save" is new since 1.030.
+// "save" is new since 1.030. 1.030 already has the new client program.
 struct Releases {
     Files r1020, r1030, r1040, r1050;
     Releases() {
@@ -83,6 +83,8 @@ struct Releases {
         r1020["data/ships/fleet.dat"] = Text("brig", 100);
         r1020["data/ships/sails.bin"] = Binary(1, 30000);
         r1020["old/removed.txt"] = "dropped in 1.030\r\n";
+        r1020["BRFClient.exe"] = r1040["BRFClient.exe"] = "client 1.040\r\n";
+        r1030["BRFClient.exe"] = r1050["BRFClient.exe"] = "client 1.050\r\n";
         r1030["data/ships/fleet.dat"] = Text("frigate", 250);
         r1030["data/ships/sails.bin"] = Binary(1, 30000);
         r1040["data/ships/fleet.dat"] = Text("sloop", 200);
@@ -150,6 +152,10 @@ TEST(BrfPublish, EveryEarlierReleaseUpdatesToTheNewOneThroughNginx) {
         EXPECT_EQ(index.find(name), index.rfind(name)) << name << " listed twice:\n" << index;
     }
     EXPECT_NE(index.find("{10"), std::string::npos) << index;
+    // The client's container ends the walks of 1.020 and 1.040: its entry
+    // is the index's last.
+    const size_t client = index.find("BRFClient.exe.upd\r\n");
+    EXPECT_EQ(brf_test::Lines(index.substr(client)).size(), 2u) << index;
     EXPECT_EQ(index.find("old-removed.txt"), std::string::npos);
     EXPECT_EQ(index.find("readme.txt"), std::string::npos);
 
@@ -181,8 +187,9 @@ TEST(BrfPublish, EveryEarlierReleaseUpdatesToTheNewOneThroughNginx) {
     brf_test::ScratchDir root;
     brf_test::GameDir game(root.path());
     WriteTree(game.Dir(), releases.r1020);
-    for (const char* name : {"data-ships-fleet.dat.upd", "data-ships-sails.bin.upd",
-                             "data-maps-north.map.upd", "data-maps-deep-trench.bin.upd"}) {
+    for (const char* name :
+         {"data-ships-fleet.dat.upd", "data-ships-sails.bin.upd", "data-maps-north.map.upd",
+          "data-maps-deep-trench.bin.upd", "BRFClient.exe.upd"}) {
         fs::create_directories(game.Dir() / "patch");
         fs::copy_file(server.Root() / "set1/patch" / name, game.Dir() / "patch" / name);
     }

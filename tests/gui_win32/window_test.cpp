@@ -104,6 +104,7 @@ struct Captions {
     uint32_t language;
     const char* artifact;
     std::wstring title, server, log, size, check, close, options, automatic, firstLine;
+    std::wstring noNewsPage;
 };
 
 // Start-up labels every control in the installed language, lays the
@@ -113,11 +114,13 @@ TEST(UpdaterWindow, StartUpLabelsEveryControlAndEscClosesItWhenIdle) {
     const std::vector<Captions> cases = {
         {1, "win32-en.bmp", L"Auto-Updater: Installed Client-Version:  1.040", L"Update-Server:",
          L"Action-Log:", L"Update-Size:", L"&Check Version", L"&Close", L"&Options",
-         L"Load update &automatically at next start", L"Press button [Check Version] to start ..."},
+         L"Load update &automatically at next start", L"Press button [Check Version] to start ...",
+         L"The news page cannot be shown here: "},
         {0, "win32-de.bmp", L"Auto-Updater: Installierte Client-Version:  1.040", L"Update-Server:",
          L"Aktions-Log:", L"Update-Gr\u00f6\u00dfe:", L"Version &Pr\u00fcfen", L"&Schlie\u00dfen",
          L"&Einstellungen", L"Update beim n\u00e4chsten Start &automatisch laden",
-         L"Button [Version Pr\u00fcfen] klicken, um zu starten ..."},
+         L"Button [Version Pr\u00fcfen] klicken, um zu starten ...",
+         L"Die Neuigkeiten k\u00f6nnen hier nicht angezeigt werden: "},
     };
     for (const Captions& c : cases) {
         SCOPED_TRACE(c.artifact);
@@ -163,6 +166,13 @@ TEST(UpdaterWindow, StartUpLabelsEveryControlAndEscClosesItWhenIdle) {
         EXPECT_TRUE(At(box, {16, 424, 369, 0}, false));
         EXPECT_TRUE(box && (box->style & CBS_AUTOHSCROLL) && (box->style & 3) == CBS_DROPDOWN);
         EXPECT_EQ(box ? box->text : L"", L"http://update.brinefall.example/");
+        // Its list drops down with the default server in it.
+        PostMessageW(box->hwnd, CB_SHOWDROPDOWN, TRUE, 0);
+        HWND list = nullptr;
+        EXPECT_TRUE(gui_test::Eventually(
+            [&] { return IsWindowVisible(list = FindWindowW(L"ComboLBox", nullptr)); }));
+        EXPECT_EQ(gui_test::ListLines(list), std::vector{std::wstring(box->text)});
+        PostMessageW(box->hwnd, CB_SHOWDROPDOWN, FALSE, 0);
         EXPECT_TRUE(At(ByClass(children, L"ListBox"), {400, 424, 377, 57}));
         EXPECT_TRUE(At(ByClass(children, L"msctls_progress32"), {400, 488, 377, 17}));
         const Child* status = ByClass(children, L"msctls_statusbar32");
@@ -170,16 +180,18 @@ TEST(UpdaterWindow, StartUpLabelsEveryControlAndEscClosesItWhenIdle) {
         // The pictures sit in their frames and name the sites they open.
         EXPECT_TRUE(At(ByText(children, L"Brinefall web site"), {17, 8, 658, 60}));
         EXPECT_TRUE(At(ByText(children, L"Partner portal web site"), {682, 8, 94, 60}));
-        // Without an HTML engine a plain panel takes the browser's place and
-        // the status bar says so; the panel names the news page.
+        // Without an HTML engine a plain panel takes the browser's place; it
+        // says why in the installed language and names the news page. The
+        // status bar only ever shows the browser's own two states.
         const Child* browser = ByClass(children, L"BrfBrowserHost");
         EXPECT_TRUE(At(browser, {16, 70, 761, 335}));
         ASSERT_NE(browser, nullptr);
-        EXPECT_NE(browser->text.find(L"The news page cannot be shown here"), std::wstring::npos);
+        EXPECT_EQ(browser->text.rfind(c.noNewsPage, 0), 0u) << browser->text;
         EXPECT_NE(browser->text.find(c.language == 1 ? L"/brf/script/clientnews_en.html"
                                                      : L"/brf/script/clientnews_de.html"),
                   std::wstring::npos);
-        EXPECT_EQ(status->text.rfind(L"No web browser", 0), 0u) << status->text;
+        // No page, no navigation: the status bar's panel stays empty.
+        EXPECT_EQ(SendMessageW(status->hwnd, WM_GETTEXTLENGTH, 0, 0), 0);
 
         // Tab order: the check button, the server box, the log, Close, the
         // check box, the browser, Options, and round again.

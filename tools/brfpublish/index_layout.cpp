@@ -30,8 +30,9 @@ bool Disjoint(const std::set<std::string>& a, const std::set<std::string>& b) {
 
 class Layout {
 public:
-    Layout(const std::vector<SectionNeeds>& releases, const EntryLines& lines)
-        : releases_(releases), lines_(lines) {}
+    Layout(const std::vector<SectionNeeds>& releases, const EntryLines& lines,
+           const std::string& last)
+        : releases_(releases), lines_(lines), last_(last) {}
 
     std::vector<std::string> Run() {
         // Larger needs first, so that every release finds the ones that can
@@ -56,6 +57,11 @@ public:
                              [this](size_t a, size_t b) {
                                  return nodes_[a].descendants < nodes_[b].descendants;
                              });
+            // The sections that hold the last file form one chain from a
+            // root down (siblings are disjoint): along it that child comes
+            // after its siblings, so the file ends every walk through it.
+            std::stable_partition(node.children.begin(), node.children.end(),
+                                  [this](size_t child) { return !HasLast(child); });
         }
         std::vector<std::string> out;
         for (size_t r = 0; r < roots_.size(); ++r) {
@@ -72,6 +78,7 @@ private:
     const std::set<std::string>& Paths(size_t node) const {
         return releases_[nodes_[node].release].paths;
     }
+    bool HasLast(size_t node) const { return !last_.empty() && Paths(node).count(last_) != 0; }
 
     void Place(size_t release) {
         const std::set<std::string>& needs = releases_[release].paths;
@@ -115,13 +122,18 @@ private:
                 own.erase(path);
             }
         }
+        const bool lastHere = !last_.empty() && own.erase(last_) != 0;
         for (const std::string& path : own) {
             const std::vector<std::string> entry = lines_(path);
             out->insert(out->end(), entry.begin(), entry.end());
         }
         const std::vector<size_t>& children = nodes_[node].children;
         for (size_t c = 0; c < children.size(); ++c) {
-            Emit(children[c], lastPath && c + 1 == children.size(), out);
+            Emit(children[c], lastPath && !lastHere && c + 1 == children.size(), out);
+        }
+        if (lastHere) {
+            const std::vector<std::string> entry = lines_(last_);
+            out->insert(out->end(), entry.begin(), entry.end());
         }
         // Whatever follows this block belongs to other sections, unless an
         // empty line or the end of the file comes first.
@@ -132,6 +144,7 @@ private:
 
     const std::vector<SectionNeeds>& releases_;
     const EntryLines& lines_;
+    const std::string last_;
     std::vector<Node> nodes_;
     std::vector<size_t> parent_;  // a root's parent is itself
     std::vector<size_t> roots_;
@@ -140,8 +153,8 @@ private:
 }  // namespace
 
 std::vector<std::string> LayOutSections(const std::vector<SectionNeeds>& releases,
-                                        const EntryLines& lines) {
-    return Layout(releases, lines).Run();
+                                        const EntryLines& lines, const std::string& last) {
+    return Layout(releases, lines, last).Run();
 }
 
 }  // namespace brfpublish

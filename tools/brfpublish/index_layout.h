@@ -32,7 +32,10 @@ using EntryLines = std::function<std::vector<std::string>(const std::string& pat
 // meets paths that its own entries cannot lie below (an entry below a
 // directory that the nested release lacks is needed by that release too,
 // and so sits in the nested section, after the directory's entry).
+// `last` (a file at the top of the game, or empty) is the one exception to
+// path order: it is the last entry of every walk that lists it, so a client
+// whose install stops part-way never carries it without the rest.
 std::vector<std::string> LayOutSections(const std::vector<SectionNeeds>& releases,
-                                        const EntryLines& lines);
+                                        const EntryLines& lines, const std::string& last = {});
 
 }  // namespace brfpublish

@@ -30,6 +30,9 @@ constexpr uint64_t kMaxListedSize = 0x7FFFFFFF;
 // The one file of a release that a patch set never carries: the updater
 // replaces itself only through updater.exe.upd, whose name this would take.
 const char kUpdaterProgram[] = "updater.exe";
+// The game client, whose version resource tells the updater which release
+// is installed: its entry comes last, after every file it belongs with.
+const char kClientProgram[] = "brfclient.exe";
 
 std::string Name(const ReleaseSpec& r) {
     return updater::Printf("%.3f.%u", r.version / 1000.0, r.build);
@@ -269,6 +272,7 @@ int Publish(const PublishOptions& options) {
         tree.erase(kUpdaterProgram);
     }
     std::map<std::string, std::string> folded;
+    std::string client;
     for (const auto& [path, entry] : tree) {
         const std::string why = RefusedName(path);
         if (!why.empty()) {
@@ -277,6 +281,9 @@ int Publish(const PublishOptions& options) {
         std::string lower = path;
         std::transform(lower.begin(), lower.end(), lower.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lower == kClientProgram && !entry.directory) {
+            client = path;
+        }
         const auto [at, fresh] = folded.emplace(lower, path);
         if (!fresh) {
             return Fail("cannot publish " + (fs::path(release.tree) / path).string() + ": " +
@@ -420,14 +427,16 @@ int Publish(const PublishOptions& options) {
         std::to_string(release.build),
         std::to_string(minimum.version),
         std::to_string(minimum.build)};
-    const std::vector<std::string> sections =
-        LayOutSections(needs, [&](const std::string& path) -> std::vector<std::string> {
+    const std::vector<std::string> sections = LayOutSections(
+        needs,
+        [&](const std::string& path) -> std::vector<std::string> {
             if (tree.at(path).directory) {
                 return {ListedDirectory(path), "0"};
             }
             const std::string name = ListedName(path);
             return {name, std::to_string(containerSize.at(name)) + ";" + options.time};
-        });
+        },
+        client);
     lines.insert(lines.end(), sections.begin(), sections.end());
     std::string text;
     for (const std::string& line : lines) {

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ui/gtk/bmp.h"
 #include "ui/gtk/gtk_toolkit.h"
@@ -106,6 +108,23 @@ private:
             return FALSE;
         }
         switch (event->keyval) {
+            case GDK_KEY_Tab:
+            case GDK_KEY_KP_Tab:
+            case GDK_KEY_ISO_Left_Tab: {
+                // The news page is one tab stop. Its web content would take
+                // Tab for its own links and, at their end, hand the focus
+                // back out of order, past the control after it; so Tab
+                // leaves the page for the next control of the window's
+                // order, Shift+Tab for the one before.
+                GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(self->window_));
+                if (focus == nullptr || !WEBKIT_IS_WEB_VIEW(focus)) {
+                    return FALSE;
+                }
+                const bool back =
+                    event->keyval == GDK_KEY_ISO_Left_Tab || (event->state & GDK_SHIFT_MASK);
+                self->FocusBeside(focus, back);
+                return TRUE;
+            }
             case GDK_KEY_Escape:
                 if (w.cancelButton != nullptr) {
                     w.cancelButton->Click();
@@ -131,6 +150,31 @@ private:
             }
             default:
                 return FALSE;
+        }
+    }
+
+    // Moves the focus from the tab stop `from` to the next one that can
+    // take it (the one before when `back`), round the end of the order.
+    void FocusBeside(GtkWidget* from, bool back) {
+        std::vector<GtkWidget*> stops;
+        for (const auto& [tab, widget] : toolkit_.Window().tabStops) {
+            stops.push_back(widget);
+        }
+        const auto at = std::find(stops.begin(), stops.end(), from);
+        if (at == stops.end()) {
+            return;
+        }
+        const size_t n = stops.size();
+        size_t i = static_cast<size_t>(at - stops.begin());
+        for (size_t step = 1; step < n; ++step) {
+            i = back ? (i + n - 1) % n : (i + 1) % n;
+            GtkWidget* next = stops[i];
+            // A stop may be a container (the log's scrolled window): its
+            // focusable child takes the focus.
+            if (gtk_widget_is_sensitive(next) && gtk_widget_get_visible(next) &&
+                gtk_widget_child_focus(next, back ? GTK_DIR_TAB_BACKWARD : GTK_DIR_TAB_FORWARD)) {
+                return;
+            }
         }
     }
 

@@ -11,7 +11,10 @@ namespace ui::gtk {
 namespace {
 
 // Close to the window's 8-point sans fonts at 96 pixels per inch, and the
-// widgets' padding trimmed so that each fits the pixel box it is given.
+// widgets' padding trimmed so that each fits the pixel box it is given. A
+// tree view makes every row at least as high as its expander and adds a
+// separator to each; the log has neither, so its rows are its lines' 13
+// pixels and the box shows four of them.
 constexpr const char* kCss = R"css(
 window.brf-updater, window.brf-updater *, dialog.brf-updater, dialog.brf-updater * {
   font-family: Sans; font-size: 8pt;
@@ -25,7 +28,9 @@ window.brf-updater progressbar trough, window.brf-updater progressbar progress {
   min-height: 15px;
 }
 window.brf-updater frame.brf-status label { padding: 0 3px; }
-window.brf-updater treeview.view { padding: 0 2px; }
+window.brf-updater treeview.view {
+  padding: 0 2px; -GtkTreeView-vertical-separator: 0; -GtkTreeView-expander-size: 0;
+}
 window.brf-updater button.brf-picture, window.brf-updater button.brf-picture:hover,
 window.brf-updater button.brf-picture:active, window.brf-updater button.brf-picture:focus {
   padding: 0; margin: 0; border: none; border-radius: 0; background: none;

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "ui/win32/artwork.h"
 #include "ui/win32/native_link.h"
@@ -155,6 +156,10 @@ public:
                          Spec().bounds.height - 6);
         }
     }
+    void SetCaption(const std::string& caption) override {
+        FillList();
+        Windowed::SetCaption(caption);
+    }
     void Command(int code) override {
         switch (code) {
             case CBN_DROPDOWN:
@@ -177,14 +182,23 @@ public:
     }
 
 private:
+    // The entries are a plain member of the control: they reach the list
+    // when the text is set and when the list drops down. An unchanged list
+    // is left alone, so that a list being dropped is never emptied.
     void FillList() {
+        if (hwnd_ == nullptr || Items == shownItems_) {
+            return;
+        }
         SendMessageW(hwnd_, CB_RESETCONTENT, 0, 0);
         for (const std::string& item : Items) {
             SendMessageW(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
         }
+        shownItems_ = Items;
         // Resetting the list cleared the edit field: the text stays what it was.
         SetWindowTextW(hwnd_, Widen(Text()).c_str());
     }
+
+    std::vector<std::string> shownItems_;
 };
 
 class NativeListBox : public Windowed<ListBox> {
@@ -345,7 +359,8 @@ private:
 };
 
 // The web browser: a host window in which the platform's control is placed;
-// where that control cannot be had, the host shows a plain panel saying so.
+// where that control cannot be had, the host shows a plain panel saying so
+// in the player's language, with the reason and the page it would show.
 class NativeWebBrowser : public Windowed<WebBrowser> {
 public:
     NativeWebBrowser(Win32Toolkit& toolkit, ControlSpec spec) : Windowed(toolkit, std::move(spec)) {
@@ -364,15 +379,9 @@ public:
                 OnDownloadComplete();
             }
         };
-        std::string problem;
-        browser_ = EmbeddedBrowser::Create(hwnd_, std::move(events), problem);
+        browser_ = EmbeddedBrowser::Create(hwnd_, std::move(events), problem_);
         if (!browser_) {
-            // The status bar's panel is narrow: the note is short, the
-            // panel in the browser's place says why.
-            const std::string note = "No web browser control";
-            fallback_ = Widen("The news page cannot be shown here: " + problem);
-            SetWindowTextW(hwnd_, fallback_.c_str());
-            toolkit.SetBrowserProblem(note);
+            ShowFallback();
         }
     }
     ~NativeWebBrowser() override { browser_.reset(); }
@@ -381,10 +390,14 @@ public:
         WebBrowser::Navigate(url);
         if (browser_) {
             browser_->Navigate(url);
-        } else if (hwnd_ != nullptr) {
-            // The panel names the page that would be shown.
-            SetWindowTextW(hwnd_, (fallback_ + L"\r\n\r\n" + Widen(url)).c_str());
-            InvalidateRect(hwnd_, nullptr, TRUE);
+        } else {
+            ShowFallback();
+        }
+    }
+    void SetUnavailableText(const std::string& text) override {
+        WebBrowser::SetUnavailableText(text);
+        if (!browser_) {
+            ShowFallback();
         }
     }
 
@@ -434,8 +447,21 @@ private:
         EndPaint(hwnd_, &paint);
     }
 
+    // The panel's words, then the page that would be shown.
+    void ShowFallback() {
+        if (hwnd_ == nullptr) {
+            return;
+        }
+        std::wstring text = Widen(UnavailableText()) + Widen(problem_);
+        if (!LocationURL().empty()) {
+            text += L"\r\n\r\n" + Widen(LocationURL());
+        }
+        SetWindowTextW(hwnd_, text.c_str());
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+
     std::unique_ptr<EmbeddedBrowser> browser_;
-    std::wstring fallback_;
+    std::string problem_;
 };
 
 // The main window: fixed size, caption and system menu with a minimise

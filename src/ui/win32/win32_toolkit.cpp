@@ -148,21 +148,7 @@ std::unique_ptr<Control> Win32Toolkit::CreateControl(Kind kind, ControlSpec spec
     if (kind != Kind::Form && form_ == nullptr && spec.parent == nullptr) {
         throw std::logic_error("a control needs its window: " + spec.name);
     }
-    std::unique_ptr<Control> control = MakeNativeControl(*this, kind, std::move(spec));
-    if (kind == Kind::StatusBar) {
-        statusBar_ = control.get();
-        if (!browserProblem_.empty()) {
-            statusBar_->SetCaption(browserProblem_);
-        }
-    }
-    return control;
-}
-
-void Win32Toolkit::SetBrowserProblem(const std::string& note) {
-    browserProblem_ = note;
-    if (statusBar_ != nullptr) {
-        statusBar_->SetCaption(note);
-    }
+    return MakeNativeControl(*this, kind, std::move(spec));
 }
 
 HWND Win32Toolkit::ParentOf(const ControlSpec& spec) const {
@@ -225,9 +211,6 @@ void Win32Toolkit::Unregister(const Control* control) {
     children_.erase(std::remove_if(children_.begin(), children_.end(),
                                    [control](const auto& child) { return child.first == control; }),
                     children_.end());
-    if (statusBar_ == control) {
-        statusBar_ = nullptr;
-    }
 }
 
 void Win32Toolkit::OrderTabs() {

@@ -45,9 +45,8 @@ public:
     void ShowException(const std::exception& error) override;
     WorkArea PrimaryWorkArea() override;
 
-    // For the controls: the window a control is created in, its font, its
-    // control id, and the note the status bar shows when the web browser
-    // could not be made.
+    // For the controls: the window a control is created in, its font and
+    // its control id.
     HWND ParentOf(const ControlSpec& spec) const;
     HWND FormHandle() const { return form_; }
     HFONT Font(const ControlSpec& spec);
@@ -55,7 +54,6 @@ public:
     void Register(const Control* control, NativeLink* link);
     void Unregister(const Control* control);
     void SetFormHandle(HWND form) { form_ = form; }
-    void SetBrowserProblem(const std::string& note);
     // The id of the button that Enter presses when no push button has the
     // focus: the default button first in tab order.
     int DefaultButtonId() const { return defaultId_; }
@@ -76,8 +74,6 @@ private:
     int nextId_ = 100;
     int defaultId_ = 0;
     int defaultTab_ = 0;
-    std::string browserProblem_;
-    Control* statusBar_ = nullptr;
 };
 
 }  // namespace ui::win32

@@ -29,12 +29,12 @@ static void Step(void) {
     kill(getpid(), SIGKILL);
 }
 
-#define FORWARD(name, ...) \
-    static __typeof__(name)* next; \
-    if (next == NULL) { \
+#define FORWARD(name, ...)                                 \
+    static __typeof__(name)* next;                         \
+    if (next == NULL) {                                    \
         next = (__typeof__(name)*)dlsym(RTLD_NEXT, #name); \
-    } \
-    Step(); \
+    }                                                      \
+    Step();                                                \
     return next(__VA_ARGS__)
 
 int rename(const char* from, const char* to) {

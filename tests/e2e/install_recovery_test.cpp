@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,8 @@ std::string Noise(size_t size, uint32_t seed) {
     return bytes;
 }
 
-// Release 1.040.0 and 1.050.0 of a game; the server lists the client
-// program first, as older publishers did, so only the updater puts it last.
+// Release 1.040.0 and 1.050.0 of a game. In name order the server lists the
+// client program first, as older publishers did: only the updater puts it last.
 struct Releases {
     Files old = {{"BRFClient.exe", Client(1040)},
                  {"data/all.pak", Noise(300000, 1)},
@@ -47,18 +48,14 @@ struct Releases {
                    {"data/all.pak", Noise(300000, 2)},
                    {"data/maps/north.map", Noise(30000, 3)},
                    {"readme.txt", "Brinefall 1.050\r\n"}};
-    std::vector<std::string> order = {"BRFClient.exe", "data/all.pak", "data/maps/north.map",
-                                      "readme.txt"};
 
     void Publish(const brf_test::PatchSet& set) const {
         std::vector<std::string> index = brf_test::IndexHeader(1490, 1490, 1050, 0, 1040, 0);
         index.insert(index.end(), {"[1040.0]", "data-maps", "0"});
-        for (const std::string& path : order) {
-            for (const std::string& line : set.Publish(brf_test::PatchName(path), fresh.at(path))) {
-                index.push_back(line);
-            }
+        for (const auto& [path, bytes] : fresh) {
+            const std::vector<std::string> entry = set.Publish(brf_test::PatchName(path), bytes);
+            index.insert(index.end(), entry.begin(), entry.end());
         }
-        index.push_back("");
         set.ServerList("sea-1 7777\r\n");
         set.VersionIndex(index);
     }
@@ -71,21 +68,19 @@ struct Releases {
         }
     }
 
-    // The new release in place, the replaced files in the backups, and no
-    // record or temporary file left.
+    // The new release in place, the old files in the backups, and no record
+    // or temporary file left.
     void ExpectUpdated(const GameDir& game) const {
         for (const auto& [path, bytes] : fresh) {
             EXPECT_EQ(game.Read(path), bytes) << path;
         }
         for (const auto& [path, bytes] : old) {
-            EXPECT_EQ(game.Read("patch/backup/" + brf_test::PatchName(path).substr(
-                                                      0, brf_test::PatchName(path).size() - 4)),
-                      bytes)
-                << path;
+            const std::string name = brf_test::PatchName(path);
+            EXPECT_EQ(game.Read("patch/backup/" + name.substr(0, name.size() - 4)), bytes) << path;
         }
         for (const std::string& file : game.Files()) {
-            EXPECT_EQ(file.find(".brf-part"), std::string::npos) << file;
-            EXPECT_NE(file, "patch/_install.rec");
+            EXPECT_TRUE(file.find(".brf-part") == std::string::npos && file != "patch/_install.rec")
+                << file;
         }
     }
 };
@@ -146,62 +141,40 @@ TEST(InstallRecovery, AKillAtAnyPointIsCompletedByTheNextRun) {
     EXPECT_GE(completed, 6);
 }
 
-// Mounts a small tmpfs for the game directory; the drive fills up for real.
-class SmallDrive {
-public:
-    explicit SmallDrive(const std::filesystem::path& dir) : dir_(dir.string()) {
-        std::filesystem::create_directories(dir);
-        mounted_ = plat::RunCommand("/bin/mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", dir_},
-                                    "", "") == 0;
-    }
-    ~SmallDrive() {
-        if (mounted_) {
-            plat::RunCommand("/bin/umount", {dir_}, "", "");
-        }
-    }
-    bool Mounted() const { return mounted_; }
-    bool Resize(uint64_t bytes) const {
-        return plat::RunCommand("/bin/mount",
-                                {"-o", "remount,size=" + std::to_string(bytes / 1024) + "k", dir_},
-                                "", "") == 0;
-    }
-
-private:
-    std::string dir_;
-    bool mounted_ = false;
-};
+// A small tmpfs as the game directory: the drive fills up for real.
+bool Mount(const std::filesystem::path& dir, const std::string& options) {
+    return plat::RunCommand("/bin/mount", {"-t", "tmpfs", "-o", options, "tmpfs", dir.string()}, "",
+                            "") == 0;
+}
 
 TEST(InstallRecovery, AFullDriveFetchesNothingOrEndsSafelyAndTheNextRunCompletes) {
     brf_test::NginxServer server({.accessLog = true});
     ASSERT_TRUE(server.Running()) << server.Error();
     brf_test::ScratchDir scratch;
-    const SmallDrive drive(scratch.path() / "game");
-    if (!drive.Mounted()) {
+    const GameDir game(scratch.path());
+    if (!Mount(game.Dir(), "size=8m")) {
         GTEST_SKIP() << "no tmpfs can be mounted here (not root?)";
     }
+    const std::shared_ptr<void> unmount(
+        nullptr, [&](void*) { plat::RunCommand("/bin/umount", {game.Dir().string()}, "", ""); });
+    const auto resize = [&](uint64_t room) {
+        const auto space = std::filesystem::space(game.Dir());
+        const uint64_t size = space.capacity - space.available + room;
+        return Mount(game.Dir(), "remount,size=" + std::to_string(size / 1024) + "k");
+    };
     Releases releases;
     // A file that packs to almost nothing and fills the drive when decoded.
     releases.fresh["data/sea.raw"] = std::string(3 << 20, '\0');
-    releases.order.push_back("data/sea.raw");
     releases.Publish(brf_test::PatchSet(server.Root()));
-    const GameDir game(scratch.path());
     releases.Install(game);
-    const auto used = [&] {
-        const auto space = std::filesystem::space(game.Dir());
-        return space.capacity - space.available;
-    };
     uint64_t containers = 0;
     for (const auto& entry : std::filesystem::directory_iterator(server.Root() / "patch")) {
         containers += entry.file_size();
     }
-    uint64_t replaced = 0;
-    for (const auto& [path, bytes] : releases.old) {
-        replaced += bytes.size();
-    }
     const std::string log = (game.Dir() / "_debugg.log").string();
 
     // Too small for the containers: nothing is fetched.
-    ASSERT_TRUE(drive.Resize(used() + (64 << 10)));
+    ASSERT_TRUE(resize(64 << 10));
     const brf_test::UpdaterRun refused = Update(game, server, scratch.path());
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.OutLines().back().rfind("The game drive is full: ", 0), 0u) << refused.out;
@@ -209,7 +182,7 @@ TEST(InstallRecovery, AFullDriveFetchesNothingOrEndsSafelyAndTheNextRunCompletes
 
     // Room for the containers and the backups, not for the decoded files:
     // the install stops at the file that does not fit and says why.
-    ASSERT_TRUE(drive.Resize(used() + 2 * containers + replaced + (256 << 10)));
+    ASSERT_TRUE(resize(3 * containers + (256 << 10)));
     const brf_test::UpdaterRun full = Update(game, server, scratch.path());
     EXPECT_EQ(full.status, 1);
     const std::vector<std::string> lines = full.OutLines();
@@ -221,7 +194,7 @@ TEST(InstallRecovery, AFullDriveFetchesNothingOrEndsSafelyAndTheNextRunCompletes
     EXPECT_EQ(game.Read("BRFClient.exe"), releases.old.at("BRFClient.exe"));
 
     // With room again, the next ordinary run completes the install.
-    ASSERT_TRUE(drive.Resize(64 << 20));
+    ASSERT_TRUE(resize(64 << 20));
     const brf_test::UpdaterRun next = Update(game, server, scratch.path());
     EXPECT_EQ(next.status, 0) << next.out << next.err;
     EXPECT_NE(next.out.find(kCompleting), std::string::npos) << next.out;

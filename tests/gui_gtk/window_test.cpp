@@ -775,7 +775,7 @@ TEST_F(WindowTest, CancelStopsASlowTransferAndEscWhenIdleClosesTheWindow) {
 
 // ---- the news page's web process ------------------------------------------------------------
 
-TEST_F(WindowTest, WhenTheNewsPagesProcessDiesTheStatusBarSaysSoAndTheWindowGoesOn) {
+TEST_F(WindowTest, WhenTheNewsPagesProcessDiesThePagesPlaceSaysSoAndTheWindowGoesOn) {
     World w;
     ASSERT_TRUE(w.server.Running()) << w.server.Error();
     w.News();
@@ -791,8 +791,11 @@ TEST_F(WindowTest, WhenTheNewsPagesProcessDiesTheStatusBarSaysSoAndTheWindowGoes
     for (pid_t pid : web) {
         kill(pid, SIGKILL);
     }
-    EXPECT_TRUE(Until([&] { return status.Name().find("The news page stopped") == 0; }))
-        << status.Name();
+    Node note = updater.Control("WebBrowser.note");
+    EXPECT_TRUE(Until([&] {
+        return note.Name().find("The news page cannot be shown here: its web process") == 0;
+    })) << note.Name();
+    EXPECT_EQ(status.Name(), "Download finished.");
     EXPECT_FALSE(updater.Exited());
     ASSERT_TRUE(updater.Control("btn_cancel").Press());
     EXPECT_EQ(updater.WaitExit(), 0) << updater.Output();
@@ -880,8 +883,10 @@ TEST_F(WindowTest, WithoutTheWebEngineTheWindowStillWorksAndSaysWhy) {
                     {{"WEBKIT_EXEC_PATH", (w.scratch.path() / "no-web-engine").string()}});
     Node status = updater.Control("StatusBar");
     ASSERT_TRUE(status) << updater.Output() << updater.Windows() << " exit " << updater.WaitExit(1);
-    EXPECT_NE(status.Name().find("The news page cannot be shown"), std::string::npos)
-        << status.Name();
+    const std::string note = updater.Control("WebBrowser.note").Name();
+    EXPECT_EQ(note.find("The news page cannot be shown here: the web engine is missing"), 0u)
+        << note;
+    EXPECT_EQ(status.Name(), "");
     EXPECT_EQ(updater.Control("btn_check").Name(), "Check Version");
     // Ticking the check box saves the option at once.
     Node automatic = updater.Control("chk_auto");

@@ -232,8 +232,7 @@ private:
 // line of text.
 class GtkStatusBarControl : public Control {
 public:
-    GtkStatusBarControl(ControlSpec spec, GtkToolkit& toolkit)
-        : Control(std::move(spec)), window_(toolkit.Window()) {
+    GtkStatusBarControl(ControlSpec spec, GtkToolkit& toolkit) : Control(std::move(spec)) {
         bar_ = gtk_frame_new(nullptr);
         gtk_frame_set_shadow_type(GTK_FRAME(bar_), GTK_SHADOW_IN);
         gtk_style_context_add_class(gtk_widget_get_style_context(bar_), "brf-status");
@@ -245,21 +244,13 @@ public:
         if (AtkObject* accessible = gtk_widget_get_accessible(bar_)) {
             atk_object_set_role(accessible, ATK_ROLE_STATUSBAR);
         }
-        window_.statusBar = this;
-        if (!window_.webProblem.empty()) {
-            Show(window_.webProblem);
-        }
     }
-    ~GtkStatusBarControl() override {
-        window_.statusBar = nullptr;
-        Destroy(bar_);
-    }
+    ~GtkStatusBarControl() override { Destroy(bar_); }
+    // The panel says only what the window sets: the news page's problems
+    // are told in the page's place.
     void SetCaption(const std::string& caption) override {
         Control::SetCaption(caption);
-        Show(Utf8FromCp1252(caption));
-    }
-    // Text the toolkit itself has to say (the news page's problems).
-    void Show(const std::string& utf8) {
+        const std::string utf8 = Utf8FromCp1252(caption);
         gtk_label_set_text(GTK_LABEL(label_), utf8.c_str());
         if (AtkObject* accessible = gtk_widget_get_accessible(bar_)) {
             atk_object_set_name(accessible, utf8.c_str());
@@ -267,7 +258,6 @@ public:
     }
 
 private:
-    WindowState& window_;
     GtkWidget* bar_;
     GtkWidget* label_;
 };
@@ -635,45 +625,76 @@ std::string WebProcessProblem() {
     const std::string process = dir + "/WebKitWebProcess";
     struct stat info;
     if (stat(process.c_str(), &info) != 0 || !(info.st_mode & S_IXUSR)) {
-        return "The news page cannot be shown: the web engine is missing (" + process + ")";
+        return "the web engine is missing (" + process + ")";
     }
     return {};
 }
 
+// The news page; where the web engine is missing or its process dies, a
+// panel in the page's place says so in the player's language.
 class GtkWebBrowserControl : public WebBrowser {
 public:
     GtkWebBrowserControl(ControlSpec spec, GtkToolkit& toolkit)
         : WebBrowser(std::move(spec)), window_(toolkit.Window()) {
-        const std::string problem = WebProcessProblem();
-        if (!problem.empty()) {
-            // The window works without the page; the status bar says why.
-            widget_ = gtk_frame_new(nullptr);
-            gtk_frame_set_shadow_type(GTK_FRAME(widget_), GTK_SHADOW_IN);
-            window_.webProblem = problem;
-            toolkit.Place(widget_, Spec());
+        panel_ = gtk_frame_new(nullptr);
+        gtk_frame_set_shadow_type(GTK_FRAME(panel_), GTK_SHADOW_IN);
+        note_ = gtk_label_new(nullptr);
+        gtk_label_set_line_wrap(GTK_LABEL(note_), TRUE);
+        gtk_label_set_justify(GTK_LABEL(note_), GTK_JUSTIFY_CENTER);
+        gtk_container_add(GTK_CONTAINER(panel_), note_);
+        if (AtkObject* accessible = gtk_widget_get_accessible(note_)) {
+            atk_object_set_accessible_id(accessible, (Spec().name + ".note").c_str());
+        }
+        problem_ = WebProcessProblem();
+        if (!problem_.empty()) {
+            toolkit.Place(panel_, Spec());
+            ShowNote();
             return;
         }
         view_ = webkit_web_view_new();
-        widget_ = view_;
         g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
         g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
         g_signal_connect(view_, "web-process-terminated", G_CALLBACK(OnTerminated), this);
         toolkit.Place(view_, Spec());
+        toolkit.Place(panel_, Spec(), false);
+        gtk_widget_show(note_);
+        gtk_widget_set_no_show_all(panel_, TRUE);
         if (Spec().tabOrder >= 0) {
             window_.tabStops.emplace(Spec().tabOrder, view_);
             toolkit.RefreshFocusChain();
         }
     }
-    ~GtkWebBrowserControl() override { Destroy(widget_); }
+    ~GtkWebBrowserControl() override {
+        Destroy(panel_);
+        Destroy(view_);
+    }
 
     void Navigate(const std::string& url) override {
         WebBrowser::Navigate(url);
-        if (view_ != nullptr) {
-            webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), Utf8FromCp1252(url).c_str());
+        if (view_ == nullptr) {
+            ShowNote();
+            return;
         }
+        // A new page starts a new web process where the last one died.
+        gtk_widget_hide(panel_);
+        gtk_widget_show(view_);
+        webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), Utf8FromCp1252(url).c_str());
+    }
+    void SetUnavailableText(const std::string& text) override {
+        WebBrowser::SetUnavailableText(text);
+        ShowNote();
     }
 
 private:
+    // The panel's words, the reason, then the page that would be shown.
+    void ShowNote() {
+        std::string text = Utf8FromCp1252(UnavailableText()) + problem_;
+        if (!LocationURL().empty()) {
+            text += "\n\n" + Utf8FromCp1252(LocationURL());
+        }
+        gtk_label_set_text(GTK_LABEL(note_), text.c_str());
+    }
+
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer data) {
         if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION ||
@@ -698,17 +719,18 @@ private:
     static void OnTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                              gpointer data) {
         auto* self = static_cast<GtkWebBrowserControl*>(data);
-        const std::string why = reason == WEBKIT_WEB_PROCESS_CRASHED
-                                    ? "The news page stopped: its web process crashed"
-                                    : "The news page stopped: its web process ran out of memory";
-        if (self->window_.statusBar != nullptr) {
-            static_cast<GtkStatusBarControl*>(self->window_.statusBar)->Show(why);
-        }
+        self->problem_ = reason == WEBKIT_WEB_PROCESS_CRASHED ? "its web process crashed"
+                                                              : "its web process ran out of memory";
+        self->ShowNote();
+        gtk_widget_hide(self->view_);
+        gtk_widget_show(self->panel_);
     }
 
     WindowState& window_;
-    GtkWidget* widget_ = nullptr;
+    GtkWidget* panel_ = nullptr;
+    GtkWidget* note_ = nullptr;
     GtkWidget* view_ = nullptr;
+    std::string problem_;
 };
 
 }  // namespace

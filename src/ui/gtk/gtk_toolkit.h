@@ -29,9 +29,6 @@ struct WindowState {
     int defaultTab = 0;
     // Tab stops: tab order -> widget.
     std::multimap<int, GtkWidget*> tabStops;
-    // Why the news page cannot be shown, for the status bar.
-    std::string webProblem;
-    Control* statusBar = nullptr;
 };
 
 class GtkToolkit : public Toolkit {

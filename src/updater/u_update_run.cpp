@@ -107,12 +107,9 @@ void TFUpdater::RunRequest(std::string url, Origin origin) {
             DropBrokenCopy();
         }
         if (const auto* file = dynamic_cast<const EFileError*>(&error)) {
-            uint64_t needed = 0;
-            if (runState == rsPatchDownload) {
-                std::vector<updater::InstallRecord::Entry> rest = PlanInstall(false).entries;
-                needed = SpaceNeeded(rest, true);
-            }
-            ReportFileProblem(file->path, file->code, needed);
+            ReportFileProblem(
+                file->path, file->code,
+                runState == rsPatchDownload ? SpaceNeeded(PlanInstall(false).entries, true) : 0);
         }
     }
 }

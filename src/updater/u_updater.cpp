@@ -13,7 +13,6 @@
 #include "shared/base/c_reg.h"
 #include "shared/base/s_logging.h"
 #include "shared/options/s_options.h"
-#include "texts/own_texts.h"
 #include "texts/texts.h"
 
 namespace fs = std::filesystem;
@@ -252,7 +251,7 @@ bool TFUpdater::RefreshVersionAndCaptions() {
     btn_cancel->SetCaption(Text(251));
     btn_options->SetCaption(Text(242));
     btn_check->SetCaption(Text(runState == rsReady ? 217 : 225));
-    WebBrowser->SetUnavailableText(GetOwnText(CurrentLanguage, OwnText::NewsPageUnavailable));
+    WebBrowser->SetUnavailableText(Text(OwnText::NewsPageUnavailable));
 
     chk_auto->SetChecked(COpt::Get()->automate_updater != 0);
 

@@ -1,32 +1,25 @@
-/* Loaded into a program under test with LD_PRELOAD: counts the calls that
- * change what lies on the disk (rename, remove, unlink, fsync) and kills the
- * process with SIGKILL just before call number BRF_FAULT_KILL_AT, after
- * noting the count in the file BRF_FAULT_MARK. So a test can stop a real
- * process at every such point in turn, deterministically. */
+/* Preloaded into a program under test: counts the calls that change the
+ * disk (rename, remove, unlink, fsync) and sends SIGKILL just before call
+ * number BRF_FAULT_KILL_AT, after writing that number to BRF_FAULT_MARK. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-static long calls;
-
 static void Step(void) {
+    static long calls;
     const char* at = getenv("BRF_FAULT_KILL_AT");
-    if (at == NULL || ++calls != atol(at)) {
-        return;
-    }
     const char* mark = getenv("BRF_FAULT_MARK");
-    if (mark != NULL) {
-        FILE* out = fopen(mark, "w");
+    if (at != NULL && ++calls == atol(at)) {
+        FILE* out = mark != NULL ? fopen(mark, "w") : NULL;
         if (out != NULL) {
             fprintf(out, "%ld\n", calls);
             fclose(out);
         }
+        kill(getpid(), SIGKILL);
     }
-    kill(getpid(), SIGKILL);
 }
 
 #define FORWARD(name, ...)                                 \
@@ -40,15 +33,12 @@ static void Step(void) {
 int rename(const char* from, const char* to) {
     FORWARD(rename, from, to);
 }
-
 int remove(const char* path) {
     FORWARD(remove, path);
 }
-
 int unlink(const char* path) {
     FORWARD(unlink, path);
 }
-
 int fsync(int fd) {
     FORWARD(fsync, fd);
 }

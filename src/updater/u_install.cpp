@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 
 #include "pack/pack.h"
@@ -292,15 +291,13 @@ void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
 
 bool TFUpdater::CompleteInterruptedInstall() {
     interrupted_.reset();
-    std::ifstream in(kInstallRecord, std::ios::binary);
-    if (!in) {
+    std::error_code ignored;
+    if (!fs::exists(kInstallRecord, ignored)) {
         return true;  // the last install ended
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
     std::string problem;
-    std::optional<InstallRecord> record = updater::ParseInstallRecord(text, &problem);
-    std::error_code ignored;
+    std::optional<InstallRecord> record =
+        updater::ParseInstallRecord(updater::LoadTextLines(kInstallRecord), &problem);
     if (!record) {
         BRF_LOG(0, "** install record %s is damaged and ignored: %s", kInstallRecord,
                 problem.c_str());

@@ -41,8 +41,8 @@ std::string FormatInstallRecord(const InstallRecord& record) {
     return text + "end\r\n";
 }
 
-std::optional<InstallRecord> ParseInstallRecord(const std::string& text, std::string* problem) {
-    const std::vector<std::string> lines = SplitLines(text);
+std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines,
+                                                std::string* problem) {
     const auto damaged = [problem](const std::string& why) {
         *problem = why;
         return std::nullopt;

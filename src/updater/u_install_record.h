@@ -39,8 +39,9 @@ struct InstallRecord {
 //   end
 std::string FormatInstallRecord(const InstallRecord& record);
 
-// The record in `text`; nothing (and `problem` set) when it is damaged or
-// names a target that is not its container's own game path.
-std::optional<InstallRecord> ParseInstallRecord(const std::string& text, std::string* problem);
+// The record in the lines of its file; nothing (and `problem` set) when it
+// is damaged or names a target that is not its container's own game path.
+std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines,
+                                                std::string* problem);
 
 }  // namespace updater

@@ -74,7 +74,7 @@ void TFUpdater::DownloadFile(int32_t index) {
     }
     const std::string& name = downloadList.at(2 * static_cast<size_t>(index));
     BRF_LOG(1, "Download File: %s", name.c_str());
-    AddLogLine(std::string(Text(212)) + name);
+    AddLogLine(std::string(Text(kTextReceivingFile)) + name);
     SelectLastLine();
 
     int32_t localSize = 0;
@@ -110,11 +110,11 @@ void TFUpdater::DownloadFile(int32_t index) {
     if (same) {
         BRF_LOG(1, "local file is the same as remote: sizes: %i->%i, times: %s->%s", localSize,
                 remoteSize, localTime.c_str(), remoteTime.c_str());
-        const std::string question = updater::Printf(Text(252), path.c_str());
+        const std::string question = updater::Printf(Text(kTextDownloadAgain), path.c_str());
         const ui::Confirmation answer =
             redownloadAll ? ui::Confirmation::Yes : toolkit_.Confirm(question);
         if (answer == ui::Confirmation::No) {
-            AddLog(215);
+            AddLog(kTextFileAlreadyThere);
             SelectLastLine();
             BRF_LOG(1, "file *NOT* downloaded again");
             sock_httpPacketRecvd();
@@ -182,7 +182,7 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
         }
         actCount++;
         corruptReceipts_ = 0;
-        AddLog(216);
+        AddLog(kTextFileReceived);
     } else {
         BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
         if (++corruptReceipts_ >= kMaxReceipts) {
@@ -193,7 +193,7 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
             sock_httpFailure(Cmd);
             return false;
         }
-        AddLog(227);
+        AddLog(kTextFileCorrupted);
     }
     if (actCount < newCount) {
         DownloadFile(actCount);

@@ -166,7 +166,7 @@ void TFUpdater::InstallFiles() {
     }
 
     BRF_LOG(1, "Copy all files int the needed directories ...");
-    AddLog(214);
+    AddLog(kTextInstalling);
     pnl_progress->SetPosition(pnl_progress->Max());
     SelectLastLine();
 
@@ -174,8 +174,8 @@ void TFUpdater::InstallFiles() {
     if (!record.entries.empty()) {
         if (const std::error_code why = KeepInstallRecord(record)) {
             BRF_LOG(0, "** cannot write the install record %s", kInstallRecord);
-            AddLog(203);
-            AddLog(204);
+            AddLog(kTextDownloadError);
+            AddLog(kTextTryAgain);
             ReportFileProblem(kInstallRecord, why, SpaceNeeded(record.entries, false));
             btn_check->SetEnabled(true);
             return;
@@ -188,15 +188,15 @@ void TFUpdater::InstallFiles() {
     interrupted_.reset();
 
     BRF_LOG(1, "finished copying of all files ...");
-    AddLog(219);
+    AddLog(kTextUpdateFinished);
     SelectLastLine();
-    btn_check->SetCaption(Text(217));
+    btn_check->SetCaption(Text(kTextStartGame));
     btn_check->SetEnabled(true);
     runState = rsReady;
 
-    if (toolkit_.MessageBox(Text(249), Text(248), plat::kMbYesNo, plat::BoxOwner::FocusWindow) ==
-        plat::kIdYes) {
-        plat::StartCommand(plat::TextEditorCommand(), {Text(250)});
+    if (toolkit_.MessageBox(Text(kTextReadPatchNotes), Text(kTextUpdateFinishedCaption),
+                            plat::kMbYesNo, plat::BoxOwner::FocusWindow) == plat::kIdYes) {
+        plat::StartCommand(plat::TextEditorCommand(), {Text(kTextPatchNotesFile)});
     }
     RefreshVersionAndCaptions();
 }
@@ -216,8 +216,8 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
         std::error_code why;
         if (!DecodeInPlace(source, entry.target, why)) {
             BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
-            AddLog(203);
-            AddLog(204);
+            AddLog(kTextDownloadError);
+            AddLog(kTextTryAgain);
             if (why) {
                 const std::vector<InstallRecord::Entry> rest(entries.begin() + i, entries.end());
                 ReportFileProblem(entry.target, why, SpaceNeeded(rest, false));

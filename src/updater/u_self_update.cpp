@@ -24,7 +24,7 @@ void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
         sock_http->Disconnect();
     }
     runState = rsUpdaterDownload;
-    AddLog(234);
+    AddLog(kTextDownloadingUpdater);
     sock_http->Body = kUpdaterContainer;
     RequestFile(std::string("patch/") + kUpdaterContainer, kMaxUpdaterSize, Origin::UpdaterDownload,
                 true);
@@ -43,7 +43,7 @@ void TFUpdater::ReceivedUpdater() {
     }
     if (!problem.empty() || !CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
         BRF_LOG(0, "** broken updater.upd file, user should try again");
-        ShowErrorBox(203, 204, plat::BoxOwner::None);
+        ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
         btn_check->SetEnabled(true);
         runState = rsIdle;
         return;
@@ -61,7 +61,8 @@ void TFUpdater::ReceivedUpdater() {
 void TFUpdater::RunSecondStage() {
     const std::string self = plat::ProgramPath();
     BRF_LOG(1, "run as temp file: %s", self.c_str());
-    toolkit_.MessageBox(Text(235), Text(101), plat::kMbOk, plat::BoxOwner::FocusWindow);
+    toolkit_.MessageBox(Text(kTextUpdaterDownloaded), Text(kTextAttentionCaption), plat::kMbOk,
+                        plat::BoxOwner::FocusWindow);
 
     // The new program is copied beside the old one and renamed over it, so
     // at every moment either the old or the new updater is in place.
@@ -79,8 +80,8 @@ void TFUpdater::RunSecondStage() {
         std::error_code ignored;
         fs::remove(staged, ignored);
         BRF_LOG(0, "** failed to copy myself to: %s", kProgram);
-        toolkit_.MessageBox(std::string(Text(241)) + Text(204), Text(2), plat::kMbOk,
-                            plat::BoxOwner::None);
+        toolkit_.MessageBox(std::string(Text(kTextCannotCopyUpdater)) + Text(kTextTryAgain),
+                            Text(kTextErrorCaption), plat::kMbOk, plat::BoxOwner::None);
         toolkit_.Terminate();
         return;
     }

@@ -17,7 +17,7 @@
 namespace fs = std::filesystem;
 using updater::Text;
 
-void TFUpdater::AddLog(uint32_t textId) {
+void TFUpdater::AddLog(TextId textId) {
     box_log->Add(Text(textId));
 }
 
@@ -82,7 +82,7 @@ void TFUpdater::RunRequest(std::string url, Origin origin) {
         if (runState == rsCancelled) {
             // The cancel cut the transfer short; acknowledge it as the next
             // event would have.
-            AddLog(240);
+            AddLog(kTextCancelled);
             runState = rsIdle;
             SelectLastLine();
             btn_check->SetEnabled(true);
@@ -116,7 +116,7 @@ void TFUpdater::RunRequest(std::string url, Origin origin) {
 
 void TFUpdater::ReportException(const std::exception& error) {
     BRF_LOG(0, "** unexpected exception: %s", error.what());
-    AddLogLine(std::string(Text(213)) + error.what());
+    AddLogLine(std::string(Text(kTextUnexpectedException)) + error.what());
     SelectLastLine();
     btn_check->SetEnabled(true);
 }
@@ -140,7 +140,7 @@ void TFUpdater::btn_checkClick() {
         // Without an address there is nothing to connect to: refuse the run
         // and leave the button usable.
         BRF_LOG(0, "** no update server address");
-        AddLog(243);
+        AddLog(kTextConnectionFailed);
         SelectLastLine();
         btn_check->SetEnabled(true);
         return;
@@ -153,7 +153,7 @@ void TFUpdater::btn_checkClick() {
     sock_http->InputFileMode = true;
     sock_http->Body = kServerListTemp;
     sock_http->Header.clear();
-    AddLog(245);
+    AddLog(kTextLoadingServerList);
     btn_check->SetEnabled(false);
     runState = rsServerList;
     RequestFile("patch/_servers.dat", kMaxTextFileSize, Origin::CheckButton, true);
@@ -186,7 +186,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 sock_http->InputFileMode = true;
                 sock_http->Body = "patch/_versions.txt";
                 sock_http->Header.clear();
-                AddLog(202);
+                AddLog(kTextCheckingVersion);
                 btn_check->SetEnabled(false);
                 runState = rsVersionIndex;
                 RequestFile("patch/_versions.txt", kMaxTextFileSize, Origin::SuccessHandler, true);
@@ -218,7 +218,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 ReceivedUpdater();
                 break;
             case rsCancelled:
-                AddLog(240);
+                AddLog(kTextCancelled);
                 runState = rsIdle;
                 btn_check->SetEnabled(true);
                 break;
@@ -269,15 +269,16 @@ void TFUpdater::StartDownloadPhase() {
     PrepareDownloadList();
 
     const updater::SizeDisplay size = updater::SizeForDisplay(pnl_progress->Max());
-    nfo_updsize->SetCaption(updater::Printf(Text(254), newCount, size.value, Text(size.unitText)));
+    nfo_updsize->SetCaption(
+        updater::Printf(Text(kTextUpdateSize), newCount, size.value, Text(size.unitText)));
     std::string value = updater::Printf("%.1f", size.value);
     for (char& c : value) {
         if (c == '.') {
             c = plat::DecimalSeparator();
         }
     }
-    AddLogLine(std::string(Text(207)) + std::to_string(newCount) + Text(208) + value +
-               Text(size.unitText));
+    AddLogLine(std::string(Text(kTextNewFilesFound)) + std::to_string(newCount) +
+               Text(kTextOverallLength) + value + Text(size.unitText));
 
     runState = rsPatchDownload;
     fileProgress.emplace(static_cast<size_t>(newCount), 0);
@@ -292,7 +293,7 @@ void TFUpdater::StartDownloadPhase() {
                 static_cast<unsigned long long>(needed),
                 static_cast<unsigned long long>(space.available));
         fileProgress.reset();
-        ShowErrorBox(203, 204, plat::BoxOwner::None);
+        ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
         ReportFileProblem(".", std::make_error_code(std::errc::no_space_on_device), needed);
         btn_check->SetEnabled(true);
         return;
@@ -310,20 +311,20 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
     BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", runState, static_cast<int>(Cmd));
     switch (runState) {
         case rsServerList:
-            ShowErrorBox(246, 247, plat::BoxOwner::None);
+            ShowErrorBox(kTextNoServerList, kTextMaintenance, plat::BoxOwner::None);
             break;
         case rsVersionIndex:
-            ShowErrorBox(220, 221, plat::BoxOwner::None);
+            ShowErrorBox(kTextNoVersionIndex, kTextVisitWebsites, plat::BoxOwner::None);
             break;
         case rsUpdaterDownload:
-            ShowErrorBox(238, 239, plat::BoxOwner::None);
+            ShowErrorBox(kTextNoUpdater, kTextUpdaterInfo, plat::BoxOwner::None);
             break;
         case rsPatchDownload:
-            ShowErrorBox(203, 204, plat::BoxOwner::None);
+            ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
             DropBrokenCopy();
             break;
         case rsCancelled:
-            AddLog(240);
+            AddLog(kTextCancelled);
             runState = rsIdle;
             break;
         default:
@@ -333,23 +334,23 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
     btn_check->SetEnabled(true);
 }
 
-void TFUpdater::ShowErrorBox(uint32_t textId, uint32_t secondTextId, plat::BoxOwner owner) {
-    toolkit_.MessageBox(std::string(Text(textId)) + Text(secondTextId), Text(2), plat::kMbOk,
-                        owner);
+void TFUpdater::ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner) {
+    toolkit_.MessageBox(std::string(Text(textId)) + Text(secondTextId), Text(kTextErrorCaption),
+                        plat::kMbOk, owner);
     AddLog(textId);
     AddLog(secondTextId);
 }
 
 void TFUpdater::sock_httpConnectionFailed() {
     BRF_LOG(0, "** connection failed");
-    AddLog(243);
+    AddLog(kTextConnectionFailed);
     SelectLastLine();
     btn_check->SetEnabled(true);
 }
 
 void TFUpdater::sock_httpInvalidHost(bool& Handled) {
     BRF_LOG(0, "** unknown update server");
-    AddLog(243);
+    AddLog(kTextConnectionFailed);
     SelectLastLine();
     btn_check->SetEnabled(true);
     Handled = true;
@@ -400,12 +401,12 @@ std::string Printf(const char* format, ...) {
 SizeDisplay SizeForDisplay(int32_t bytes) {
     const double total = bytes;
     if (total / 1048576 > 1) {
-        return {total / 1048576, 211};
+        return {total / 1048576, kTextUnitMBytes};
     }
     if (total / 1024 > 1) {
-        return {total / 1024, 210};
+        return {total / 1024, kTextUnitKBytes};
     }
-    return {total, 209};
+    return {total, kTextUnitBytes};
 }
 
 }  // namespace updater

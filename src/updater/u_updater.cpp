@@ -181,7 +181,8 @@ void TFUpdater::FormCreate() {
     uint32_t language = 0;
     if (!ReadInstallDword("Language", language)) {
         BRF_LOG(0, "** failed to get language from registry");
-        toolkit_.MessageBox(Text(41), Text(2), plat::kMbOk, plat::BoxOwner::FocusWindow);
+        toolkit_.MessageBox(Text(kTextNoRegistryInfo), Text(kTextErrorCaption), plat::kMbOk,
+                            plat::BoxOwner::FocusWindow);
         toolkit_.Terminate();
         return;
     }
@@ -189,7 +190,7 @@ void TFUpdater::FormCreate() {
 
     runState = rsIdle;
     box_log->Clear();
-    AddLog(201);
+    AddLog(kTextPressCheck);
     box_host->SetText(box_host->Items.front());
 
     RefreshVersionAndCaptions();
@@ -197,7 +198,8 @@ void TFUpdater::FormCreate() {
     char dir[256] = {};
     if (!ReadInstallString("InstallDir", dir, sizeof dir)) {
         BRF_LOG(0, "** failed to get installation directory from registry");
-        toolkit_.MessageBox(Text(37), Text(33), plat::kMbOk, plat::BoxOwner::FocusWindow);
+        toolkit_.MessageBox(Text(kTextNoInstallDir), Text(kTextRegistryFailureCaption), plat::kMbOk,
+                            plat::BoxOwner::FocusWindow);
         toolkit_.Terminate();
         return;
     }
@@ -232,30 +234,32 @@ bool TFUpdater::RefreshVersionAndCaptions() {
     if (!fromResource) {
         if (!ReadInstallDword("Version", clientVersion)) {
             BRF_LOG(0, "** failed to get version from registry");
-            toolkit_.MessageBox(Text(34), Text(33), plat::kMbOk, plat::BoxOwner::FocusWindow);
+            toolkit_.MessageBox(Text(kTextNoClientVersion), Text(kTextRegistryFailureCaption),
+                                plat::kMbOk, plat::BoxOwner::FocusWindow);
             toolkit_.Terminate();
             return false;
         }
         if (!ReadInstallDword("Build", clientBuild)) {
             BRF_LOG(0, "** failed to get build from registry");
-            toolkit_.MessageBox(Text(34), Text(33), plat::kMbOk, plat::BoxOwner::FocusWindow);
+            toolkit_.MessageBox(Text(kTextNoClientVersion), Text(kTextRegistryFailureCaption),
+                                plat::kMbOk, plat::BoxOwner::FocusWindow);
             toolkit_.Terminate();
             return false;
         }
     }
 
-    lbl_host->SetCaption(Text(218));
-    lbl_state->SetCaption(Text(200));
-    lbl_updatesize->SetCaption(Text(237));
-    chk_auto->SetCaption(Text(226));
-    btn_cancel->SetCaption(Text(251));
-    btn_options->SetCaption(Text(242));
-    btn_check->SetCaption(Text(runState == rsReady ? 217 : 225));
+    lbl_host->SetCaption(Text(kTextServerLabel));
+    lbl_state->SetCaption(Text(kTextActionLogLabel));
+    lbl_updatesize->SetCaption(Text(kTextUpdateSizeLabel));
+    chk_auto->SetCaption(Text(kTextAutoUpdate));
+    btn_cancel->SetCaption(Text(kTextClose));
+    btn_options->SetCaption(Text(kTextOptions));
+    btn_check->SetCaption(Text(runState == rsReady ? kTextStartGame : kTextCheckVersion));
     WebBrowser->SetUnavailableText(Text(OwnText::NewsPageUnavailable));
 
     chk_auto->SetChecked(COpt::Get()->automate_updater != 0);
 
-    form->SetCaption(updater::Printf("%s %.3f", Text(236), clientVersion * 0.001));
+    form->SetCaption(updater::Printf("%s %.3f", Text(kTextWindowTitle), clientVersion * 0.001));
     return true;
 }
 
@@ -317,7 +321,8 @@ void TFUpdater::btn_optionsClick() {
     std::error_code error;
     if (!fs::is_regular_file("BRFConfig.exe", error)) {
         BRF_LOG(0, "** configuration exe not found");
-        toolkit_.MessageBox(Text(244), Text(2), plat::kMbOk, plat::BoxOwner::FocusWindow);
+        toolkit_.MessageBox(Text(kTextNoSetupProgram), Text(kTextErrorCaption), plat::kMbOk,
+                            plat::BoxOwner::FocusWindow);
         return;
     }
     COpt* opt = COpt::Get();
@@ -386,11 +391,11 @@ void TFUpdater::img_portalClick() {
 }
 
 void TFUpdater::WebBrowserBeforeNavigate2(const std::string& url) {
-    StatusBar->SetCaption(std::string(Text(228)) + url + " ... ");
+    StatusBar->SetCaption(std::string(Text(kTextReceivingDocument)) + url + " ... ");
 }
 
 void TFUpdater::WebBrowserDownloadComplete() {
-    StatusBar->SetCaption(Text(229));
+    StatusBar->SetCaption(Text(kTextDocumentLoaded));
 }
 
 namespace updater {

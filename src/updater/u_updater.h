@@ -26,6 +26,7 @@
 #include "net/http_client.h"
 #include "platform/printf_format.h"
 #include "texts/own_texts.h"
+#include "texts/texts.h"
 #include "ui/controls.h"
 #include "ui/toolkit.h"
 #include "updater/u_install_record.h"
@@ -182,7 +183,7 @@ private:
     enum class Origin { CheckButton, SuccessHandler, UpdaterDownload };
 
     void CreateControls();
-    void AddLog(uint32_t textId);
+    void AddLog(TextId textId);
     void AddLogLine(const std::string& line);
     void SelectLastLine();
     void EnsureTrailingSlash();
@@ -232,7 +233,7 @@ private:
     int32_t ListedSize(int32_t index) const;
     void StartUpdaterDownload(int32_t neededUpdater);
     void ReceivedUpdater();
-    void ShowErrorBox(uint32_t textId, uint32_t secondTextId, plat::BoxOwner owner);
+    void ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner);
     std::string NewsPageAddress() const;
     void OpenSite(const char* address);
     bool Closing() const;
@@ -309,7 +310,7 @@ std::string SafeGamePath(const std::string& listed, const std::string& separator
 // total of `bytes`.
 struct SizeDisplay {
     double value;
-    uint32_t unitText;
+    TextId unitText;
 };
 SizeDisplay SizeForDisplay(int32_t bytes);
 

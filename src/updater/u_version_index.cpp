@@ -41,8 +41,9 @@ int32_t TFUpdater::CheckVersionIndex() {
         if (versionIndex.size() < 3) {
             BRF_LOG(1, "index file has not enough entries: %i",
                     static_cast<int32_t>(versionIndex.size()));
-            toolkit_.MessageBox(Text(233), Text(2), plat::kMbOk, plat::BoxOwner::None);
-            AddLog(233);
+            toolkit_.MessageBox(Text(kTextIndexBroken), Text(kTextErrorCaption), plat::kMbOk,
+                                plat::BoxOwner::None);
+            AddLog(kTextIndexBroken);
             btn_check->SetEnabled(true);
             return -1;
         }
@@ -60,8 +61,9 @@ int32_t TFUpdater::CheckVersionIndex() {
         if (minimumUpdater > UPDATER_VERSION) {
             BRF_LOG(1, "local updater %i does not meet minimum requirement: %i", UPDATER_VERSION,
                     minimumUpdater);
-            toolkit_.MessageBox(Text(255), Text(2), plat::kMbOk, plat::BoxOwner::None);
-            AddLog(255);
+            toolkit_.MessageBox(Text(kTextUpdaterTooOld), Text(kTextErrorCaption), plat::kMbOk,
+                                plat::BoxOwner::None);
+            AddLog(kTextUpdaterTooOld);
             btn_check->SetEnabled(true);
             return 0;
         }
@@ -76,10 +78,10 @@ int32_t TFUpdater::CheckVersionIndex() {
         if (current) {
             BRF_LOG(1, "local client is up to date: %.3f.%i", clientVersion / 1000.0,
                     static_cast<int32_t>(clientBuild));
-            AddLog(205);
-            AddLog(206);
+            AddLog(kTextNoNewFiles);
+            AddLog(kTextClientUpToDate);
             SelectLastLine();
-            btn_check->SetCaption(Text(217));
+            btn_check->SetCaption(Text(kTextStartGame));
             btn_check->SetEnabled(true);
             runState = rsReady;
             return 0;
@@ -92,8 +94,9 @@ int32_t TFUpdater::CheckVersionIndex() {
             clientVersion < minVersion || (clientVersion == minVersion && clientBuild < minBuild);
         if (tooOld) {
             BRF_LOG(1, "client is too old to be patched");
-            toolkit_.MessageBox(Text(253), Text(2), plat::kMbOk, plat::BoxOwner::None);
-            AddLog(253);
+            toolkit_.MessageBox(Text(kTextClientTooOld), Text(kTextErrorCaption), plat::kMbOk,
+                                plat::BoxOwner::None);
+            AddLog(kTextClientTooOld);
             btn_check->SetEnabled(true);
             return 0;
         }
@@ -106,8 +109,9 @@ int32_t TFUpdater::CheckVersionIndex() {
             }
         }
         BRF_LOG(1, "no new files found in patch directory");
-        toolkit_.MessageBox(Text(232), Text(2), plat::kMbOk, plat::BoxOwner::None);
-        AddLog(232);
+        toolkit_.MessageBox(Text(kTextNoSection), Text(kTextErrorCaption), plat::kMbOk,
+                            plat::BoxOwner::None);
+        AddLog(kTextNoSection);
         btn_check->SetEnabled(true);
         return 0;
     } catch (const std::exception& error) {

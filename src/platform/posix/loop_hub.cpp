@@ -46,8 +46,11 @@ void LoopHub::RemoveWindow(uintptr_t window) {
     for (auto it = timers_.begin(); it != timers_.end();) {
         it = it->first.first == window ? timers_.erase(it) : std::next(it);
     }
-    for (auto it = sockets_.begin(); it != sockets_.end();) {
-        it = it->second.window == window ? sockets_.erase(it) : std::next(it);
+    {
+        const std::lock_guard<std::mutex> lock(socketsMutex_);
+        for (auto it = sockets_.begin(); it != sockets_.end();) {
+            it = it->second.window == window ? sockets_.erase(it) : std::next(it);
+        }
     }
     Purge(window, 0, false, 0);
 }
@@ -152,6 +155,7 @@ void LoopHub::QueueDueTimers() {
 }
 
 void LoopHub::Watch(int fd, uintptr_t window, uint32_t msg, uint32_t events) {
+    const std::lock_guard<std::mutex> lock(socketsMutex_);
     auto it = sockets_.find(fd);
     if (it == sockets_.end()) {
         SocketWatch watch{window, msg, events};
@@ -171,6 +175,7 @@ void LoopHub::Watch(int fd, uintptr_t window, uint32_t msg, uint32_t events) {
 }
 
 void LoopHub::Unwatch(int fd) {
+    const std::lock_guard<std::mutex> lock(socketsMutex_);
     auto it = sockets_.find(fd);
     if (it == sockets_.end()) {
         return;
@@ -180,10 +185,12 @@ void LoopHub::Unwatch(int fd) {
 }
 
 bool LoopHub::Watched(int fd) const {
+    const std::lock_guard<std::mutex> lock(socketsMutex_);
     return sockets_.count(fd) != 0;
 }
 
 void LoopHub::ConnectStarted(int fd, int error) {
+    const std::lock_guard<std::mutex> lock(socketsMutex_);
     auto it = sockets_.find(fd);
     if (it == sockets_.end()) {
         return;
@@ -202,6 +209,7 @@ void LoopHub::ConnectStarted(int fd, int error) {
 }
 
 void LoopHub::ReceiveCalled(int fd) {
+    const std::lock_guard<std::mutex> lock(socketsMutex_);
     auto it = sockets_.find(fd);
     if (it != sockets_.end()) {
         it->second.readArmed = true;
@@ -209,6 +217,7 @@ void LoopHub::ReceiveCalled(int fd) {
 }
 
 void LoopHub::SendBlocked(int fd) {
+    const std::lock_guard<std::mutex> lock(socketsMutex_);
     auto it = sockets_.find(fd);
     if (it != sockets_.end()) {
         it->second.writeArmed = true;

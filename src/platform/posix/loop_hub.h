@@ -122,6 +122,11 @@ private:
     std::map<uintptr_t, std::shared_ptr<Window>> windows_;
     std::map<std::pair<uintptr_t, uintptr_t>, Timer> timers_;
     std::map<int, SocketWatch> sockets_;
+    // The socket calls look a descriptor up here from whatever thread they
+    // run on (a test's server thread, say, with sockets the loop never
+    // watches): lookups from them and every change of the map take this
+    // lock; the loop's own walks, on the only thread that changes it, don't.
+    mutable std::mutex socketsMutex_;
 };
 
 }  // namespace plat

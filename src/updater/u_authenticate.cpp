@@ -51,27 +51,6 @@ uint64_t AcceptedSerial() {
     return serial;
 }
 
-// Written beside and renamed over the old file, so a crash leaves the old
-// serial or the new one, never a torn one.
-bool KeepSerial(uint64_t serial) {
-    const std::string temporary = std::string(TFUpdater::kSerialFile) + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << serial << "\r\n";
-        out.close();
-        if (out.fail()) {
-            return false;
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, TFUpdater::kSerialFile, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool TFUpdater::Authenticating() {
@@ -125,7 +104,10 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
         sock_httpFailure(Cmd);
         return false;
     }
-    if (reading.manifest.serial > accepted && !KeepSerial(reading.manifest.serial)) {
+    // Replaced whole, so a crash leaves the old serial or the new one.
+    if (reading.manifest.serial > accepted &&
+        updater::ReplaceFileDurably(kSerialFile, std::to_string(reading.manifest.serial) + "\r\n",
+                                    "save")) {
         BRF_LOG(0, "** cannot keep the index serial in %s", kSerialFile);
     }
     BRF_LOG(1, "version index authenticated, serial %llu",

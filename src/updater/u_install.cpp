@@ -9,7 +9,6 @@
 // first, so a kill, a crash, a power cut or a full drive part-way never
 // leaves a game the updater calls current.
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -32,10 +31,7 @@ namespace {
 constexpr const char* kVersionCarrier = "brfclient.exe";
 
 bool IsVersionCarrier(const std::string& target) {
-    std::string lower = target;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower == kVersionCarrier;
+    return updater::Lower(target) == kVersionCarrier;
 }
 
 std::string BackupOf(const std::string& container) {
@@ -172,7 +168,8 @@ void TFUpdater::InstallFiles() {
 
     const InstallRecord record = PlanInstall(true);
     if (!record.entries.empty()) {
-        if (const std::error_code why = KeepInstallRecord(record)) {
+        if (const std::error_code why = updater::ReplaceFileDurably(
+                kInstallRecord, updater::FormatInstallRecord(record), "patch")) {
             BRF_LOG(0, "** cannot write the install record %s", kInstallRecord);
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);
@@ -228,36 +225,6 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
         }
     }
     return true;
-}
-
-std::error_code TFUpdater::KeepInstallRecord(const InstallRecord& record) {
-    const std::string temporary = std::string(kInstallRecord) + ".part";
-    const std::string text = updater::FormatInstallRecord(record);
-    const auto systemError = [] { return std::error_code(errno, std::generic_category()); };
-    std::error_code why;
-    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file == nullptr) {
-        why = systemError();
-    } else {
-        if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-            why = systemError();
-        }
-        if (std::fclose(file) != 0 && !why) {
-            why = systemError();
-        }
-    }
-    if (!why && !plat::FlushFile(temporary.c_str())) {
-        why = std::make_error_code(std::errc::io_error);
-    }
-    if (!why) {
-        fs::rename(temporary, kInstallRecord, why);
-    }
-    if (why) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return why;
-    }
-    plat::FlushDirectory("patch");
-    return {};
 }
 
 void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
@@ -385,3 +352,37 @@ void TFUpdater::ReportFileProblem(const std::string& path, const std::error_code
     AddLogLine(line);
     SelectLastLine();
 }
+
+namespace updater {
+
+std::error_code ReplaceFileDurably(const std::string& path, const std::string& text,
+                                   const char* directory) {
+    const std::string temporary = path + ".part";
+    const auto systemError = [] { return std::error_code(errno, std::generic_category()); };
+    std::error_code why;
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file == nullptr) {
+        why = systemError();
+    } else {
+        if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+            why = systemError();
+        }
+        if (std::fclose(file) != 0 && !why) {
+            why = systemError();
+        }
+    }
+    if (!why && !plat::FlushFile(temporary.c_str())) {
+        why = std::make_error_code(std::errc::io_error);
+    }
+    if (!why) {
+        fs::rename(temporary, path, why);
+    }
+    if (why) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return why;
+    }
+    plat::FlushDirectory(directory);
+    return {};
+}
+
+}  // namespace updater

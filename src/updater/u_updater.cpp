@@ -34,12 +34,6 @@ bool ReadInstallString(const char* name, char* buffer, uint32_t size) {
            CReg::Get()->ReadString(plat::RegRoot::LocalMachine, kRegistryKey, name, buffer, size);
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // German as used in Germany, Switzerland, Austria, Luxembourg and
 // Liechtenstein; every other user language gets English.
 int32_t PreliminaryLanguage(uint16_t langId) {
@@ -207,7 +201,7 @@ void TFUpdater::FormCreate() {
     BRF_LOG(1, "got from registry: language: %u, version: %i.%i, installdir: %s", language,
             static_cast<int32_t>(clientVersion), static_cast<int32_t>(clientBuild), dir);
 
-    if (Lower(plat::ProgramPath()).find(kTempProgram) != std::string::npos) {
+    if (updater::Lower(plat::ProgramPath()).find(kTempProgram) != std::string::npos) {
         RunSecondStage();
         return;
     }
@@ -399,6 +393,12 @@ void TFUpdater::WebBrowserDownloadComplete() {
 }
 
 namespace updater {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 SiteCommand SiteCommandFor(const std::string& registered, const std::string& address) {
     // The words of the command line; a word in double quotes keeps its blanks.

@@ -209,8 +209,6 @@ private:
     // every backup already made, as the file there may already be new.
     // False after a failure, which it reported.
     bool InstallEntries(const std::vector<updater::InstallRecord::Entry>& entries, bool resume);
-    // Writes the record beside, flushes it and renames it into place.
-    std::error_code KeepInstallRecord(const updater::InstallRecord& record);
     // Puts every replaced file and backup on the disk, then removes the record.
     void ClearInstallRecord(const updater::InstallRecord& record);
     // The install of the section as a record, the version carrier last;
@@ -277,6 +275,16 @@ namespace updater {
 const char* Text(uint32_t id);
 // One of the updater's own texts in the current language.
 const char* Text(OwnText id);
+
+// `text` lower-cased (ASCII).
+std::string Lower(std::string text);
+
+// Replaces the file at `path` with `text` so that a crash or a power cut
+// leaves the old file or the new one, never a torn one: written beside,
+// flushed, renamed, and the name flushed in `directory`. What the system
+// refused, if anything.
+std::error_code ReplaceFileDurably(const std::string& path, const std::string& text,
+                                   const char* directory);
 
 // printf into a string.
 std::string Printf(const char* format, ...) BRF_PRINTF_FORMAT(1, 2);

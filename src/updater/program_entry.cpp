@@ -4,7 +4,8 @@
 #include "shared/base/s_logging.h"
 #include "shared/options/s_options.h"
 
-int UpdaterProgram(ui::Toolkit& toolkit, const std::function<int(TFUpdater&)>& drive) {
+int UpdaterProgram(ui::Toolkit& toolkit, const UpdaterConfig& config,
+                   const std::function<int(TFUpdater&)>& drive) {
     if (COpt::Get() == nullptr) {
         toolkit.MessageBox("Cannot initialize options class!", "Error!", plat::kMbOk,
                            plat::BoxOwner::FocusWindow);
@@ -20,7 +21,7 @@ int UpdaterProgram(ui::Toolkit& toolkit, const std::function<int(TFUpdater&)>& d
     int status = 0;
     toolkit.SetApplicationTitle("BRF-Updater");
     try {
-        TFUpdater updater(toolkit);
+        TFUpdater updater(toolkit, config);
         if (drive) {
             status = drive(updater);
         } else {

@@ -4,44 +4,28 @@
 // afterwards must have the size and SHA-256 the index lists for it. Without
 // a key everything stays as it was, and the log says so once.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "shared/base/s_logging.h"
 #include "updater/u_updater.h"
-
-#ifndef BRF_UPDATE_PUBLIC_KEY
-#define BRF_UPDATE_PUBLIC_KEY ""
-#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char kPublicKey[] = BRF_UPDATE_PUBLIC_KEY;
 // A server that stopped publishing is noticed only a day after the index it
 // froze expired, so clocks that are a little off do not stop updates.
 constexpr int64_t kExpiryGrace = 86400;
 
-bool ReadAll(const char* path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 // The last accepted serial; 0 when none was kept (or the file is damaged:
 // the next signed index then sets it again).
 uint64_t AcceptedSerial() {
-    std::string text;
-    if (!ReadAll(TFUpdater::kSerialFile, &text)) {
+    const std::optional<std::string> text = base::ReadWholeFile(TFUpdater::kSerialFile);
+    if (!text) {
         return 0;
     }
     uint64_t serial = 0;
     size_t digits = 0;
-    for (const char c : text) {
+    for (const char c : *text) {
         if (c < '0' || c > '9' || digits == 19) {
             break;
         }
@@ -53,19 +37,19 @@ uint64_t AcceptedSerial() {
 
 }  // namespace
 
-bool TFUpdater::Authenticating() {
-    return kPublicKey[0] != '\0';
+bool TFUpdater::Authenticating() const {
+    return !config_.publicKey.empty();
 }
 
 bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
     signedFiles_.reset();
-    std::string text;
     std::string reason;
     signed_index::Reading reading;
-    if (!ReadAll("patch/_versions.txt", &text)) {
+    const std::optional<std::string> text = base::ReadWholeFile("patch/_versions.txt");
+    if (!text) {
         reason = "cannot read patch/_versions.txt";
     } else {
-        reading = signed_index::Verify(text, kPublicKey);
+        reading = signed_index::Verify(*text, config_.publicKey);
         reason = reading.reason;
     }
     const uint64_t accepted = AcceptedSerial();

@@ -15,64 +15,12 @@
 namespace fs = std::filesystem;
 using updater::Text;
 
-void TFUpdater::PrepareDownloadList() {
-    BRF_LOG(1, "preparing list for all files, that have to be patched");
-    newCount = 0;
-    int64_t total = 0;
-    pnl_progress->SetMax(0);
-    downloadList.clear();
-    const std::string endKey = updater::SectionEndKey(clientVersion, clientBuild);
-    const std::string separator(1, plat::PathSeparator());
-
-    size_t i = sectionStart < 0 ? versionIndex.size() : static_cast<size_t>(sectionStart);
-    while (i < versionIndex.size()) {
-        const std::string& line = versionIndex[i];
-        BRF_LOG(2, "actual index string: %s", line.c_str());
-        if (line.empty()) {
-            break;
-        }
-        if (line[0] == '[') {
-            ++i;
-            continue;
-        }
-        if (line[0] == '{') {
-            if (line == endKey) {
-                break;
-            }
-            ++i;
-            continue;
-        }
-        if (i + 1 >= versionIndex.size()) {
-            throw EIndexError("entry '" + line + "' has no second line");
-        }
-        const std::string& info = versionIndex[i + 1];
-        if (info == "0") {
-            const std::string dir = updater::SafeGamePath(line, separator);
-            BRF_LOG(2, "creating directory: %s", dir.c_str());
-            std::error_code ignored;
-            fs::create_directory(dir, ignored);
-        } else {
-            updater::TargetOfListedFile(line);
-            if (signedFiles_ && signedFiles_->files.count("patch/" + line) == 0) {
-                throw EIndexError("'" + line + "' is not listed in the signed index");
-            }
-            downloadList.push_back(line);
-            downloadList.push_back(info);
-            newCount++;
-            total += updater::ParseIndexInt(info.substr(0, info.find(';')));
-        }
-        i += 2;
-    }
-    // The bar counts in 32 bits; a set past 2 GiB shows as full scale.
-    pnl_progress->SetMax(static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX)));
-    BRF_LOG(1, "list is ready, new files:  %i", newCount);
-}
-
 void TFUpdater::DownloadFile(int32_t index) {
     if (sock_http->IsConnected) {
         sock_http->Disconnect();
     }
-    const std::string& name = downloadList.at(2 * static_cast<size_t>(index));
+    const version_index::ListEntry& entry = downloadList.at(static_cast<size_t>(index));
+    const std::string& name = entry.name;
     BRF_LOG(1, "Download File: %s", name.c_str());
     AddLogLine(std::string(Text(kTextReceivingFile)) + name);
     SelectLastLine();
@@ -91,14 +39,9 @@ void TFUpdater::DownloadFile(int32_t index) {
             localTime = updater::Printf("%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
                                         time.day, time.hour, time.minute, time.second);
         }
-        char info[256] = {};
-        char stamp[256] = {};
-        CStr::Get()->Clear(info, sizeof info,
-                           downloadList.at(2 * static_cast<size_t>(index) + 1).c_str());
-        CStr::Get()->Split(info, stamp, ';');
-        remoteSize = CStr::Get()->ToInt(info);
-        if (stamp[0] != '\0') {
-            remoteTime = stamp;
+        remoteSize = entry.size;
+        if (!entry.stamp.empty()) {
+            remoteTime = entry.stamp;
         }
     }
 
@@ -153,16 +96,11 @@ void TFUpdater::DownloadFile(int32_t index) {
 }
 
 int32_t TFUpdater::ListedSize(int32_t index) const {
-    const std::string& info = downloadList.at(2 * static_cast<size_t>(index) + 1);
-    try {
-        return std::max(0, updater::ParseIndexInt(info.substr(0, info.find(';'))));
-    } catch (const EIndexError&) {
-        return 0;
-    }
+    return std::max(0, downloadList.at(static_cast<size_t>(index)).size);
 }
 
 bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
-    const std::string path = "patch/" + downloadList.at(2 * static_cast<size_t>(actCount));
+    const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
     BRF_LOG(1, "received file: %s", path.c_str());
     int32_t result = kNotAuthentic;
     const std::string problem = AuthenticityProblem(path, path);
@@ -207,7 +145,7 @@ void TFUpdater::DropBrokenCopy() {
     if (actCount < 0 || actCount >= newCount) {
         return;
     }
-    const std::string path = "patch/" + downloadList.at(2 * static_cast<size_t>(actCount));
+    const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
     if (CPack::Get()->CheckFile(path.c_str()) != CPack::kCheckOk) {
         BRF_LOG(1, "removing the broken copy %s", path.c_str());
         std::error_code ignored;

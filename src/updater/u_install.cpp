@@ -125,13 +125,14 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
     record.toVersion = neededVersion;
     record.toBuild = neededBuild;
     for (int32_t k = 0; k < newCount; ++k) {
-        const std::string& name = downloadList.at(2 * static_cast<size_t>(k));
+        const version_index::ListEntry& listed = downloadList.at(static_cast<size_t>(k));
+        const std::string& name = listed.name;
         if (name == kUpdaterContainer) {
             continue;
         }
         InstallRecord::Entry entry;
         entry.container = name;
-        entry.target = updater::TargetOfListedFile(name);
+        entry.target = listed.target;
         entry.size = received ? SizeOf("patch/" + name) : static_cast<uint64_t>(ListedSize(k));
         if (signedFiles_) {
             if (const auto listed = signedFiles_->files.find("patch/" + name);
@@ -264,7 +265,7 @@ bool TFUpdater::CompleteInterruptedInstall() {
     }
     std::string problem;
     std::optional<InstallRecord> record =
-        updater::ParseInstallRecord(updater::LoadTextLines(kInstallRecord), &problem);
+        updater::ParseInstallRecord(version_index::LoadTextLines(kInstallRecord), &problem);
     if (!record) {
         BRF_LOG(0, "** install record %s is damaged and ignored: %s", kInstallRecord,
                 problem.c_str());

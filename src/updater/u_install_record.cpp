@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "updater/u_updater.h"
+#include "index/version_index.h"
+#include "shared/base/s_text.h"
 
 namespace updater {
 
@@ -30,11 +31,11 @@ bool ReadVersion(const std::string& line, const char* word, uint32_t* version, u
 
 std::string FormatInstallRecord(const InstallRecord& record) {
     std::string text = std::string(kHeader) + "\r\n";
-    text += Printf("from %u %u\r\nto %u %u\r\n", record.fromVersion, record.fromBuild,
-                   record.toVersion, record.toBuild);
+    text += base::Printf("from %u %u\r\nto %u %u\r\n", record.fromVersion, record.fromBuild,
+                         record.toVersion, record.toBuild);
     for (const InstallRecord::Entry& entry : record.entries) {
-        text += Printf("container %" PRIu64 " %s ", entry.size,
-                       entry.sha256.empty() ? "-" : entry.sha256.c_str()) +
+        text += base::Printf("container %" PRIu64 " %s ", entry.size,
+                             entry.sha256.empty() ? "-" : entry.sha256.c_str()) +
                 entry.container + "\r\n";
         text += "target " + entry.target + "\r\n";
     }
@@ -77,7 +78,7 @@ std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& 
         // The record is read back from the disk: it may only ever name the
         // game file its container is installed to.
         try {
-            if (TargetOfListedFile(entry.container) != entry.target) {
+            if (version_index::TargetOfListedFile(entry.container) != entry.target) {
                 return damaged("target " + entry.target + " is not that of " + entry.container);
             }
         } catch (const std::exception& error) {

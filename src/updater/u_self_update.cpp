@@ -19,7 +19,8 @@ constexpr int32_t kMaxUpdaterSize = 64 * 1024 * 1024;
 }  // namespace
 
 void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
-    BRF_LOG(1, "local updater is old: %i, needed version is: %i", UPDATER_VERSION, neededUpdater);
+    BRF_LOG(1, "local updater is old: %i, needed version is: %i", config_.updaterVersion,
+            neededUpdater);
     if (sock_http->IsConnected) {
         sock_http->Disconnect();
     }

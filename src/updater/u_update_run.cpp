@@ -200,10 +200,10 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 if (Authenticating() && !AuthenticateIndex(Cmd)) {
                     return;
                 }
-                const int32_t result = CheckVersionIndex();
-                if (result == 1) {
+                const IndexCheck result = CheckVersionIndex();
+                if (result == IndexCheck::Patch) {
                     StartDownloadPhase();
-                } else if (result == -1) {
+                } else if (result == IndexCheck::Unusable) {
                     sock_httpFailure(Cmd);
                     return;
                 }
@@ -240,7 +240,7 @@ bool TFUpdater::AcceptServerList() {
         fs::remove(kServerListTemp, ignored);
         return false;
     }
-    const std::vector<std::string> lines = updater::LoadTextLines(kServerListTemp);
+    const std::vector<std::string> lines = version_index::LoadTextLines(kServerListTemp);
     if (lines.empty() || lines.front().find("HTML") != std::string::npos) {
         fs::remove(kServerListTemp, ignored);
         return false;
@@ -381,21 +381,6 @@ const char* Text(uint32_t id) {
 
 const char* Text(OwnText id) {
     return GetOwnText(CurrentLanguage, id);
-}
-
-std::string Printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0) {
-        std::vsnprintf(text.data(), text.size() + 1, format, args);
-    }
-    va_end(args);
-    return text;
 }
 
 SizeDisplay SizeForDisplay(int32_t bytes) {

@@ -51,7 +51,8 @@ int32_t PreliminaryLanguage(uint16_t langId) {
 
 }  // namespace
 
-TFUpdater::TFUpdater(ui::Toolkit& toolkit) : toolkit_(toolkit) {
+TFUpdater::TFUpdater(ui::Toolkit& toolkit, UpdaterConfig config)
+    : toolkit_(toolkit), config_(std::move(config)) {
     CreateControls();
     FormCreate();
 }
@@ -112,7 +113,7 @@ void TFUpdater::CreateControls() {
     StatusBar =
         toolkit_.Create<ui::StatusBar>(K::StatusBar, spec("StatusBar", {0, 554, 792, 19}, -1, 0));
     nfo_updsize->SetCaption("0");
-    box_host->Items = {BRF_DEFAULT_SERVER};
+    box_host->Items = {config_.defaultServer};
     pnl_progress->SetMax(100);
 
     // The HTTP client with its design values: port 0, report level 0, body
@@ -143,7 +144,7 @@ void TFUpdater::FormCreate() {
     COpt* opt = COpt::Get();
     CLog::Get()->Open(opt->debug_loglevel, opt->debug_loglevelAI, opt->debug_logfile,
                       opt->clear_logfile, opt->max_filesize);
-    BRF_LOG(1, "starting updater version %i, filename: %s", UPDATER_VERSION,
+    BRF_LOG(1, "starting updater version %i, filename: %s", config_.updaterVersion,
             plat::ProgramPath().c_str());
     if (!Authenticating()) {
         BRF_LOG(1, "updates are not authenticated: this updater was built without a public key");
@@ -206,7 +207,7 @@ void TFUpdater::FormCreate() {
         return;
     }
 
-    const std::vector<std::string> saved = updater::LoadTextLines(kServerAddressFile);
+    const std::vector<std::string> saved = version_index::LoadTextLines(kServerAddressFile);
     if (!saved.empty()) {
         box_host->SetText(saved.front());
     }
@@ -258,9 +259,9 @@ bool TFUpdater::RefreshVersionAndCaptions() {
 }
 
 std::string TFUpdater::NewsPageAddress() const {
-    return std::string(BRF_WEB_HOST) + (CurrentLanguage == kLanguageEnglish
-                                            ? "/brf/script/clientnews_en.html"
-                                            : "/brf/script/clientnews_de.html");
+    return config_.webHost + (CurrentLanguage == kLanguageEnglish
+                                  ? "/brf/script/clientnews_en.html"
+                                  : "/brf/script/clientnews_de.html");
 }
 
 void TFUpdater::FormActivate() {
@@ -306,7 +307,7 @@ void TFUpdater::FormClose() {
     // A server list still waiting for its signed index goes with the run.
     fs::remove(kServerListTemp, ignored);
     fileProgress.reset();
-    versionIndex.clear();
+    versionIndex = {};
     downloadList.clear();
     BRF_LOG(3, "done function FormClose");
 }
@@ -354,18 +355,18 @@ void TFUpdater::box_hostChange() {
     RefreshVersionAndCaptions();
 }
 
-void TFUpdater::OpenSite(const char* address) {
+void TFUpdater::OpenSite(const std::string& address) {
     char command[256] = {};
     if (!CReg::Get()->ReadString(plat::RegRoot::ClassesRoot, "http\\shell\\open\\command", "",
                                  command, sizeof command)) {
         // No registered command: the system's own way of opening addresses.
-        BRF_LOG(1, "opening: %s", address);
+        BRF_LOG(1, "opening: %s", address.c_str());
         plat::OpenWebAddress(address);
         return;
     }
     std::string text(command);
     text.erase(std::remove(text.begin(), text.end(), '"'), text.end());
-    BRF_LOG(1, "opening: %s %s", text.c_str(), address);
+    BRF_LOG(1, "opening: %s %s", text.c_str(), address.c_str());
     // The registered text is a command line, arguments and "%1" included:
     // starting the whole text as one program's name would never work.
     const updater::SiteCommand site = updater::SiteCommandFor(command, address);
@@ -377,11 +378,11 @@ void TFUpdater::OpenSite(const char* address) {
 }
 
 void TFUpdater::img_brfClick() {
-    OpenSite(BRF_WEB_HOST "/");
+    OpenSite(config_.webHost + "/");
 }
 
 void TFUpdater::img_portalClick() {
-    OpenSite(BRF_PORTAL_SITE);
+    OpenSite(config_.portalSite);
 }
 
 void TFUpdater::WebBrowserBeforeNavigate2(const std::string& url) {

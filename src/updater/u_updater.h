@@ -23,30 +23,17 @@
 #include <system_error>
 #include <vector>
 
+#include "index/signed_index.h"
+#include "index/version_index.h"
 #include "net/http_client.h"
 #include "platform/printf_format.h"
+#include "shared/base/s_text.h"
 #include "texts/own_texts.h"
 #include "texts/texts.h"
 #include "ui/controls.h"
 #include "ui/toolkit.h"
+#include "updater/u_config.h"
 #include "updater/u_install_record.h"
-#include "updater/u_signature.h"
-
-#ifndef BRF_UPDATER_VERSION
-#define BRF_UPDATER_VERSION 1490
-#endif
-#ifndef BRF_DEFAULT_SERVER
-#define BRF_DEFAULT_SERVER "http://update.brinefall.example/"
-#endif
-#ifndef BRF_WEB_HOST
-#define BRF_WEB_HOST "http://www.brinefall.example"
-#endif
-#ifndef BRF_PORTAL_SITE
-#define BRF_PORTAL_SITE "http://portal.brinefall.example/"
-#endif
-
-// The updater's own version number, set by the build.
-inline constexpr int32_t UPDATER_VERSION = BRF_UPDATER_VERSION;
 
 enum TRunState : int32_t {
     rsIdle = 0,
@@ -60,10 +47,7 @@ enum TRunState : int32_t {
 
 // A fault in the version index or the download list that ends the run
 // through the exception report.
-class EIndexError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using EIndexError = version_index::IndexError;
 
 class TFUpdater {
 public:
@@ -91,8 +75,14 @@ public:
     // signed index lists.
     static constexpr int32_t kNotAuthentic = -10;
 
-    // Creates the window and its controls and runs FormCreate.
-    explicit TFUpdater(ui::Toolkit& toolkit);
+    // What the index check leads to: the next updater is fetched, the index
+    // could not be used (the run ends through the failure report), the run
+    // ended here, or the client's section is fetched.
+    enum class IndexCheck { NewUpdater, Unusable, Ended, Patch };
+
+    // Creates the window and its controls for an updater built as `config`
+    // and runs FormCreate.
+    TFUpdater(ui::Toolkit& toolkit, UpdaterConfig config);
     ~TFUpdater();
     TFUpdater(const TFUpdater&) = delete;
     TFUpdater& operator=(const TFUpdater&) = delete;
@@ -132,15 +122,15 @@ public:
     bool redownloadAll = false;
 
     // The version index.
-    std::vector<std::string> versionIndex;
+    version_index::Index versionIndex;
     uint32_t neededVersion = 0;
     uint32_t neededBuild = 0;
     uint32_t minVersion = 0;
     uint32_t minBuild = 0;
     int32_t sectionStart = -1;
 
-    // The download list: name and info line of each file.
-    std::vector<std::string> downloadList;
+    // The download list: the containers of the client's section.
+    std::vector<version_index::ListEntry> downloadList;
 
     // Lifecycle handlers.
     void FormCreate();
@@ -169,7 +159,7 @@ public:
     void sock_httpPacketRecvd();
 
     // The engine.
-    int32_t CheckVersionIndex();
+    IndexCheck CheckVersionIndex();
     void PrepareDownloadList();
     void DownloadFile(int32_t index);
     void InstallFiles();
@@ -233,7 +223,7 @@ private:
     void ReceivedUpdater();
     void ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner);
     std::string NewsPageAddress() const;
-    void OpenSite(const char* address);
+    void OpenSite(const std::string& address);
     bool Closing() const;
     // Runs `step` from the message loop, unless the window has gone by then.
     void Post(std::function<void()> step);
@@ -242,7 +232,7 @@ private:
     // Signed updates (u_authenticate.cpp). True when the updater was built
     // with a public key: then nothing received is used before it matches
     // the signed index.
-    static bool Authenticating();
+    bool Authenticating() const;
     // Checks the received index (signature, serial, expiry) and then the
     // server list held back for it; on failure runs the failure report and
     // returns false.
@@ -255,6 +245,7 @@ private:
     std::optional<signed_index::Manifest> signedFiles_;
 
     ui::Toolkit& toolkit_;
+    const UpdaterConfig config_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     int pendingSteps_ = 0;
     bool requestRunning_ = false;
@@ -287,32 +278,7 @@ std::error_code ReplaceFileDurably(const std::string& path, const std::string& t
                                    const char* directory);
 
 // printf into a string.
-std::string Printf(const char* format, ...) BRF_PRINTF_FORMAT(1, 2);
-
-// The lines of a text file (see SplitLines); empty when it cannot be read.
-std::vector<std::string> LoadTextLines(const std::string& path);
-
-// Splits a text into lines as the index reader does: lines end at CR, LF or
-// CR LF, a trailing line end adds no empty line, a zero byte ends the text.
-std::vector<std::string> SplitLines(const std::string& text);
-
-// "[%04u.%u]" and "{%04u.%u}".
-std::string SectionKey(uint32_t version, uint32_t build);
-std::string SectionEndKey(uint32_t version, uint32_t build);
-
-// A decimal integer with an optional sign and leading blanks; anything else
-// raises EIndexError.
-int32_t ParseIndexInt(const std::string& text);
-
-// The game-directory path of a listed file: the name less its four-character
-// suffix, through SafeGamePath with "/". Raises EIndexError for a name that
-// is too short or holds a separator of its own.
-std::string TargetOfListedFile(const std::string& listed);
-
-// The game-directory path of a listed name: every "-" a separator. Raises
-// EIndexError when the path would leave the game directory (absolute, a
-// drive, a backslash or colon, an empty, "." or ".." component).
-std::string SafeGamePath(const std::string& listed, const std::string& separator);
+using base::Printf;
 
 // The size display of the update: the value and the unit text id for a
 // total of `bytes`.

@@ -1,209 +1,131 @@
-// The version index: loading it, its comment and header rules, and the
-// decision it leads to: replace the updater, stop, or patch the client from
-// its section.
-#include <cerrno>
+// The version index as the player sees it: what the index decides for the
+// installed client, turned into boxes, action-log lines and log lines, and
+// its section turned into the download list.
+#include <algorithm>
 #include <climits>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 
+#include "platform/process.h"
 #include "shared/base/s_logging.h"
 #include "updater/u_updater.h"
 
+namespace fs = std::filesystem;
 using updater::Text;
+using version_index::Decision;
 
-namespace {
-
-std::vector<std::string> LoadIndexFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw EIndexError(std::string("cannot read ") + path);
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw EIndexError(std::string("cannot read ") + path);
-    }
-    return updater::SplitLines(text);
-}
-
-}  // namespace
-
-int32_t TFUpdater::CheckVersionIndex() {
+TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
     BRF_LOG(1, "now checking the version index file");
+    newCount = 0;
+    sectionStart = -1;
+    versionIndex = {};
+    const int32_t own = config_.updaterVersion;
+    version_index::Verdict verdict;
     try {
-        versionIndex.clear();
-        versionIndex = LoadIndexFile("patch/_versions.txt");
-        std::erase_if(versionIndex,
-                      [](const std::string& line) { return !line.empty() && line[0] == '#'; });
-        newCount = 0;
-        sectionStart = -1;
-
-        if (versionIndex.size() < 3) {
-            BRF_LOG(1, "index file has not enough entries: %i",
-                    static_cast<int32_t>(versionIndex.size()));
-            toolkit_.MessageBox(Text(kTextIndexBroken), Text(kTextErrorCaption), plat::kMbOk,
-                                plat::BoxOwner::None);
-            AddLog(kTextIndexBroken);
-            btn_check->SetEnabled(true);
-            return -1;
-        }
-
-        const int32_t neededUpdater = updater::ParseIndexInt(versionIndex[0]);
-        if (neededUpdater > UPDATER_VERSION) {
-            StartUpdaterDownload(neededUpdater);
-            return -2;
-        }
-        if (neededUpdater < UPDATER_VERSION) {
-            BRF_LOG(1, "local updater is newer: %i, needed version is: %i", UPDATER_VERSION,
-                    neededUpdater);
-        }
-        const int32_t minimumUpdater = updater::ParseIndexInt(versionIndex[1]);
-        if (minimumUpdater > UPDATER_VERSION) {
-            BRF_LOG(1, "local updater %i does not meet minimum requirement: %i", UPDATER_VERSION,
-                    minimumUpdater);
-            toolkit_.MessageBox(Text(kTextUpdaterTooOld), Text(kTextErrorCaption), plat::kMbOk,
-                                plat::BoxOwner::None);
-            AddLog(kTextUpdaterTooOld);
-            btn_check->SetEnabled(true);
-            return 0;
-        }
-
-        neededVersion = static_cast<uint32_t>(updater::ParseIndexInt(versionIndex.at(2)));
-        neededBuild = static_cast<uint32_t>(updater::ParseIndexInt(versionIndex.at(3)));
-        minVersion = static_cast<uint32_t>(updater::ParseIndexInt(versionIndex.at(4)));
-        minBuild = static_cast<uint32_t>(updater::ParseIndexInt(versionIndex.at(5)));
-
-        const bool current = clientVersion > neededVersion ||
-                             (clientVersion == neededVersion && clientBuild >= neededBuild);
-        if (current) {
-            BRF_LOG(1, "local client is up to date: %.3f.%i", clientVersion / 1000.0,
-                    static_cast<int32_t>(clientBuild));
-            AddLog(kTextNoNewFiles);
-            AddLog(kTextClientUpToDate);
-            SelectLastLine();
-            btn_check->SetCaption(Text(kTextStartGame));
-            btn_check->SetEnabled(true);
-            runState = rsReady;
-            return 0;
-        }
-        BRF_LOG(1, "local client has wrong version: %.3f.%i, needed version is: %.3f.%i",
-                clientVersion / 1000.0, static_cast<int32_t>(clientBuild), neededVersion / 1000.0,
-                static_cast<int32_t>(neededBuild));
-
-        const bool tooOld =
-            clientVersion < minVersion || (clientVersion == minVersion && clientBuild < minBuild);
-        if (tooOld) {
-            BRF_LOG(1, "client is too old to be patched");
-            toolkit_.MessageBox(Text(kTextClientTooOld), Text(kTextErrorCaption), plat::kMbOk,
-                                plat::BoxOwner::None);
-            AddLog(kTextClientTooOld);
-            btn_check->SetEnabled(true);
-            return 0;
-        }
-
-        const std::string key = updater::SectionKey(clientVersion, clientBuild);
-        for (size_t i = 0; i < versionIndex.size(); ++i) {
-            if (versionIndex[i] == key) {
-                sectionStart = static_cast<int32_t>(i);
-                return 1;
-            }
-        }
-        BRF_LOG(1, "no new files found in patch directory");
-        toolkit_.MessageBox(Text(kTextNoSection), Text(kTextErrorCaption), plat::kMbOk,
-                            plat::BoxOwner::None);
-        AddLog(kTextNoSection);
-        btn_check->SetEnabled(true);
-        return 0;
+        versionIndex = version_index::LoadIndex("patch/_versions.txt");
+        verdict = version_index::Decide(versionIndex, {clientVersion, clientBuild}, own);
     } catch (const std::exception& error) {
         BRF_LOG(2, "version index unusable: %s", error.what());
-        return -1;
+        return IndexCheck::Unusable;
     }
+    if (verdict.neededUpdater && *verdict.neededUpdater < own) {
+        BRF_LOG(1, "local updater is newer: %i, needed version is: %i", own,
+                *verdict.neededUpdater);
+    }
+    // Ends the run here with a box and its line in the action log.
+    const auto refuse = [this](TextId text) {
+        toolkit_.MessageBox(Text(text), Text(kTextErrorCaption), plat::kMbOk, plat::BoxOwner::None);
+        AddLog(text);
+        btn_check->SetEnabled(true);
+    };
+    switch (verdict.decision) {
+        case Decision::TooShort:
+            BRF_LOG(1, "index file has not enough entries: %i",
+                    static_cast<int32_t>(versionIndex.lines.size()));
+            refuse(kTextIndexBroken);
+            return IndexCheck::Unusable;
+        case Decision::Unusable:
+            BRF_LOG(2, "version index unusable: %s", verdict.problem.c_str());
+            return IndexCheck::Unusable;
+        case Decision::NewUpdater:
+            StartUpdaterDownload(*verdict.neededUpdater);
+            return IndexCheck::NewUpdater;
+        case Decision::UpdaterTooOld:
+            BRF_LOG(1, "local updater %i does not meet minimum requirement: %i", own,
+                    *verdict.minimumUpdater);
+            refuse(kTextUpdaterTooOld);
+            return IndexCheck::Ended;
+        default:
+            break;
+    }
+
+    neededVersion = verdict.needed.version;
+    neededBuild = verdict.needed.build;
+    minVersion = verdict.minimum.version;
+    minBuild = verdict.minimum.build;
+    if (verdict.decision == Decision::ClientCurrent) {
+        BRF_LOG(1, "local client is up to date: %.3f.%i", clientVersion / 1000.0,
+                static_cast<int32_t>(clientBuild));
+        AddLog(kTextNoNewFiles);
+        AddLog(kTextClientUpToDate);
+        SelectLastLine();
+        btn_check->SetCaption(Text(kTextStartGame));
+        btn_check->SetEnabled(true);
+        runState = rsReady;
+        return IndexCheck::Ended;
+    }
+    BRF_LOG(1, "local client has wrong version: %.3f.%i, needed version is: %.3f.%i",
+            clientVersion / 1000.0, static_cast<int32_t>(clientBuild), neededVersion / 1000.0,
+            static_cast<int32_t>(neededBuild));
+    switch (verdict.decision) {
+        case Decision::ClientTooOld:
+            BRF_LOG(1, "client is too old to be patched");
+            refuse(kTextClientTooOld);
+            return IndexCheck::Ended;
+        case Decision::NoSection:
+            BRF_LOG(1, "no new files found in patch directory");
+            refuse(kTextNoSection);
+            return IndexCheck::Ended;
+        default:
+            sectionStart = static_cast<int32_t>(verdict.sectionStart);
+            return IndexCheck::Patch;
+    }
+}
+
+void TFUpdater::PrepareDownloadList() {
+    BRF_LOG(1, "preparing list for all files, that have to be patched");
+    newCount = 0;
+    int64_t total = 0;
+    pnl_progress->SetMax(0);
+    downloadList.clear();
+
+    const size_t start =
+        sectionStart < 0 ? versionIndex.lines.size() : static_cast<size_t>(sectionStart);
+    for (version_index::WalkStep& step : version_index::WalkSection(
+             versionIndex, start, {clientVersion, clientBuild},
+             std::string(1, plat::PathSeparator()), signedFiles_ ? &*signedFiles_ : nullptr)) {
+        BRF_LOG(2, "actual index string: %s", versionIndex.lines[step.at].c_str());
+        if (step.fault) {
+            throw EIndexError(step.fault->message);
+        }
+        if (!step.entry) {
+            continue;
+        }
+        if (step.entry->directory) {
+            BRF_LOG(2, "creating directory: %s", step.entry->target.c_str());
+            std::error_code ignored;
+            fs::create_directory(step.entry->target, ignored);
+            continue;
+        }
+        total += step.entry->size;
+        downloadList.push_back(std::move(*step.entry));
+        newCount++;
+    }
+    // The bar counts in 32 bits; a set past 2 GiB shows as full scale.
+    pnl_progress->SetMax(static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX)));
+    BRF_LOG(1, "list is ready, new files:  %i", newCount);
 }
 
 namespace updater {
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    const size_t end = std::min(text.find('\0'), text.size());
-    size_t start = 0;
-    while (start < end) {
-        size_t stop = text.find_first_of("\r\n", start);
-        if (stop == std::string::npos || stop > end) {
-            stop = end;
-        }
-        lines.emplace_back(text, start, stop - start);
-        if (stop < end && text[stop] == '\r' && stop + 1 < end && text[stop + 1] == '\n') {
-            ++stop;
-        }
-        start = stop + 1;
-    }
-    return lines;
-}
-
-std::vector<std::string> LoadTextLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return {};
-    }
-    return SplitLines(
-        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
-}
-
-std::string SectionKey(uint32_t version, uint32_t build) {
-    return Printf("[%04u.%u]", version, build);
-}
-
-std::string SectionEndKey(uint32_t version, uint32_t build) {
-    return Printf("{%04u.%u}", version, build);
-}
-
-int32_t ParseIndexInt(const std::string& text) {
-    size_t i = text.find_first_not_of(' ');
-    if (i == std::string::npos) {
-        throw EIndexError("'" + text + "' is not a valid integer value");
-    }
-    const size_t digits = (text[i] == '-' || text[i] == '+') ? i + 1 : i;
-    if (digits >= text.size() ||
-        text.find_first_not_of("0123456789", digits) != std::string::npos) {
-        throw EIndexError("'" + text + "' is not a valid integer value");
-    }
-    errno = 0;
-    const long long value = std::strtoll(text.c_str() + i, nullptr, 10);
-    if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
-        throw EIndexError("'" + text + "' is not a valid integer value");
-    }
-    return static_cast<int32_t>(value);
-}
-
-std::string SafeGamePath(const std::string& listed, const std::string& separator) {
-    const auto refuse = [&listed] {
-        throw EIndexError("unsafe name in the version index: " + listed);
-    };
-    if (listed.find_first_of("/\\:") != std::string::npos) {
-        refuse();
-    }
-    std::string path;
-    size_t start = 0;
-    while (true) {
-        const size_t stop = std::min(listed.find('-', start), listed.size());
-        const std::string component = listed.substr(start, stop - start);
-        if (component.empty() || component == "." || component == "..") {
-            refuse();
-        }
-        path += (start == 0 ? "" : separator) + component;
-        if (stop == listed.size()) {
-            return path;
-        }
-        start = stop + 1;
-    }
-}
-
-std::string TargetOfListedFile(const std::string& listed) {
-    if (listed.size() <= 4 || listed.find_first_of("/\\:") != std::string::npos) {
-        throw EIndexError("unsafe name in the version index: " + listed);
-    }
-    return SafeGamePath(listed.substr(0, listed.size() - 4), "/");
-}
 
 bool LocalTimeIsNewer(const std::string& local, const std::string& remote) {
     // char_traits<char> compares as unsigned bytes.

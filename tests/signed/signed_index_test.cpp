@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/u_signature.h"
+#include "index/signed_index.h"
 
 namespace {
 

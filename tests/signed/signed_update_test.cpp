@@ -19,7 +19,7 @@
 #include "support/patch_set.h"
 #include "support/tamper_proxy.h"
 #include "support/test_support.h"
-#include "updater/u_signature.h"
+#include "index/signed_index.h"
 
 namespace {
 

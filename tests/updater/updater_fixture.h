@@ -15,6 +15,7 @@
 #include "support/test_support.h"
 #include "texts/texts.h"
 #include "ui/headless/headless_toolkit.h"
+#include "updater/built_config.h"
 #include "updater/u_updater.h"
 
 namespace updater_test {
@@ -56,7 +57,7 @@ public:
         if (prepare) {
             prepare();
         }
-        updater = std::make_unique<TFUpdater>(toolkit);
+        updater = std::make_unique<TFUpdater>(toolkit, BuiltUpdaterConfig());
     }
     ~GameDir() { plat::SetMainLoop(nullptr); }
 

@@ -204,6 +204,21 @@ std::vector<Decision> Decisions() {
     };
 }
 
+// The check's outcome as the table writes it.
+int32_t Code(TFUpdater::IndexCheck check) {
+    switch (check) {
+        case TFUpdater::IndexCheck::NewUpdater:
+            return -2;
+        case TFUpdater::IndexCheck::Unusable:
+            return -1;
+        case TFUpdater::IndexCheck::Ended:
+            return 0;
+        case TFUpdater::IndexCheck::Patch:
+            return 1;
+    }
+    return 99;
+}
+
 class VersionDecision : public ::testing::TestWithParam<Decision> {};
 
 TEST_P(VersionDecision, DecidesAndReportsAsListed) {
@@ -217,7 +232,7 @@ TEST_P(VersionDecision, DecidesAndReportsAsListed) {
     u.btn_check->SetEnabled(false);
     const size_t before = game.Log().size();
 
-    const int32_t result = u.CheckVersionIndex();
+    const int32_t result = Code(u.CheckVersionIndex());
 
     EXPECT_EQ(result, d.result);
     EXPECT_EQ(u.runState, d.state);
@@ -230,13 +245,13 @@ TEST_P(VersionDecision, DecidesAndReportsAsListed) {
         EXPECT_EQ(u.btn_check->Caption(), T(217));
     }
     if (result == 1) {
-        EXPECT_EQ(u.versionIndex.at(static_cast<size_t>(u.sectionStart)),
-                  updater::SectionKey(d.version, d.build));
+        EXPECT_EQ(u.versionIndex.lines.at(static_cast<size_t>(u.sectionStart)),
+                  version_index::SectionKey(d.version, d.build));
         if (!d.files.empty()) {
             u.PrepareDownloadList();
             Lines names;
-            for (size_t i = 0; i < u.downloadList.size(); i += 2) {
-                names.push_back(u.downloadList[i]);
+            for (const version_index::ListEntry& entry : u.downloadList) {
+                names.push_back(entry.name);
             }
             EXPECT_EQ(names, d.files);
             EXPECT_EQ(u.newCount, static_cast<int32_t>(d.files.size()));
@@ -281,7 +296,7 @@ TEST(DownloadList, SectionEntriesBecomeDirectoriesFilesOrFaults) {
         GameDir game;
         TFUpdater& u = *game.updater;
         u.clientVersion = 1040;
-        u.versionIndex = updater::SplitLines(std::string("[1040.0]\n") + c.section);
+        u.versionIndex = version_index::ReadIndex(std::string("[1040.0]\n") + c.section);
         u.sectionStart = 0;
         std::filesystem::create_directory("data");
         if (c.fault) {
@@ -290,8 +305,8 @@ TEST(DownloadList, SectionEntriesBecomeDirectoriesFilesOrFaults) {
         }
         u.PrepareDownloadList();
         Lines names;
-        for (size_t i = 0; i < u.downloadList.size(); i += 2) {
-            names.push_back(u.downloadList[i]);
+        for (const version_index::ListEntry& entry : u.downloadList) {
+            names.push_back(entry.name);
         }
         EXPECT_EQ(names, c.files) << c.section;
         EXPECT_EQ(u.pnl_progress->Max(), c.total) << c.section;
@@ -305,11 +320,12 @@ TEST(DownloadList, NamesThatWouldLeaveTheGameDirectoryAreRefused) {
     for (const std::string entry :
          {"..-x.upd\n5\n", "-abs.upd\n5\n", "C:-x.upd\n5\n", "a\\b.upd\n5\n", "a--b.upd\n5\n",
           ".-x.upd\n5\n", "a/../b.upd\n5\n", "..\n0\n", "x-..\n0\n", "-tmp\n0\n", ".upd\n5\n"}) {
-        EXPECT_THROW(updater::TargetOfListedFile(entry.substr(0, entry.find('\n'))), EIndexError)
+        EXPECT_THROW(version_index::TargetOfListedFile(entry.substr(0, entry.find('\n'))),
+                     EIndexError)
             << entry;
     }
-    EXPECT_EQ(updater::TargetOfListedFile("data-maps-north.map.upd"), "data/maps/north.map");
-    EXPECT_EQ(updater::SafeGamePath("data-maps", "\\"), "data\\maps");
+    EXPECT_EQ(version_index::TargetOfListedFile("data-maps-north.map.upd"), "data/maps/north.map");
+    EXPECT_EQ(version_index::SafeGamePath("data-maps", "\\"), "data\\maps");
 }
 
 TEST(SizeDisplay, SwitchesUnitsJustPastEachBoundary) {

@@ -181,7 +181,7 @@ TEST(WindowActions, PictureClickStartsTheRegisteredCommandWithTheAddress) {
     game.updater->img_portal->Click();
     ASSERT_TRUE(brf_test::WaitFor([] { return std::filesystem::exists("opened.txt"); }));
     EXPECT_TRUE(brf_test::WaitFor([] {
-        return brf_test::ReadFile("opened.txt") == "-url " BRF_PORTAL_SITE "\n";
+        return brf_test::ReadFile("opened.txt") == "-url " + BuiltUpdaterConfig().portalSite + "\n";
     })) << brf_test::ReadFile("opened.txt");
 }
 #endif

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "updater/u_updater.h"
+#include "index/version_index.h"
+#include "shared/base/s_text.h"
 
 namespace brfpublish {
 
@@ -115,7 +116,7 @@ private:
 
     void Emit(size_t node, bool lastPath, std::vector<std::string>* out) const {
         const SectionNeeds& release = releases_[nodes_[node].release];
-        out->push_back(updater::SectionKey(release.version, release.build));
+        out->push_back(version_index::SectionKey(release.version, release.build));
         std::set<std::string> own = release.paths;
         for (const size_t child : nodes_[node].children) {
             for (const std::string& path : Paths(child)) {
@@ -138,7 +139,7 @@ private:
         // Whatever follows this block belongs to other sections, unless an
         // empty line or the end of the file comes first.
         if (!lastPath) {
-            out->push_back(updater::SectionEndKey(release.version, release.build));
+            out->push_back(version_index::SectionEndKey(release.version, release.build));
         }
     }
 

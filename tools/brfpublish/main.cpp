@@ -8,9 +8,10 @@
 #include "brfpublish/publish.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
+#include "index/signed_index.h"
+#include "index/version_index.h"
 #include "platform/clock.h"
-#include "updater/u_signature.h"
-#include "updater/u_updater.h"
+#include "shared/base/s_text.h"
 
 namespace {
 
@@ -214,8 +215,8 @@ int Build(int argc, char** argv) {
     }
     if (options.time.empty()) {
         const plat::LocalTime now = plat::Now();
-        options.time = updater::Printf("%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month,
-                                       now.day, now.hour, now.minute, now.second);
+        options.time = base::Printf("%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
+                                    now.hour, now.minute, now.second);
     }
     return brfpublish::Publish(options);
 }
@@ -261,7 +262,8 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf(kUsage, BRF_UPDATER_VERSION, BRF_UPDATER_VERSION, BRF_UPDATER_VERSION);
+        std::printf(kUsage, build_constants::kUpdaterVersion, build_constants::kUpdaterVersion,
+                    build_constants::kUpdaterVersion);
         return kExitOk;
     }
     if (command == "build") {

@@ -14,8 +14,9 @@
 #include "brfpublish/release_tree.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
+#include "index/version_index.h"
 #include "platform/process.h"
-#include "updater/u_updater.h"
+#include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
 
@@ -35,7 +36,7 @@ const char kUpdaterProgram[] = "updater.exe";
 const char kClientProgram[] = "brfclient.exe";
 
 std::string Name(const ReleaseSpec& r) {
-    return updater::Printf("%.3f.%u", r.version / 1000.0, r.build);
+    return base::Printf("%.3f.%u", r.version / 1000.0, r.build);
 }
 
 bool Older(const ReleaseSpec& a, const ReleaseSpec& b) {
@@ -50,15 +51,6 @@ int Fail(const std::string& message) {
 int Contradiction(const std::string& message) {
     std::fprintf(stderr, "brfpublish: %s\n", message.c_str());
     return kUsage;
-}
-
-bool ReadFile(const std::string& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
 }
 
 bool WriteFile(const fs::path& path, const void* data, size_t size) {
@@ -188,295 +180,372 @@ bool ValidTimeStamp(const std::string& text) {
            std::stoi(text.substr(17, 2)) < 60;
 }
 
-int Publish(const PublishOptions& options) {
-    const ReleaseSpec& release = options.release;
-    // The releases must fit the version rules, or their clients would never
-    // read their sections.
-    ReleaseSpec minimum = options.minimum ? *options.minimum : release;
-    if (!options.minimum) {
-        for (const ReleaseSpec& r : options.earlier) {
-            minimum = Older(r, minimum) ? r : minimum;
+namespace {
+
+// One build of a server directory, stage by stage. Each stage returns 0 to
+// go on, or the build's result: kFailed (the reason is on stderr) or kUsage.
+class Publication {
+public:
+    explicit Publication(const PublishOptions& options)
+        : options_(options), release_(options.release) {}
+
+    int Run() {
+        for (int (Publication::*stage)() :
+             {&Publication::CheckOptions, &Publication::ReadServerList, &Publication::ReadRelease,
+              &Publication::CompareEarlier, &Publication::CheckSizes, &Publication::PrepareOutput,
+              &Publication::PackContainers, &Publication::WriteIndex, &Publication::PutOut}) {
+            if (const int status = (this->*stage)(); status != 0) {
+                return status;
+            }
         }
-    }
-    if (Older(release, minimum)) {
-        return Contradiction("the minimum " + Name(minimum) + " is newer than the release " +
-                             Name(release));
-    }
-    std::set<std::pair<uint32_t, uint32_t>> seen;
-    for (const ReleaseSpec& r : options.earlier) {
-        if (!Older(r, release)) {
-            return Contradiction("the earlier release " + Name(r) + " (" + r.tree +
-                                 ") is not older than the release " + Name(release));
-        }
-        if (Older(r, minimum)) {
-            return Contradiction("the earlier release " + Name(r) + " (" + r.tree +
-                                 ") is older than the minimum " + Name(minimum) +
-                                 ": its clients would never read its section");
-        }
-        if (!seen.insert({r.version, r.build}).second) {
-            return Contradiction("release " + Name(r) + " is given twice");
-        }
-    }
-    if (options.updaterVersion < options.updaterMinimum) {
-        return Contradiction(updater::Printf(
-            "the updater version %d is below the minimum updater version %d: the new updater "
-            "would refuse to run",
-            options.updaterVersion, options.updaterMinimum));
-    }
-    if (options.updaterProgram.empty() && options.updaterVersion > BRF_UPDATER_VERSION) {
-        return Contradiction(updater::Printf(
-            "updaters of version %d would fetch a new updater at version %d, but no updater "
-            "program is given (--updater)",
-            BRF_UPDATER_VERSION, options.updaterVersion));
-    }
-    if (!ValidTimeStamp(options.time)) {
-        return Contradiction("the time '" + options.time + "' is not yyyy-mm-dd hh:mm:ss");
-    }
-    if (options.secretKeyFile.empty() && (options.serial || options.expires)) {
-        return Contradiction("--serial and --expires belong to a signed index (--key)");
-    }
-    std::string secretKey;
-    std::string publicKey;
-    if (!options.secretKeyFile.empty()) {
-        std::string keyError;
-        secretKey = LoadSecretKey(options.secretKeyFile, &keyError);
-        if (secretKey.empty()) {
-            return Fail(keyError);
-        }
-        publicKey = signed_index::PublicKeyOf(secretKey);
+        Report();
+        return 0;
     }
 
-    std::string servers;
-    if (!ReadFile(options.servers, &servers)) {
-        return Fail("cannot read the server list " + options.servers);
+private:
+    // The releases must fit the version rules, or their clients would never
+    // read their sections; the key must be usable.
+    int CheckOptions() {
+        const ReleaseSpec& release = release_;
+        ReleaseSpec& minimum = minimum_;
+        minimum = options_.minimum ? *options_.minimum : release;
+        if (!options_.minimum) {
+            for (const ReleaseSpec& r : options_.earlier) {
+                minimum = Older(r, minimum) ? r : minimum;
+            }
+        }
+        if (Older(release, minimum)) {
+            return Contradiction("the minimum " + Name(minimum) + " is newer than the release " +
+                                 Name(release));
+        }
+        std::set<std::pair<uint32_t, uint32_t>> seen;
+        for (const ReleaseSpec& r : options_.earlier) {
+            if (!Older(r, release)) {
+                return Contradiction("the earlier release " + Name(r) + " (" + r.tree +
+                                     ") is not older than the release " + Name(release));
+            }
+            if (Older(r, minimum)) {
+                return Contradiction("the earlier release " + Name(r) + " (" + r.tree +
+                                     ") is older than the minimum " + Name(minimum) +
+                                     ": its clients would never read its section");
+            }
+            if (!seen.insert({r.version, r.build}).second) {
+                return Contradiction("release " + Name(r) + " is given twice");
+            }
+        }
+        if (options_.updaterVersion < options_.updaterMinimum) {
+            return Contradiction(base::Printf(
+                "the updater version %d is below the minimum updater version %d: the new updater "
+                "would refuse to run",
+                options_.updaterVersion, options_.updaterMinimum));
+        }
+        if (options_.updaterProgram.empty() &&
+            options_.updaterVersion > build_constants::kUpdaterVersion) {
+            return Contradiction(base::Printf(
+                "updaters of version %d would fetch a new updater at version %d, but no updater "
+                "program is given (--updater)",
+                build_constants::kUpdaterVersion, options_.updaterVersion));
+        }
+        if (!ValidTimeStamp(options_.time)) {
+            return Contradiction("the time '" + options_.time + "' is not yyyy-mm-dd hh:mm:ss");
+        }
+        if (options_.secretKeyFile.empty() && (options_.serial || options_.expires)) {
+            return Contradiction("--serial and --expires belong to a signed index (--key)");
+        }
+        if (!options_.secretKeyFile.empty()) {
+            std::string keyError;
+            secretKey_ = LoadSecretKey(options_.secretKeyFile, &keyError);
+            if (secretKey_.empty()) {
+                return Fail(keyError);
+            }
+            publicKey_ = signed_index::PublicKeyOf(secretKey_);
+        }
+        return 0;
     }
-    const std::vector<std::string> serverLines = updater::SplitLines(servers);
-    if (!serverLines.empty() && serverLines[0].find("HTML") != std::string::npos) {
-        return Fail("the server list " + options.servers +
-                    " has \"HTML\" in its first line, which the updater takes for an error page");
+
+    int ReadServerList() {
+        const std::optional<std::string> servers = base::ReadWholeFile(options_.servers);
+        if (!servers) {
+            return Fail("cannot read the server list " + options_.servers);
+        }
+        servers_ = *servers;
+        const std::vector<std::string> serverLines = version_index::SplitLines(servers_);
+        if (!serverLines.empty() && serverLines[0].find("HTML") != std::string::npos) {
+            return Fail(
+                "the server list " + options_.servers +
+                " has \"HTML\" in its first line, which the updater takes for an error page");
+        }
+        return 0;
     }
 
     // The new release: every name must be one the index can carry.
-    std::string error;
-    Tree tree;
-    if (!ReadTree(release.tree, &tree, &error)) {
-        return Fail(error);
-    }
-    if (tree.count(kUpdaterProgram) != 0 && !tree.at(kUpdaterProgram).directory) {
-        if (!options.quiet) {
-            std::fprintf(stderr,
-                         "brfpublish: note: %s/%s is not published as a game file; the updater "
-                         "is published with --updater\n",
-                         release.tree.c_str(), kUpdaterProgram);
+    int ReadRelease() {
+        std::string error;
+        if (!ReadTree(release_.tree, &tree_, &error)) {
+            return Fail(error);
         }
-        tree.erase(kUpdaterProgram);
-    }
-    std::map<std::string, std::string> folded;
-    std::string client;
-    for (const auto& [path, entry] : tree) {
-        const std::string why = RefusedName(path);
-        if (!why.empty()) {
-            return Fail("cannot publish " + (fs::path(release.tree) / path).string() + ": " + why);
+        if (tree_.count(kUpdaterProgram) != 0 && !tree_.at(kUpdaterProgram).directory) {
+            if (!options_.quiet) {
+                std::fprintf(stderr,
+                             "brfpublish: note: %s/%s is not published as a game file; the updater "
+                             "is published with --updater\n",
+                             release_.tree.c_str(), kUpdaterProgram);
+            }
+            tree_.erase(kUpdaterProgram);
         }
-        std::string lower = path;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lower == kClientProgram && !entry.directory) {
-            client = path;
+        std::map<std::string, std::string> folded;
+        for (const auto& [path, entry] : tree_) {
+            const std::string why = RefusedName(path);
+            if (!why.empty()) {
+                return Fail("cannot publish " + (fs::path(release_.tree) / path).string() + ": " +
+                            why);
+            }
+            std::string lower = path;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (lower == kClientProgram && !entry.directory) {
+                client_ = path;
+            }
+            const auto [at, fresh] = folded.emplace(lower, path);
+            if (!fresh) {
+                return Fail("cannot publish " + (fs::path(release_.tree) / path).string() + ": " +
+                            at->second + " is the same file on Windows");
+            }
         }
-        const auto [at, fresh] = folded.emplace(lower, path);
-        if (!fresh) {
-            return Fail("cannot publish " + (fs::path(release.tree) / path).string() + ": " +
-                        at->second + " is the same file on Windows");
-        }
+        return 0;
     }
 
     // What each earlier release lacks: directories it does not have, files
     // it does not have or has with other bytes.
-    std::vector<SectionNeeds> needs;
-    std::set<std::string> changed;
-    for (const ReleaseSpec& r : options.earlier) {
-        Tree old;
-        if (!ReadTree(r.tree, &old, &error)) {
-            return Fail(error);
-        }
-        SectionNeeds section{r.version, r.build, {}};
-        for (const auto& [path, entry] : tree) {
-            const auto found = old.find(path);
-            if (found != old.end() && found->second.directory != entry.directory) {
-                return Fail("cannot publish " + (fs::path(release.tree) / path).string() +
-                            ": it is a " + (entry.directory ? "directory" : "file") + " but a " +
-                            (entry.directory ? "file" : "directory") + " in release " + Name(r) +
-                            " (" + r.tree + "), and the updater cannot remove what is in the way");
+    int CompareEarlier() {
+        std::string error;
+        for (const ReleaseSpec& r : options_.earlier) {
+            Tree old;
+            if (!ReadTree(r.tree, &old, &error)) {
+                return Fail(error);
             }
-            bool needed = found == old.end();
-            if (!needed && !entry.directory) {
-                needed = entry.size != found->second.size ||
-                         !SameContent((fs::path(release.tree) / path).string(),
-                                      (fs::path(r.tree) / path).string(), &error);
-                if (!error.empty()) {
-                    return Fail(error);
+            SectionNeeds section{r.version, r.build, {}};
+            for (const auto& [path, entry] : tree_) {
+                const auto found = old.find(path);
+                if (found != old.end() && found->second.directory != entry.directory) {
+                    return Fail("cannot publish " + (fs::path(release_.tree) / path).string() +
+                                ": it is a " + (entry.directory ? "directory" : "file") +
+                                " but a " + (entry.directory ? "file" : "directory") +
+                                " in release " + Name(r) + " (" + r.tree +
+                                "), and the updater cannot remove what is in the way");
+                }
+                bool needed = found == old.end();
+                if (!needed && !entry.directory) {
+                    needed = entry.size != found->second.size ||
+                             !SameContent((fs::path(release_.tree) / path).string(),
+                                          (fs::path(r.tree) / path).string(), &error);
+                    if (!error.empty()) {
+                        return Fail(error);
+                    }
+                }
+                if (needed) {
+                    section.paths.insert(path);
+                    if (!entry.directory) {
+                        changed_.insert(path);
+                    }
                 }
             }
-            if (needed) {
-                section.paths.insert(path);
-                if (!entry.directory) {
-                    changed.insert(path);
-                }
+            needs_.push_back(std::move(section));
+        }
+        return 0;
+    }
+
+    int CheckSizes() {
+        for (const std::string& path : changed_) {
+            const uint64_t size = tree_.at(path).size;
+            const std::string source = (fs::path(release_.tree) / path).string();
+            if (size == 0) {
+                return Fail("cannot publish " + source +
+                            ": it is empty, and the updater does not install empty files");
             }
+            if (size > Packer::kMaxOriginalSize) {
+                return Fail("cannot publish " + source + ": a container holds less than 4 GiB");
+            }
+            totalBytes_ += size;
         }
-        needs.push_back(std::move(section));
+        return 0;
     }
 
-    uint64_t totalBytes = 0;
-    for (const std::string& path : changed) {
-        const uint64_t size = tree.at(path).size;
-        const std::string source = (fs::path(release.tree) / path).string();
-        if (size == 0) {
-            return Fail("cannot publish " + source +
-                        ": it is empty, and the updater does not install empty files");
+    // The output directory, the serial and the work directory beside it.
+    int PrepareOutput() {
+        const fs::path out = fs::absolute(options_.out).lexically_normal();
+        outDir_ = out.filename().empty() ? out.parent_path() : out;
+        if (!fs::is_directory(outDir_.parent_path())) {
+            return Fail("cannot publish into " + options_.out + ": " +
+                        outDir_.parent_path().string() + " is not a directory");
         }
-        if (size > Packer::kMaxOriginalSize) {
-            return Fail("cannot publish " + source + ": a container holds less than 4 GiB");
+        // Updaters refuse an index whose serial is below the last one they
+        // accepted, so a publication's serial only ever grows.
+        if (!secretKey_.empty()) {
+            const std::optional<uint64_t> previous = PublishedSerial((outDir_ / "patch").string());
+            if (options_.serial && previous && *options_.serial <= *previous) {
+                return Contradiction(base::Printf(
+                    "the serial %llu is not above %llu, the serial of the publication it replaces: "
+                    "updaters that accepted that one would refuse it",
+                    static_cast<unsigned long long>(*options_.serial),
+                    static_cast<unsigned long long>(*previous)));
+            }
+            serial_ = options_.serial ? *options_.serial : previous.value_or(0) + 1;
         }
-        totalBytes += size;
-    }
-
-    const fs::path out = fs::absolute(options.out).lexically_normal();
-    const fs::path outDir = out.filename().empty() ? out.parent_path() : out;
-    if (!fs::is_directory(outDir.parent_path())) {
-        return Fail("cannot publish into " + options.out + ": " + outDir.parent_path().string() +
-                    " is not a directory");
-    }
-    // Updaters refuse an index whose serial is below the last one they
-    // accepted, so a publication's serial only ever grows.
-    uint64_t serial = 0;
-    if (!secretKey.empty()) {
-        const std::optional<uint64_t> previous = PublishedSerial((outDir / "patch").string());
-        if (options.serial && previous && *options.serial <= *previous) {
-            return Contradiction(updater::Printf(
-                "the serial %llu is not above %llu, the serial of the publication it replaces: "
-                "updaters that accepted that one would refuse it",
-                static_cast<unsigned long long>(*options.serial),
-                static_cast<unsigned long long>(*previous)));
+        work_.emplace(outDir_);
+        patch_ = work_->Path() / "patch";
+        std::error_code ec;
+        fs::remove_all(work_->Path(), ec);
+        if (!fs::create_directories(patch_, ec)) {
+            return Fail("cannot create " + patch_.string() + ": " + ec.message());
         }
-        serial = options.serial ? *options.serial : previous.value_or(0) + 1;
-    }
-    WorkDir work(outDir);
-    const fs::path patch = work.Path() / "patch";
-    std::error_code ec;
-    fs::remove_all(work.Path(), ec);
-    if (!fs::create_directories(patch, ec)) {
-        return Fail("cannot create " + patch.string() + ": " + ec.message());
+        return 0;
     }
 
     // The containers, one per changed file, shared by every section.
-    PackOptions packing;
-    packing.mode = options.mode;
-    const Packer packer(packing);
-    std::map<std::string, uint64_t> containerSize;
-    Progress progress(options.quiet, changed.size(), totalBytes);
-    const auto pack = [&](const std::string& source, const std::string& name) -> bool {
-        std::string bytes;
-        if (!ReadFile(source, &bytes)) {
-            Fail("cannot read " + source);
-            return false;
+    int PackContainers() {
+        PackOptions packing;
+        packing.mode = options_.mode;
+        const Packer packer(packing);
+        Progress progress(options_.quiet, changed_.size(), totalBytes_);
+        const auto pack = [&](const std::string& source, const std::string& name) -> bool {
+            const std::optional<std::string> bytes = base::ReadWholeFile(source);
+            if (!bytes) {
+                Fail("cannot read " + source);
+                return false;
+            }
+            const uint32_t time = HeaderTime(source);
+            const std::vector<uint8_t> container = packer.BuildContainer(
+                reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(), time, time);
+            if (container.size() > kMaxListedSize) {
+                Fail("cannot publish " + source + ": its container is larger than 2 GiB");
+                return false;
+            }
+            if (!WriteFile(patch_ / name, container.data(), container.size())) {
+                Fail("cannot write " + (patch_ / name).string());
+                return false;
+            }
+            containerSize_[name] = container.size();
+            return true;
+        };
+        for (const std::string& path : changed_) {
+            if (!pack((fs::path(release_.tree) / path).string(), ListedName(path))) {
+                return kFailed;
+            }
+            progress.Done(tree_.at(path).size);
         }
-        const uint32_t time = HeaderTime(source);
-        const std::vector<uint8_t> container = packer.BuildContainer(
-            reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), time, time);
-        if (container.size() > kMaxListedSize) {
-            Fail("cannot publish " + source + ": its container is larger than 2 GiB");
-            return false;
+        if (!options_.updaterProgram.empty()) {
+            const std::optional<std::string> bytes = base::ReadWholeFile(options_.updaterProgram);
+            if (!bytes || bytes->empty()) {
+                return Fail("cannot publish the updater " + options_.updaterProgram +
+                            ": it cannot be read or is empty");
+            }
+            if (!pack(options_.updaterProgram, "updater.exe.upd")) {
+                return kFailed;
+            }
         }
-        if (!WriteFile(patch / name, container.data(), container.size())) {
-            Fail("cannot write " + (patch / name).string());
-            return false;
+        if (!WriteFile(patch_ / "_servers.dat", servers_.data(), servers_.size())) {
+            return Fail("cannot write " + (patch_ / "_servers.dat").string());
         }
-        containerSize[name] = container.size();
-        return true;
-    };
-    for (const std::string& path : changed) {
-        if (!pack((fs::path(release.tree) / path).string(), ListedName(path))) {
-            return kFailed;
-        }
-        progress.Done(tree.at(path).size);
-    }
-    if (!options.updaterProgram.empty()) {
-        std::string bytes;
-        if (!ReadFile(options.updaterProgram, &bytes) || bytes.empty()) {
-            return Fail("cannot publish the updater " + options.updaterProgram +
-                        ": it cannot be read or is empty");
-        }
-        if (!pack(options.updaterProgram, "updater.exe.upd")) {
-            return kFailed;
-        }
-    }
-    if (!WriteFile(patch / "_servers.dat", servers.data(), servers.size())) {
-        return Fail("cannot write " + (patch / "_servers.dat").string());
+        return 0;
     }
 
     // The index. A published time stamp tells a copy that a client already
     // received from this publication: its last-write time is the time it
     // arrived, later than the publication.
-    std::vector<std::string> lines = {
-        "# Brinefall patch set for release " + Name(release) + ", published " + options.time,
-        std::to_string(options.updaterVersion),
-        std::to_string(options.updaterMinimum),
-        std::to_string(release.version),
-        std::to_string(release.build),
-        std::to_string(minimum.version),
-        std::to_string(minimum.build)};
-    const std::vector<std::string> sections = LayOutSections(
-        needs,
-        [&](const std::string& path) -> std::vector<std::string> {
-            if (tree.at(path).directory) {
-                return {ListedDirectory(path), "0"};
-            }
-            const std::string name = ListedName(path);
-            return {name, std::to_string(containerSize.at(name)) + ";" + options.time};
-        },
-        client);
-    lines.insert(lines.end(), sections.begin(), sections.end());
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line + "\r\n";
-    }
-    if (!secretKey.empty() &&
-        !SignIndex(patch.string(), secretKey, serial, options.expires, &text, &error)) {
-        return Fail("cannot sign the index: " + error);
-    }
-    if (!WriteFile(patch / "_versions.txt", text.data(), text.size())) {
-        return Fail("cannot write " + (patch / "_versions.txt").string());
+    int WriteIndex() {
+        std::string error;
+        std::vector<std::string> lines = {
+            "# Brinefall patch set for release " + Name(release_) + ", published " + options_.time,
+            std::to_string(options_.updaterVersion),
+            std::to_string(options_.updaterMinimum),
+            std::to_string(release_.version),
+            std::to_string(release_.build),
+            std::to_string(minimum_.version),
+            std::to_string(minimum_.build)};
+        const std::vector<std::string> sections = LayOutSections(
+            needs_,
+            [&](const std::string& path) -> std::vector<std::string> {
+                if (tree_.at(path).directory) {
+                    return {ListedDirectory(path), "0"};
+                }
+                const std::string name = ListedName(path);
+                return {name, std::to_string(containerSize_.at(name)) + ";" + options_.time};
+            },
+            client_);
+        lines.insert(lines.end(), sections.begin(), sections.end());
+        indexLines_ = lines.size();
+        std::string text;
+        for (const std::string& line : lines) {
+            text += line + "\r\n";
+        }
+        if (!secretKey_.empty() &&
+            !SignIndex(patch_.string(), secretKey_, serial_, options_.expires, &text, &error)) {
+            return Fail("cannot sign the index: " + error);
+        }
+        if (!WriteFile(patch_ / "_versions.txt", text.data(), text.size())) {
+            return Fail("cannot write " + (patch_ / "_versions.txt").string());
+        }
+        return 0;
     }
 
     // What goes out must pass the same checks as any server directory.
-    const std::vector<std::string> problems = VerifyPatchDir(patch.string(), publicKey);
-    if (!problems.empty()) {
-        for (const std::string& problem : problems) {
-            std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
+    int PutOut() {
+        std::string error;
+        const std::vector<std::string> problems = VerifyPatchDir(patch_.string(), publicKey_);
+        if (!problems.empty()) {
+            for (const std::string& problem : problems) {
+                std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
+            }
+            return Fail("the built server directory fails its own check; nothing was published");
         }
-        return Fail("the built server directory fails its own check; nothing was published");
-    }
-    if (!PutInPlace(patch, outDir, work.Path(), &error)) {
-        return Fail(error);
-    }
-    if (!options.quiet) {
-        size_t entries = 0;
-        for (const SectionNeeds& section : needs) {
-            entries += section.paths.size();
+        if (!PutInPlace(patch_, outDir_, work_->Path(), &error)) {
+            return Fail(error);
         }
-        std::fprintf(stderr,
-                     "brfpublish: published release %s for %zu earlier release(s): %zu "
-                     "container(s), %zu index lines for %zu entries, in %s\n",
-                     Name(release).c_str(), options.earlier.size(), containerSize.size(),
-                     lines.size(), entries, (outDir / "patch").string().c_str());
-        if (!secretKey.empty()) {
-            std::fprintf(stderr, "brfpublish: signed the index, serial %llu\n",
-                         static_cast<unsigned long long>(serial));
+        return 0;
+    }
+
+    void Report() const {
+        if (!options_.quiet) {
+            size_t entries = 0;
+            for (const SectionNeeds& section : needs_) {
+                entries += section.paths.size();
+            }
+            std::fprintf(stderr,
+                         "brfpublish: published release %s for %zu earlier release(s): %zu "
+                         "container(s), %zu index lines for %zu entries, in %s\n",
+                         Name(release_).c_str(), options_.earlier.size(), containerSize_.size(),
+                         indexLines_, entries, (outDir_ / "patch").string().c_str());
+            if (!secretKey_.empty()) {
+                std::fprintf(stderr, "brfpublish: signed the index, serial %llu\n",
+                             static_cast<unsigned long long>(serial_));
+            }
         }
     }
-    return 0;
+
+    const PublishOptions& options_;
+    const ReleaseSpec& release_;
+    ReleaseSpec minimum_;
+    std::string secretKey_;
+    std::string publicKey_;
+    std::string servers_;
+    Tree tree_;
+    std::string client_;
+    std::vector<SectionNeeds> needs_;
+    std::set<std::string> changed_;
+    uint64_t totalBytes_ = 0;
+    fs::path outDir_;
+    uint64_t serial_ = 0;
+    std::optional<WorkDir> work_;
+    fs::path patch_;
+    std::map<std::string, uint64_t> containerSize_;
+    size_t indexLines_ = 0;
+};
+
+}  // namespace
+
+int Publish(const PublishOptions& options) {
+    return Publication(options).Run();
 }
 
 }  // namespace brfpublish

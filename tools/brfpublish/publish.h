@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "brfpack/packer.h"
+#include "updater/build_constants.h"
 
 namespace brfpublish {
 
@@ -26,8 +27,8 @@ struct PublishOptions {
     std::string servers;
     // The next updater program; empty for none.
     std::string updaterProgram;
-    int32_t updaterVersion = BRF_UPDATER_VERSION;
-    int32_t updaterMinimum = BRF_UPDATER_VERSION;
+    int32_t updaterVersion = build_constants::kUpdaterVersion;
+    int32_t updaterMinimum = build_constants::kUpdaterVersion;
     // "yyyy-mm-dd hh:mm:ss", local time.
     std::string time;
     ParseMode mode = ParseMode::Optimal;

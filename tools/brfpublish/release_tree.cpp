@@ -5,7 +5,8 @@
 #include <fstream>
 #include <vector>
 
-#include "updater/u_updater.h"
+#include "index/version_index.h"
+#include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
 
@@ -85,7 +86,7 @@ std::string RefusedName(const std::string& gamePath) {
     }
     // What the updater itself will make of the name must agree.
     try {
-        if (updater::TargetOfListedFile(ListedName(gamePath)) != gamePath) {
+        if (version_index::TargetOfListedFile(ListedName(gamePath)) != gamePath) {
             return "the updater would install it elsewhere";
         }
     } catch (const std::exception& refused) {

@@ -3,24 +3,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
-#include "updater/u_signature.h"
+#include "index/signed_index.h"
+#include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
 
 namespace brfpublish {
 
 namespace {
-
-bool ReadText(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 std::string Trimmed(const std::string& text) {
     const size_t start = text.find_first_not_of(" \t\r\n");
@@ -92,12 +83,12 @@ std::string LoadSecretKey(const std::string& path, std::string* error) {
         return {};
     }
 #endif
-    std::string text;
-    if (!ReadText(path, &text)) {
+    const std::optional<std::string> text = base::ReadWholeFile(path);
+    if (!text) {
         *error = "cannot read the secret key " + path;
         return {};
     }
-    const std::string key = Trimmed(text);
+    const std::string key = Trimmed(*text);
     if (signed_index::PublicKeyOf(key).empty()) {
         *error = path + " holds no secret key made by brfpublish keygen";
         return {};
@@ -106,12 +97,12 @@ std::string LoadSecretKey(const std::string& path, std::string* error) {
 }
 
 std::string LoadPublicKey(const std::string& path, std::string* error) {
-    std::string text;
-    if (!ReadText(path, &text)) {
+    const std::optional<std::string> text = base::ReadWholeFile(path);
+    if (!text) {
         *error = "cannot read the public key " + path;
         return {};
     }
-    const std::string key = Trimmed(text);
+    const std::string key = Trimmed(*text);
     if (!signed_index::ValidPublicKey(key)) {
         *error = path + " holds no public key (64 hex digits)";
         return {};
@@ -120,11 +111,12 @@ std::string LoadPublicKey(const std::string& path, std::string* error) {
 }
 
 std::optional<uint64_t> PublishedSerial(const std::string& patchDir) {
-    std::string text;
-    if (!ReadText((fs::path(patchDir) / "_versions.txt").string(), &text)) {
+    const std::optional<std::string> text =
+        base::ReadWholeFile((fs::path(patchDir) / "_versions.txt").string());
+    if (!text) {
         return std::nullopt;
     }
-    const signed_index::Reading reading = signed_index::ReadUnverified(text);
+    const signed_index::Reading reading = signed_index::ReadUnverified(*text);
     if (reading.verdict != signed_index::Verdict::Ok) {
         return std::nullopt;
     }

@@ -9,9 +9,10 @@
 #include <set>
 
 #include "brfpublish/publish.h"
+#include "index/signed_index.h"
+#include "index/version_index.h"
 #include "pack/pack.h"
-#include "updater/u_signature.h"
-#include "updater/u_updater.h"
+#include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
 
@@ -24,29 +25,20 @@ struct Line {
     size_t number;  // in the file, comments counted, from 1
 };
 
-struct Entry {
-    const Line* name;
-    const Line* info;
-    bool directory;
-    std::string target;
-};
-
 class Verifier {
 public:
     Verifier(const std::string& dir, const std::string& publicKey)
         : dir_(dir), index_((fs::path(dir) / "_versions.txt").string()), publicKey_(publicKey) {}
 
     std::vector<std::string> Run() {
-        std::vector<std::string> raw = updater::LoadTextLines(index_);
         std::error_code ec;
         if (!fs::is_regular_file(index_, ec)) {
             Problem(index_ + ": missing");
             return problems_;
         }
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i].empty() || raw[i][0] != '#') {
-                lines_.push_back(Line{raw[i], i + 1});
-            }
+        parsed_ = version_index::ReadIndex(base::ReadWholeFile(index_).value_or(""));
+        for (size_t i = 0; i < parsed_.lines.size(); ++i) {
+            lines_.push_back(Line{parsed_.lines[i], parsed_.numbers[i]});
         }
         Header();
         ServerList();
@@ -58,9 +50,7 @@ public:
             }
             uint32_t version = 0;
             uint32_t build = 0;
-            char tail = 0;
-            if (std::sscanf(text.c_str(), "[%u.%u]%c", &version, &build, &tail) != 2 ||
-                updater::SectionKey(version, build) != text) {
+            if (!version_index::ParseSectionKey(text, &version, &build)) {
                 At(lines_[i], "'" + text + "' is no client's section start");
                 continue;
             }
@@ -69,7 +59,7 @@ public:
                    "section " + text + " starts a second time; clients read only the first");
                 continue;
             }
-            Section(i, updater::SectionEndKey(version, build));
+            Section(i, {version, build});
         }
         Signature();
         return problems_;
@@ -90,7 +80,7 @@ private:
         int32_t values[6] = {};
         for (size_t i = 0; i < 6; ++i) {
             try {
-                values[i] = updater::ParseIndexInt(lines_[i].text);
+                values[i] = version_index::ParseIndexInt(lines_[i].text);
             } catch (const std::exception&) {
                 At(lines_[i], "header line " + std::to_string(i + 1) + " '" + lines_[i].text +
                                   "' is not an integer");
@@ -98,18 +88,17 @@ private:
             }
         }
         if (values[0] < values[1]) {
-            At(lines_[1], updater::Printf("the minimum updater version %d is above the needed "
-                                          "updater version %d",
-                                          values[1], values[0]));
+            At(lines_[1], base::Printf("the minimum updater version %d is above the needed "
+                                       "updater version %d",
+                                       values[1], values[0]));
         }
         const std::string program = (fs::path(dir_) / "updater.exe.upd").string();
         std::error_code ec;
         if (fs::exists(program, ec)) {
             CheckContainer(program, " updater program", std::nullopt, lines_[0]);
-        } else if (values[0] > BRF_UPDATER_VERSION) {
-            At(lines_[0],
-               updater::Printf("updaters of version %d are sent for %s, which is missing",
-                               BRF_UPDATER_VERSION, program.c_str()));
+        } else if (values[0] > build_constants::kUpdaterVersion) {
+            At(lines_[0], base::Printf("updaters of version %d are sent for %s, which is missing",
+                                       build_constants::kUpdaterVersion, program.c_str()));
         }
     }
 
@@ -120,7 +109,7 @@ private:
             Problem(path + ": missing");
             return;
         }
-        const std::vector<std::string> lines = updater::LoadTextLines(path);
+        const std::vector<std::string> lines = version_index::LoadTextLines(path);
         if (!lines.empty() && lines[0].find("HTML") != std::string::npos) {
             Problem(path + ": the first line holds \"HTML\", so the updater refuses the list");
         }
@@ -140,24 +129,20 @@ private:
             return;
         }
         if (size && static_cast<int64_t>(actual) != *size) {
-            At(line, updater::Printf("%s is %llu bytes, the index says %lld", path.c_str(),
-                                     static_cast<unsigned long long>(actual),
-                                     static_cast<long long>(*size)));
+            At(line, base::Printf("%s is %llu bytes, the index says %lld", path.c_str(),
+                                  static_cast<unsigned long long>(actual),
+                                  static_cast<long long>(*size)));
         }
         const int32_t code = CPack::Get()->CheckFile(path.c_str());
         if (code != CPack::kCheckOk) {
-            At(line, updater::Printf("%s fails the container check (%d)", path.c_str(), code));
+            At(line, base::Printf("%s fails the container check (%d)", path.c_str(), code));
         }
     }
 
     // The signature lines: signed with the key when one is given, and every
     // file listed with the bytes it has and every served file listed.
     void Signature() {
-        std::string text;
-        {
-            std::ifstream in(index_, std::ios::binary);
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        }
+        const std::string text = base::ReadWholeFile(index_).value_or("");
         const signed_index::Reading reading = publicKey_.empty()
                                                   ? signed_index::ReadUnverified(text)
                                                   : signed_index::Verify(text, publicKey_);
@@ -196,50 +181,52 @@ private:
     }
 
     // Walks a section as the updater does and checks what it meets.
-    void Section(size_t start, const std::string& endKey) {
+    void Section(size_t start, version_index::ClientVersion client) {
         const std::string& key = lines_[start].text;
+        struct Entry {
+            const Line* name;
+            version_index::ListEntry listed;
+        };
         std::vector<Entry> entries;
-        for (size_t i = start; i < lines_.size();) {
-            const std::string& text = lines_[i].text;
-            if (text.empty() || text == endKey) {
-                break;
+        for (const version_index::WalkStep& step :
+             version_index::WalkSection(parsed_, start, client, "/")) {
+            const Line& line = lines_[step.at];
+            if (step.fault) {
+                switch (step.fault->kind) {
+                    case version_index::FaultKind::CutOff:
+                        At(line, "section " + key + ": the entry '" + line.text +
+                                     "' is cut off by the end of the file");
+                        break;
+                    case version_index::FaultKind::BadSize:
+                        At(lines_[step.at + 1], "section " + key + ": the size in '" +
+                                                    step.entry->info + "' is not an integer");
+                        break;
+                    default:
+                        At(line, "section " + key + ": " + step.fault->message);
+                        break;
+                }
             }
-            if (text[0] == '[' || text[0] == '{') {
-                ++i;
+            if (!step.entry) {
                 continue;
             }
-            if (i + 1 >= lines_.size()) {
-                At(lines_[i], "section " + key + ": the entry '" + text +
-                                  "' is cut off by the end of the file");
-                break;
+            if (!step.fault && !step.entry->directory) {
+                FileEntry(*step.entry, key, line, lines_[step.at + 1]);
             }
-            Entry entry{&lines_[i], &lines_[i + 1], lines_[i + 1].text == "0", ""};
-            i += 2;
-            try {
-                entry.target = entry.directory ? updater::SafeGamePath(text, "/")
-                                               : updater::TargetOfListedFile(text);
-            } catch (const std::exception& error) {
-                At(*entry.name, "section " + key + ": " + error.what());
-                continue;
-            }
-            if (!entry.directory) {
-                FileEntry(entry, key);
-            }
-            entries.push_back(entry);
+            entries.push_back({&line, *step.entry});
         }
 
         // No target twice, and every listed directory before what lies in it.
         std::map<std::string, size_t> position;
         for (size_t k = 0; k < entries.size(); ++k) {
-            const auto [at, fresh] = position.emplace(entries[k].target, k);
+            const auto [at, fresh] = position.emplace(entries[k].listed.target, k);
             if (!fresh) {
-                At(*entries[k].name, "section " + key + " lists " + entries[k].target +
+                At(*entries[k].name, "section " + key + " lists " + entries[k].listed.target +
                                          " a second time (line " +
                                          std::to_string(entries[at->second].name->number) + ")");
             }
         }
         for (size_t k = 0; k < entries.size(); ++k) {
-            const std::string& target = entries[k].target;
+            const std::string& target = entries[k].listed.target;
             for (size_t slash = target.find('/'); slash != std::string::npos;
                  slash = target.find('/', slash + 1)) {
                 const auto dir = position.find(target.substr(0, slash));
@@ -247,41 +234,35 @@ private:
                     continue;
                 }
                 const Entry& listed = entries[dir->second];
-                if (!listed.directory) {
-                    At(*entries[k].name,
-                       "section " + key + " places " + target + " below the file " + listed.target);
+                if (!listed.listed.directory) {
+                    At(*entries[k].name, "section " + key + " places " + target +
+                                             " below the file " + listed.listed.target);
                 } else if (dir->second > k) {
                     At(*entries[k].name, "section " + key + " lists " + target +
-                                             " before its directory " + listed.target + " (line " +
-                                             std::to_string(listed.name->number) + ")");
+                                             " before its directory " + listed.listed.target +
+                                             " (line " + std::to_string(listed.name->number) + ")");
                 }
             }
         }
     }
 
-    void FileEntry(const Entry& entry, const std::string& key) {
-        const std::string& info = entry.info->text;
+    void FileEntry(const version_index::ListEntry& entry, const std::string& key,
+                   const Line& nameLine, const Line& infoLine) {
+        const std::string& info = entry.info;
         const size_t semicolon = info.find(';');
-        int64_t size = 0;
-        try {
-            size = updater::ParseIndexInt(info.substr(0, semicolon));
-        } catch (const std::exception&) {
-            At(*entry.info, "section " + key + ": the size in '" + info + "' is not an integer");
-            return;
-        }
         if (semicolon != std::string::npos && semicolon + 1 < info.size() &&
             !ValidTimeStamp(info.substr(semicolon + 1))) {
-            At(*entry.info, "section " + key + ": the time stamp in '" + info +
-                                "' is not yyyy-mm-dd hh:mm:ss, so copies already received "
-                                "are judged wrongly");
+            At(infoLine, "section " + key + ": the time stamp in '" + info +
+                             "' is not yyyy-mm-dd hh:mm:ss, so copies already received "
+                             "are judged wrongly");
         }
-        const std::string& name = entry.name->text;
-        CheckContainer((fs::path(dir_) / name).string(), name, size, *entry.name);
+        CheckContainer((fs::path(dir_) / entry.name).string(), entry.name, entry.size, nameLine);
     }
 
     std::string dir_;
     std::string index_;
     std::string publicKey_;
+    version_index::Index parsed_;
     std::vector<Line> lines_;
     std::set<std::string> checked_;
     std::vector<std::string> problems_;

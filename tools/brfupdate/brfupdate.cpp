@@ -11,6 +11,7 @@
 #include "shared/options/s_options.h"
 #include "texts/cp1252.h"
 #include "ui/headless/headless_toolkit.h"
+#include "updater/built_config.h"
 #include "updater/program_entry.h"
 
 namespace {
@@ -157,6 +158,6 @@ int main(int argc, char** argv) {
                      Cp1252ToUtf8(box.text.c_str()).c_str());
         std::fflush(stderr);
     };
-    return UpdaterProgram(toolkit,
+    return UpdaterProgram(toolkit, BuiltUpdaterConfig(),
                           [&](TFUpdater& updater) { return Drive(toolkit, updater, options); });
 }

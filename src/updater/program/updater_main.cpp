@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ui/window_toolkit.h"
+#include "updater/built_config.h"
 #include "updater/program_entry.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +14,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "updater: cannot show the window: %s\n", problem.c_str());
         return 1;
     }
-    return UpdaterProgram(*toolkit);
+    return UpdaterProgram(*toolkit, BuiltUpdaterConfig());
 }

@@ -1,4 +1,4 @@
-#include "updater/u_signature.h"
+#include "index/signed_index.h"
 
 #include <sodium.h>
 
@@ -7,9 +7,13 @@
 #include <fstream>
 #include <vector>
 
+#include "index/index_text.h"
+
 namespace signed_index {
 
 namespace {
+
+using version_index::TextLine;
 
 constexpr int64_t kSecondsPerDay = 86400;
 
@@ -44,31 +48,6 @@ bool FromHex(const std::string& hex, unsigned char* bytes, size_t size) {
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// A line of the raw text and where it starts.
-struct RawLine {
-    size_t start;
-    std::string text;
-};
-
-// Lines end at CR, LF or CR LF, as the index reader splits them.
-std::vector<RawLine> SplitRaw(const std::string& text) {
-    std::vector<RawLine> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t stop = text.find_first_of("\r\n", start);
-        if (stop == std::string::npos) {
-            stop = text.size();
-        }
-        lines.push_back({start, text.substr(start, stop - start)});
-        if (stop < text.size() && text[stop] == '\r' && stop + 1 < text.size() &&
-            text[stop + 1] == '\n') {
-            ++stop;
-        }
-        start = stop + 1;
-    }
-    return lines;
 }
 
 std::vector<std::string> Fields(const std::string& line, size_t count) {
@@ -114,10 +93,10 @@ Reading Fail(Verdict verdict, const std::string& reason) {
 }
 
 // The header and file lines among `lines` (the signature line excluded).
-Reading ParseManifest(const std::vector<RawLine>& lines) {
+Reading ParseManifest(const std::vector<TextLine>& lines) {
     Reading reading;
     bool header = false;
-    for (const RawLine& line : lines) {
+    for (const TextLine& line : lines) {
         const std::string& text = line.text;
         if (!StartsWith(text, "#brf-")) {
             continue;
@@ -170,22 +149,22 @@ Reading ParseManifest(const std::vector<RawLine>& lines) {
 
 // The lines of `text` and the signature taken from its last line. Fails
 // unless the text ends with the signature line.
-Reading SplitSigned(const std::string& text, std::vector<RawLine>* lines, std::string* signedPart,
+Reading SplitSigned(const std::string& text, std::vector<TextLine>* lines, std::string* signedPart,
                     std::string* signatureHex) {
     if (text.find('\0') != std::string::npos) {
         // The index reader stops at a zero byte; what it would not read
         // cannot be what was signed.
         return Fail(Verdict::Malformed, "a zero byte in the index");
     }
-    *lines = SplitRaw(text);
+    *lines = version_index::SplitTextLines(text);
     bool any = false;
-    for (const RawLine& line : *lines) {
+    for (const TextLine& line : *lines) {
         any = any || StartsWith(line.text, "#brf-");
     }
     if (!any) {
         return Fail(Verdict::Unsigned, "the index is not signed");
     }
-    const RawLine last = lines->back();
+    const TextLine last = lines->back();
     const std::vector<std::string> fields = Fields(last.text, 2);
     if (fields[0] != kSignatureTag || fields.size() != 2) {
         return Fail(Verdict::Malformed, "the last line is not the signature line");
@@ -210,7 +189,7 @@ Reading Verify(const std::string& text, const std::string& publicKeyHex) {
     if (!Ready() || !FromHex(publicKeyHex, key, sizeof key)) {
         return Fail(Verdict::BadSignature, "no usable public key");
     }
-    std::vector<RawLine> lines;
+    std::vector<TextLine> lines;
     std::string signedPart;
     std::string signatureHex;
     Reading split = SplitSigned(text, &lines, &signedPart, &signatureHex);
@@ -231,7 +210,7 @@ Reading Verify(const std::string& text, const std::string& publicKeyHex) {
 }
 
 Reading ReadUnverified(const std::string& text) {
-    std::vector<RawLine> lines;
+    std::vector<TextLine> lines;
     std::string signedPart;
     std::string signatureHex;
     Reading split = SplitSigned(text, &lines, &signedPart, &signatureHex);
@@ -248,7 +227,12 @@ bool Sign(const std::string& text, const Manifest& manifest, const std::string& 
         *error = "the secret key is not 128 hex digits";
         return false;
     }
-    for (const RawLine& line : SplitRaw(text)) {
+    if (text.find('\0') != std::string::npos) {
+        // The index reader stops at a zero byte: nothing after it would be read.
+        *error = "the index holds a zero byte";
+        return false;
+    }
+    for (const TextLine& line : version_index::SplitTextLines(text)) {
         if (StartsWith(line.text, "#brf-")) {
             *error = "the index carries signature lines already";
             return false;

@@ -1,0 +1,22 @@
+// What differs between builds of the updater, handed to the engine when the
+// window is made: the program fills it from its build's constants
+// (updater/built_config.h), a test from whatever it needs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct UpdaterConfig {
+    // The updater's own version number, in thousandths.
+    int32_t updaterVersion = 0;
+    // 64 hex digits that every version index must be signed with; empty:
+    // updates are not authenticated.
+    std::string publicKey;
+    // The update server the server box offers.
+    std::string defaultServer;
+    // The game's web host, without a trailing slash: its news pages and its
+    // home page.
+    std::string webHost;
+    // The partner portal's home page, which its logo opens.
+    std::string portalSite;
+};

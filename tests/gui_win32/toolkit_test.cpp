@@ -12,7 +12,7 @@
 #include "gui_win32/window_driver.h"
 #include "platform/event_loop.h"
 #include "platform/hidden_window.h"
-#include "platform/win32/message_pump.h"
+#include "platform/message_pump.h"
 #include "ui/window_toolkit.h"
 
 namespace {

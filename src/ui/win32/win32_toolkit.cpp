@@ -11,7 +11,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/message_box.h"
-#include "platform/win32/message_pump.h"
+#include "platform/message_pump.h"
 #include "ui/win32/confirm_dialog.h"
 #include "ui/win32/native_link.h"
 #include "ui/win32/text_codec.h"

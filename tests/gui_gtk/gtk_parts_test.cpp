@@ -1,7 +1,7 @@
 // The GTK window's parts that need no display: captions at the toolkit's
-// edge, the banner's bitmap reader, and the event loop on GLib's main
-// context with the platform's sockets, timers and posted tasks in the same
-// poll.
+// edge, the banner's bitmap reader, the pictures by their resource names,
+// and the event loop on GLib's main context with the platform's sockets,
+// timers and posted tasks in the same poll.
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -14,6 +14,7 @@
 
 #include "platform/hidden_window.h"
 #include "platform/socket.h"
+#include "ui/gtk/artwork_image.h"
 #include "ui/gtk/bmp.h"
 #include "ui/gtk/gtk_loop.h"
 #include "ui/gtk/text_edge.h"
@@ -152,6 +153,30 @@ TEST(Bmp, TheBannerIsReadAtItsSize) {
     EXPECT_EQ(image.width, 658);
     EXPECT_EQ(image.height, 60);
     EXPECT_EQ(image.rgb.size(), 658u * 60u * 3u);
+}
+
+// A picture's artwork comes by its resource name, each kind decoded by its
+// own reader, and is stretched to the control only when it says so.
+TEST(Artwork, APictureResourceIsDecodedAtTheSizeAsked) {
+    struct Case {
+        std::string resource;
+        bool stretch;
+        int width, height;  // 0: no picture
+        bool error;
+    };
+    const Case cases[] = {
+        {"BRF_BANNER", false, 658, 60, false},   {"PORTAL_LOGO", true, 94, 60, false},
+        {"PORTAL_LOGO", false, 188, 120, false}, {"BRF_BANNER", true, 94, 60, false},
+        {"img_portal", true, 0, 0, true},        {"", true, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const ui::Image image = ArtworkImage(c.resource, 94, 60, c.stretch, error);
+        EXPECT_EQ(image.width, c.width) << c.resource;
+        EXPECT_EQ(image.height, c.height) << c.resource;
+        EXPECT_EQ(image.rgb.size(), static_cast<size_t>(c.width) * c.height * 3) << c.resource;
+        EXPECT_EQ(!error.empty(), c.error) << c.resource << ": " << error;
+    }
 }
 
 // ---- the loop --------------------------------------------------------------------

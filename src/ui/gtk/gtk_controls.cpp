@@ -13,11 +13,10 @@
 #include <vector>
 
 #include "texts/cp1252.h"
-#include "ui/gtk/bmp.h"
+#include "ui/gtk/artwork_image.h"
 #include "ui/gtk/gtk_toolkit.h"
 #include "ui/gtk/text_edge.h"
 #include "ui/images/image.h"
-#include "ui/resources/artwork.h"
 
 #ifndef BRF_WEBKIT_EXEC_DIR
 #define BRF_WEBKIT_EXEC_DIR ""
@@ -331,23 +330,6 @@ GdkPixbuf* PixbufOf(const Image& image) {
     return pixbuf;
 }
 
-// The artwork a picture shows: the banner or the portal's logo, each at its
-// control's size when the control stretches it.
-Image ArtworkFor(const ControlSpec& spec, std::string& error) {
-    Image image;
-    const bool portal = spec.name == "img_portal";
-    const auto bytes = portal ? artwork::PortalLogo() : artwork::Banner();
-    const bool decoded = portal ? DecodeJpeg(bytes.data(), bytes.size(), image, error)
-                                : DecodeBmp(bytes.data(), bytes.size(), image, error);
-    if (!decoded) {
-        return {};
-    }
-    if (spec.style & kStretch) {
-        image = StretchImage(image, spec.bounds.width, spec.bounds.height);
-    }
-    return image;
-}
-
 // A clickable picture: a flat button (so that assistive tools can name and
 // press it) inside an event box that carries the hand cursor.
 class GtkPictureControl : public Button {
@@ -359,11 +341,12 @@ public:
         gtk_widget_set_can_focus(button_, FALSE);
         gtk_style_context_add_class(gtk_widget_get_style_context(button_), "brf-picture");
         std::string error;
-        const Image image = ArtworkFor(Spec(), error);
+        const Image image = ArtworkImage(Spec().resource, Spec().bounds.width, Spec().bounds.height,
+                                         (Spec().style & kStretch) != 0, error);
         if (GdkPixbuf* pixbuf = PixbufOf(image)) {
             gtk_container_add(GTK_CONTAINER(button_), gtk_image_new_from_pixbuf(pixbuf));
             g_object_unref(pixbuf);
-        } else {
+        } else if (!error.empty()) {
             g_warning("%s: %s", Spec().name.c_str(), error.c_str());
         }
         gtk_container_add(GTK_CONTAINER(box_), button_);
@@ -373,8 +356,9 @@ public:
         }
         AtkObject* accessible = gtk_widget_get_accessible(button_);
         if (accessible != nullptr) {
-            atk_object_set_name(
-                accessible, Spec().name == "img_portal" ? "Partner portal" : "Brinefall web site");
+            if (!Spec().accessibleName.empty()) {
+                atk_object_set_name(accessible, Cp1252ToUtf8(Spec().accessibleName).c_str());
+            }
             atk_object_set_accessible_id(accessible, Spec().name.c_str());
         }
         // The id belongs to the button, which assistive tools press.
@@ -491,8 +475,7 @@ private:
         quiet_ = true;
         gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(combo_));
         for (const std::string& item : Items) {
-            gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo_),
-                                           Cp1252ToUtf8(item).c_str());
+            gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo_), Cp1252ToUtf8(item).c_str());
         }
         quiet_ = false;
         shownItems_ = Items;

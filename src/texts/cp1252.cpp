@@ -30,18 +30,99 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
-std::string Cp1252ToUtf8(const char* text) {
-    std::string out;
-    if (text == nullptr) {
-        return out;
+char32_t Cp1252CodePoint(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+}
+
+char Cp1252Byte(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        return static_cast<char>(cp);
     }
-    for (const char* p = text; *p != '\0'; ++p) {
-        const auto byte = static_cast<uint8_t>(*p);
-        if (byte >= 0x80 && byte < 0xA0) {
-            AppendUtf8(out, kHighControls[byte - 0x80]);
-        } else {
-            AppendUtf8(out, byte);
+    for (size_t i = 0; i < kHighControls.size(); ++i) {
+        if (kHighControls[i] == cp) {
+            return static_cast<char>(0x80 + i);
         }
+    }
+    return '?';
+}
+
+std::string Cp1252ToUtf8(const char* text) {
+    return text == nullptr ? std::string() : Cp1252ToUtf8(std::string_view(text));
+}
+
+std::string Cp1252ToUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+        AppendUtf8(out, Cp1252CodePoint(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+std::string Utf8ToCp1252(std::string_view text) {
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t extra;
+        char32_t cp;
+        if (lead < 0x80) {
+            extra = 0;
+            cp = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = lead & 0x07;
+        } else {
+            out += '?';
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k <= extra; ++k) {
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                break;
+            }
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        if (k <= extra) {
+            // A sequence cut short: one "?" for it, and go on after it.
+            out += '?';
+            i += k;
+            continue;
+        }
+        // Overlong forms are not the character they seem to spell.
+        static constexpr char32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
+        out += cp < kMinimum[extra] ? '?' : Cp1252Byte(cp);
+        i += k;
+    }
+    return out;
+}
+
+std::u16string Cp1252ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        out += static_cast<char16_t>(Cp1252CodePoint(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+std::string Utf16ToCp1252(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;  // a character beyond the basic plane: one "?" for both halves
+        }
+        out += Cp1252Byte(unit);  // a lone surrogate is no character either
     }
     return out;
 }

@@ -48,7 +48,14 @@ struct ControlSpec {
     std::string fontName;  // empty: the window's font
     int fontPoints = 8;
     Control* parent = nullptr;  // null: the form itself
-    std::string resource;       // a picture's artwork, a control's initial text
+    // A picture's artwork: the name of a picture resource of the program
+    // (ui/resources/artwork.h). Empty: the picture shows none.
+    std::string resource;
+    // What assistive tools read for a picture, which has no caption.
+    std::string accessibleName;
+    // A form's window class, where the system names one (Windows); tools
+    // that drive the window find it by this name. Empty: the toolkit's own.
+    std::string windowClass;
 };
 
 class Control {

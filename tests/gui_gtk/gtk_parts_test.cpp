@@ -1,6 +1,7 @@
-// The GTK window's parts that need no display: texts at the toolkit's edge,
-// the banner's bitmap reader, and the event loop on GLib's main context
-// with the platform's sockets, timers and posted tasks in the same poll.
+// The GTK window's parts that need no display: captions at the toolkit's
+// edge, the banner's bitmap reader, the pictures by their resource names,
+// and the event loop on GLib's main context with the platform's sockets,
+// timers and posted tasks in the same poll.
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 
 #include "platform/hidden_window.h"
 #include "platform/socket.h"
+#include "ui/gtk/artwork_image.h"
 #include "ui/gtk/bmp.h"
 #include "ui/gtk/gtk_loop.h"
 #include "ui/gtk/text_edge.h"
@@ -23,66 +25,7 @@ namespace {
 using namespace ui::gtk;
 using Clock = std::chrono::steady_clock;
 
-// ---- texts -------------------------------------------------------------------
-
-TEST(TextEdge, Cp1252BecomesUtf8AndBack) {
-    struct Case {
-        std::string cp1252;
-        std::string utf8;
-    };
-    const Case cases[] = {
-        {"Version &Pr\xFC"
-         "fen",
-         "Version &Pr\xC3\xBC"
-         "fen"},
-        {"Update-Gr\xF6\xDF"
-         "e:",
-         "Update-Gr\xC3\xB6\xC3\x9F"
-         "e:"},
-        {"\x80 \x85 \x99", "\xE2\x82\xAC \xE2\x80\xA6 \xE2\x84\xA2"},  // euro, ellipsis, TM
-        {"\xC4\xD6\xDC\xE4", "\xC3\x84\xC3\x96\xC3\x9C\xC3\xA4"},
-        {"plain ASCII\n", "plain ASCII\n"},
-        {"", ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Utf8FromCp1252(c.cp1252), c.utf8) << c.cp1252;
-        EXPECT_EQ(Cp1252FromUtf8(c.utf8), c.cp1252) << c.utf8;
-    }
-}
-
-TEST(TextEdge, EveryByteSurvivesTheRoundTrip) {
-    std::string all;
-    for (int b = 1; b < 256; ++b) {
-        all += static_cast<char>(b);
-    }
-    const std::string utf8 = Utf8FromCp1252(all);
-    EXPECT_TRUE(g_utf8_validate(utf8.data(), static_cast<gssize>(utf8.size()), nullptr));
-    EXPECT_EQ(Cp1252FromUtf8(utf8), all);
-}
-
-TEST(TextEdge, WhatTheCodePageCannotHoldBecomesAQuestionMark) {
-    struct Case {
-        std::string utf8;
-        std::string cp1252;
-    };
-    const Case cases[] = {
-        {"\xE2\x86\x92", "?"},  // an arrow
-        {"a\xF0\x9F\x8C\x8A"
-         "b",
-         "a?b"},        // a four-byte character
-        {"\xC3", "?"},  // cut short at the end
-        {"\xE2\x82"
-         "x",
-         "?x"},             // cut short before a letter
-        {"\xC0\xAF", "?"},  // an overlong "/"
-        {"\xFF"
-         "z",
-         "?z"},  // no UTF-8 lead byte
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Cp1252FromUtf8(c.utf8), c.cp1252);
-    }
-}
+// ---- captions ------------------------------------------------------------------
 
 TEST(TextEdge, AcceleratorsBecomeMnemonics) {
     struct Case {
@@ -210,6 +153,30 @@ TEST(Bmp, TheBannerIsReadAtItsSize) {
     EXPECT_EQ(image.width, 658);
     EXPECT_EQ(image.height, 60);
     EXPECT_EQ(image.rgb.size(), 658u * 60u * 3u);
+}
+
+// A picture's artwork comes by its resource name, each kind decoded by its
+// own reader, and is stretched to the control only when it says so.
+TEST(Artwork, APictureResourceIsDecodedAtTheSizeAsked) {
+    struct Case {
+        std::string resource;
+        bool stretch;
+        int width, height;  // 0: no picture
+        bool error;
+    };
+    const Case cases[] = {
+        {"BRF_BANNER", false, 658, 60, false},   {"PORTAL_LOGO", true, 94, 60, false},
+        {"PORTAL_LOGO", false, 188, 120, false}, {"BRF_BANNER", true, 94, 60, false},
+        {"img_portal", true, 0, 0, true},        {"", true, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const ui::Image image = ArtworkImage(c.resource, 94, 60, c.stretch, error);
+        EXPECT_EQ(image.width, c.width) << c.resource;
+        EXPECT_EQ(image.height, c.height) << c.resource;
+        EXPECT_EQ(image.rgb.size(), static_cast<size_t>(c.width) * c.height * 3) << c.resource;
+        EXPECT_EQ(!error.empty(), c.error) << c.resource << ": " << error;
+    }
 }
 
 // ---- the loop --------------------------------------------------------------------

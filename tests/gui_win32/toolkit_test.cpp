@@ -12,7 +12,8 @@
 #include "gui_win32/window_driver.h"
 #include "platform/event_loop.h"
 #include "platform/hidden_window.h"
-#include "platform/win32/message_pump.h"
+#include "platform/message_pump.h"
+#include "ui/win32/artwork.h"
 #include "ui/window_toolkit.h"
 
 namespace {
@@ -71,13 +72,15 @@ protected:
         std::string problem;
         toolkit = ui::MakeWindowToolkit(argc, argv, problem);
         ASSERT_TRUE(toolkit) << problem;
-        form = toolkit->Create<ui::Form>(K::Form, Spec("form", {0, 0, 300, 200}));
+        ui::ControlSpec window = Spec("form", {0, 0, 300, 200});
+        window.windowClass = "BrfToolkitTest";  // how FormHwnd finds it
+        form = toolkit->Create<ui::Form>(K::Form, std::move(window));
     }
     void TearDown() override {
         form.reset();
         toolkit.reset();
     }
-    HWND FormHwnd() const { return OwnWindow(L"TFUpdater", nullptr); }
+    HWND FormHwnd() const { return OwnWindow(L"BrfToolkitTest", nullptr); }
 
     std::unique_ptr<ui::Toolkit> toolkit;
     std::unique_ptr<ui::Form> form;
@@ -193,6 +196,39 @@ TEST_F(Toolkit, DisabledButtonIgnoresEnterAndEscPressesTheCancelButton) {
         EXPECT_EQ(okClicks, k.okAfter) << k.key;
         EXPECT_EQ(cancelClicks, k.cancelAfter) << k.key;
     }
+}
+
+// A picture's artwork comes by its resource name and is stretched only
+// when the control says so; its window text is its accessible name.
+TEST_F(Toolkit, APictureShowsItsResourceAndReadsAsItsName) {
+    struct Case {
+        const char* resource;
+        bool stretch;
+        LONG width, height;  // 0: no bitmap
+    };
+    const Case cases[] = {{"BRF_BANNER", false, 658, 60},
+                          {"PORTAL_LOGO", true, 94, 60},
+                          {"PORTAL_LOGO", false, 188, 120},
+                          {"img_portal", true, 0, 0},
+                          {"", true, 0, 0}};
+    for (const Case& c : cases) {
+        HBITMAP bitmap = ui::win32::LoadArt(c.resource, 94, 60, c.stretch);
+        BITMAP info{};
+        if (bitmap != nullptr) {
+            GetObjectW(bitmap, sizeof info, &info);
+            DeleteObject(bitmap);
+        }
+        EXPECT_EQ(info.bmWidth, c.width) << c.resource;
+        EXPECT_EQ(info.bmHeight < 0 ? -info.bmHeight : info.bmHeight, c.height) << c.resource;
+    }
+    ui::ControlSpec spec = Spec("img", {10, 10, 94, 60}, -1, ui::kStretch);
+    spec.resource = "PORTAL_LOGO";
+    spec.accessibleName =
+        "Karte der H\xE4"
+        "fen";
+    auto picture = toolkit->Create<ui::Picture>(K::Picture, spec);
+    picture->SetCaption("not shown");
+    EXPECT_NE(gui_test::FindChild(FormHwnd(), L"Karte der H\u00e4fen", L"BrfPicture"), nullptr);
 }
 
 // The dialog's answers: each button, and Esc answering No (nothing is

@@ -2,6 +2,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 #include "texts/cp1252.h"
 
@@ -91,6 +92,85 @@ TEST(Cp1252ToUtf8, EveryByteBecomesOneValidDistinctCharacter) {
 TEST(Cp1252ToUtf8, StopsAtTheTerminator) {
     const char text[] = {'\xFC', '\0', '\xFC', '\0'};
     EXPECT_EQ(Cp1252ToUtf8(text), "ü");
+}
+
+TEST(Cp1252Codec, Cp1252BecomesUtf8AndBack) {
+    struct Case {
+        std::string cp1252;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {"Version &Pr\xFC"
+         "fen",
+         "Version &Pr\xC3\xBC"
+         "fen"},
+        {"Update-Gr\xF6\xDF"
+         "e:",
+         "Update-Gr\xC3\xB6\xC3\x9F"
+         "e:"},
+        {"\x80 \x85 \x99", "\xE2\x82\xAC \xE2\x80\xA6 \xE2\x84\xA2"},  // euro, ellipsis, TM
+        {"\xC4\xD6\xDC\xE4", "\xC3\x84\xC3\x96\xC3\x9C\xC3\xA4"},
+        {"plain ASCII\n", "plain ASCII\n"},
+        {std::string("a\0b", 3), std::string("a\0b", 3)},  // a NUL is a character here
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Cp1252ToUtf8(c.cp1252), c.utf8) << c.cp1252;
+        EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
+    }
+}
+
+TEST(Cp1252Codec, EveryByteSurvivesTheRoundTrips) {
+    std::string all;
+    for (int b = 1; b < 256; ++b) {
+        all += static_cast<char>(b);
+    }
+    const std::string utf8 = Cp1252ToUtf8(all);
+    std::u32string decoded;
+    EXPECT_TRUE(DecodeUtf8(utf8, decoded));
+    EXPECT_EQ(Utf8ToCp1252(utf8), all);
+    const std::u16string utf16 = Cp1252ToUtf16(all);
+    ASSERT_EQ(utf16.size(), decoded.size());
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        EXPECT_EQ(utf16[i], decoded[i]) << "byte " << i + 1;
+    }
+    EXPECT_EQ(Utf16ToCp1252(utf16), all);
+}
+
+TEST(Cp1252Codec, WhatTheCodePageCannotHoldBecomesAQuestionMark) {
+    struct Case {
+        std::string utf8;
+        std::string cp1252;
+    };
+    const Case cases[] = {
+        {"\xE2\x86\x92", "?"},  // an arrow
+        {"a\xF0\x9F\x8C\x8A"
+         "b",
+         "a?b"},        // a four-byte character
+        {"\xC3", "?"},  // cut short at the end
+        {"\xE2\x82"
+         "x",
+         "?x"},             // cut short before a letter
+        {"\xC0\xAF", "?"},  // an overlong "/"
+        {"\xFF"
+         "z",
+         "?z"},  // no UTF-8 lead byte
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252);
+    }
+    // The same from UTF-16, where nothing is mapped to a look-alike: a full-
+    // width colon or solidus must not turn an address into another one.
+    const std::pair<std::u16string, std::string> wide[] = {
+        {u"\u2192", "?"},
+        {u"a\U0001F30Ab", "a?b"},                  // a surrogate pair
+        {std::u16string(u"\xD83Cx", 2), "?x"},     // a lone high surrogate
+        {u"http\uFF1A\uFF0F\uFF0Fx", "http???x"},  // full-width ":" and "/"
+        {u"\u0100", "?"},                          // no best fit to "A"
+    };
+    for (const auto& [utf16, cp1252] : wide) {
+        EXPECT_EQ(Utf16ToCp1252(utf16), cp1252) << cp1252;
+    }
 }
 
 }  // namespace

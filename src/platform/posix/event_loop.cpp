@@ -1,7 +1,7 @@
 #include "platform/event_loop.h"
 
+#include "platform/loop_poll.h"
 #include "platform/posix/loop_hub.h"
-#include "platform/posix/loop_poll.h"
 
 namespace plat {
 

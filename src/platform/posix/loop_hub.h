@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/posix/loop_poll.h"
+#include "platform/loop_poll.h"
 
 namespace plat {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "platform/hidden_window.h"
-#include "platform/win32/message_pump.h"
+#include "platform/message_pump.h"
 
 namespace plat {
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "ui/gtk/bmp.h"
+#include "texts/cp1252.h"
+#include "ui/gtk/artwork_image.h"
 #include "ui/gtk/gtk_toolkit.h"
 #include "ui/gtk/text_edge.h"
 #include "ui/images/image.h"
-#include "ui/resources/artwork.h"
 
 #ifndef BRF_WEBKIT_EXEC_DIR
 #define BRF_WEBKIT_EXEC_DIR ""
@@ -29,7 +29,7 @@ namespace {
 using Kind = Toolkit::Kind;
 
 std::string Shown(const std::string& caption) {
-    return MnemonicFromAccelerator(Utf8FromCp1252(caption));
+    return MnemonicFromAccelerator(Cp1252ToUtf8(caption));
 }
 
 // Releases a widget with its control: removed from the window, its signals
@@ -70,7 +70,7 @@ public:
 
     void SetCaption(const std::string& caption) override {
         Form::SetCaption(caption);
-        gtk_window_set_title(GTK_WINDOW(window_), Utf8FromCp1252(caption).c_str());
+        gtk_window_set_title(GTK_WINDOW(window_), Cp1252ToUtf8(caption).c_str());
     }
     void SetPosition(int left, int top) override {
         Form::SetPosition(left, top);
@@ -250,7 +250,7 @@ public:
     // are told in the page's place.
     void SetCaption(const std::string& caption) override {
         Control::SetCaption(caption);
-        const std::string utf8 = Utf8FromCp1252(caption);
+        const std::string utf8 = Cp1252ToUtf8(caption);
         gtk_label_set_text(GTK_LABEL(label_), utf8.c_str());
         if (AtkObject* accessible = gtk_widget_get_accessible(bar_)) {
             atk_object_set_name(accessible, utf8.c_str());
@@ -330,23 +330,6 @@ GdkPixbuf* PixbufOf(const Image& image) {
     return pixbuf;
 }
 
-// The artwork a picture shows: the banner or the portal's logo, each at its
-// control's size when the control stretches it.
-Image ArtworkFor(const ControlSpec& spec, std::string& error) {
-    Image image;
-    const bool portal = spec.name == "img_portal";
-    const auto bytes = portal ? artwork::PortalLogo() : artwork::Banner();
-    const bool decoded = portal ? DecodeJpeg(bytes.data(), bytes.size(), image, error)
-                                : DecodeBmp(bytes.data(), bytes.size(), image, error);
-    if (!decoded) {
-        return {};
-    }
-    if (spec.style & kStretch) {
-        image = StretchImage(image, spec.bounds.width, spec.bounds.height);
-    }
-    return image;
-}
-
 // A clickable picture: a flat button (so that assistive tools can name and
 // press it) inside an event box that carries the hand cursor.
 class GtkPictureControl : public Button {
@@ -358,11 +341,12 @@ public:
         gtk_widget_set_can_focus(button_, FALSE);
         gtk_style_context_add_class(gtk_widget_get_style_context(button_), "brf-picture");
         std::string error;
-        const Image image = ArtworkFor(Spec(), error);
+        const Image image = ArtworkImage(Spec().resource, Spec().bounds.width, Spec().bounds.height,
+                                         (Spec().style & kStretch) != 0, error);
         if (GdkPixbuf* pixbuf = PixbufOf(image)) {
             gtk_container_add(GTK_CONTAINER(button_), gtk_image_new_from_pixbuf(pixbuf));
             g_object_unref(pixbuf);
-        } else {
+        } else if (!error.empty()) {
             g_warning("%s: %s", Spec().name.c_str(), error.c_str());
         }
         gtk_container_add(GTK_CONTAINER(box_), button_);
@@ -372,8 +356,9 @@ public:
         }
         AtkObject* accessible = gtk_widget_get_accessible(button_);
         if (accessible != nullptr) {
-            atk_object_set_name(
-                accessible, Spec().name == "img_portal" ? "Partner portal" : "Brinefall web site");
+            if (!Spec().accessibleName.empty()) {
+                atk_object_set_name(accessible, Cp1252ToUtf8(Spec().accessibleName).c_str());
+            }
             atk_object_set_accessible_id(accessible, Spec().name.c_str());
         }
         // The id belongs to the button, which assistive tools press.
@@ -472,7 +457,7 @@ public:
         ComboBox::SetCaption(caption);
         SyncItems();
         quiet_ = true;
-        gtk_entry_set_text(GTK_ENTRY(entry_), Utf8FromCp1252(caption).c_str());
+        gtk_entry_set_text(GTK_ENTRY(entry_), Cp1252ToUtf8(caption).c_str());
         quiet_ = false;
     }
     void SetEnabled(bool enabled) override {
@@ -490,8 +475,7 @@ private:
         quiet_ = true;
         gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(combo_));
         for (const std::string& item : Items) {
-            gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo_),
-                                           Utf8FromCp1252(item).c_str());
+            gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo_), Cp1252ToUtf8(item).c_str());
         }
         quiet_ = false;
         shownItems_ = Items;
@@ -499,7 +483,7 @@ private:
     static void OnChanged(GtkEditable*, gpointer data) {
         auto* self = static_cast<GtkComboBoxControl*>(data);
         if (!self->quiet_) {
-            self->UserEdit(Cp1252FromUtf8(gtk_entry_get_text(GTK_ENTRY(self->entry_))));
+            self->UserEdit(Utf8ToCp1252(gtk_entry_get_text(GTK_ENTRY(self->entry_))));
         }
     }
     static void NoFocusForArrow(GtkWidget* widget, gpointer) {
@@ -559,7 +543,7 @@ public:
     void Add(const std::string& line) override {
         ListBox::Add(line);
         GtkTreeIter iter;
-        gtk_list_store_insert_with_values(store_, &iter, -1, 0, Utf8FromCp1252(line).c_str(), -1);
+        gtk_list_store_insert_with_values(store_, &iter, -1, 0, Cp1252ToUtf8(line).c_str(), -1);
     }
     void SetItemIndex(int index) override {
         ListBox::SetItemIndex(index);
@@ -678,7 +662,7 @@ public:
         // A new page starts a new web process where the last one died.
         gtk_widget_hide(panel_);
         gtk_widget_show(view_);
-        webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), Utf8FromCp1252(url).c_str());
+        webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), Cp1252ToUtf8(url).c_str());
     }
     void SetUnavailableText(const std::string& text) override {
         WebBrowser::SetUnavailableText(text);
@@ -688,9 +672,9 @@ public:
 private:
     // The panel's words, the reason, then the page that would be shown.
     void ShowNote() {
-        std::string text = Utf8FromCp1252(UnavailableText()) + problem_;
+        std::string text = Cp1252ToUtf8(UnavailableText()) + problem_;
         if (!LocationURL().empty()) {
-            text += "\n\n" + Utf8FromCp1252(LocationURL());
+            text += "\n\n" + Cp1252ToUtf8(LocationURL());
         }
         gtk_label_set_text(GTK_LABEL(note_), text.c_str());
     }
@@ -705,7 +689,7 @@ private:
             WebKitURIRequest* request = webkit_navigation_action_get_request(action);
             auto* self = static_cast<GtkWebBrowserControl*>(data);
             if (self->OnBeforeNavigate2 && request != nullptr) {
-                self->OnBeforeNavigate2(Cp1252FromUtf8(webkit_uri_request_get_uri(request)));
+                self->OnBeforeNavigate2(Utf8ToCp1252(webkit_uri_request_get_uri(request)));
             }
         }
         return FALSE;  // WebKit's own decision: a navigation is never cancelled

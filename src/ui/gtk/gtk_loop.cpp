@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/posix/loop_poll.h"
+#include "platform/loop_poll.h"
 
 namespace ui::gtk {
 

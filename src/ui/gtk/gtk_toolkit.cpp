@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/message_box.h"
-#include "ui/gtk/text_edge.h"
+#include "texts/cp1252.h"
 #include "ui/window_toolkit.h"
 
 namespace ui::gtk {
@@ -192,8 +192,8 @@ int GtkToolkit::MessageBox(const std::string& text, const std::string& caption, 
             break;
     }
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE,
-                                               "%s", Utf8FromCp1252(text).c_str());
-    gtk_window_set_title(GTK_WINDOW(dialog), Utf8FromCp1252(caption).c_str());
+                                               "%s", Cp1252ToUtf8(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), Cp1252ToUtf8(caption).c_str());
     const uint32_t buttons = flags & 0x0F;
     int closeAnswer = plat::kIdOk;
     if (buttons == plat::kMbYesNo) {
@@ -217,8 +217,8 @@ int GtkToolkit::MessageBox(const std::string& text, const std::string& caption, 
 Confirmation GtkToolkit::Confirm(const std::string& question) {
     GtkWidget* dialog =
         gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
-                               "%s", Utf8FromCp1252(question).c_str());
-    gtk_window_set_title(GTK_WINDOW(dialog), Utf8FromCp1252(ApplicationTitle()).c_str());
+                               "%s", Cp1252ToUtf8(question).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), Cp1252ToUtf8(ApplicationTitle()).c_str());
     enum { kYes = 1, kNo = 2, kYesToAll = 3 };
     gtk_dialog_add_buttons(GTK_DIALOG(dialog), "_Yes", kYes, "_No", kNo, "Yes to _All", kYesToAll,
                            nullptr);
@@ -258,7 +258,7 @@ WorkArea GtkToolkit::PrimaryWorkArea() {
 
 void GtkToolkit::SetApplicationTitle(const std::string& title) {
     Toolkit::SetApplicationTitle(title);
-    g_set_application_name(Utf8FromCp1252(title).c_str());
+    g_set_application_name(Cp1252ToUtf8(title).c_str());
 }
 
 }  // namespace ui::gtk

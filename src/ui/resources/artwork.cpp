@@ -15,4 +15,14 @@ std::span<const unsigned char> PortalLogo() {
     return {portal_logo_jpg, portal_logo_jpg_size};
 }
 
+Art Find(std::string_view resource) {
+    if (resource == "BRF_BANNER") {
+        return {Banner(), Format::Bitmap};
+    }
+    if (resource == "PORTAL_LOGO") {
+        return {PortalLogo(), Format::Jpeg};
+    }
+    return {};
+}
+
 }  // namespace ui::artwork

@@ -5,6 +5,7 @@
 
 #include "ui/images/image.h"
 #include "ui/resources/artwork.h"
+#include "ui/win32/text_codec.h"
 
 namespace ui::win32 {
 
@@ -43,15 +44,14 @@ HBITMAP ToBitmap(const Image& image) {
     return bitmap;
 }
 
-// The banner from the program's bitmap resource; where the program carries
-// none (a test program), from the bitmap file compiled into the toolkit.
-HBITMAP LoadBanner() {
-    HANDLE loaded = LoadImageW(GetModuleHandleW(nullptr), L"BRF_BANNER", IMAGE_BITMAP, 0, 0,
-                               LR_CREATEDIBSECTION);
+// A bitmap among the program's resources; where the program carries none
+// of that name (a test program), the bitmap file compiled into the toolkit.
+HBITMAP LoadBitmapArt(const std::string& resource, std::span<const unsigned char> file) {
+    HANDLE loaded = LoadImageW(GetModuleHandleW(nullptr), Widen(resource).c_str(), IMAGE_BITMAP, 0,
+                               0, LR_CREATEDIBSECTION);
     if (loaded != nullptr) {
         return static_cast<HBITMAP>(loaded);
     }
-    const std::span<const unsigned char> file = artwork::Banner();
     if (file.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) {
         return nullptr;
     }
@@ -68,8 +68,7 @@ HBITMAP LoadBanner() {
     return bitmap;
 }
 
-HBITMAP LoadPortalLogo(int width, int height, bool stretch) {
-    const std::span<const unsigned char> file = artwork::PortalLogo();
+HBITMAP LoadJpegArt(std::span<const unsigned char> file, int width, int height, bool stretch) {
     Image image;
     std::string error;
     if (!DecodeJpeg(file.data(), file.size(), image, error)) {
@@ -80,21 +79,19 @@ HBITMAP LoadPortalLogo(int width, int height, bool stretch) {
 
 }  // namespace
 
-PictureArt ArtFor(const std::string& name) {
-    if (name == "img_brf") {
-        return {L"BRF_BANNER", false, "Brinefall web site"};
-    }
-    if (name == "img_portal") {
-        return {L"PORTAL_LOGO", true, "Partner portal web site"};
-    }
-    return {};
-}
-
-HBITMAP LoadArt(const PictureArt& art, int width, int height, bool stretch) {
-    if (art.resource == nullptr) {
+HBITMAP LoadArt(const std::string& resource, int width, int height, bool stretch) {
+    if (resource.empty()) {
         return nullptr;
     }
-    return art.jpeg ? LoadPortalLogo(width, height, stretch) : LoadBanner();
+    const artwork::Art art = artwork::Find(resource);
+    switch (art.format) {
+        case artwork::Format::Jpeg:
+            return LoadJpegArt(art.bytes, width, height, stretch);
+        case artwork::Format::Bitmap:
+        case artwork::Format::None:
+            break;
+    }
+    return LoadBitmapArt(resource, art.bytes);
 }
 
 }  // namespace ui::win32

@@ -1,5 +1,5 @@
-// The window's fixed artwork, carried as resources of the program: the
-// banner as a bitmap, the portal's logo as a JPEG picture.
+// A picture control's artwork, carried as resources of the program: a
+// bitmap or a JPEG picture.
 #pragma once
 
 #include <windows.h>
@@ -8,19 +8,11 @@
 
 namespace ui::win32 {
 
-// A picture control's artwork and what an assistive technology reads for it.
-struct PictureArt {
-    const wchar_t* resource = nullptr;  // null: none
-    bool jpeg = false;
-    const char* accessibleName = "";
-};
-
-// The artwork of the picture control named `name` ("img_brf", "img_portal").
-PictureArt ArtFor(const std::string& name);
-
-// The artwork as a bitmap of `width` x `height` pixels (stretched when
-// `stretch` is set, else at its own size); null when the program carries no
-// such resource or it cannot be decoded.
-HBITMAP LoadArt(const PictureArt& art, int width, int height, bool stretch);
+// The picture resource `resource` as a bitmap: a bitmap among the
+// program's own resources at its own size, else the picture compiled into
+// the toolkit (ui/resources/artwork.h), a JPEG one of `width` x `height`
+// pixels when `stretch` is set. Null when `resource` is empty, names no
+// picture or cannot be decoded.
+HBITMAP LoadArt(const std::string& resource, int width, int height, bool stretch);
 
 }  // namespace ui::win32

@@ -1,34 +1,19 @@
 #include "ui/win32/text_codec.h"
 
-#include <windows.h>
+#include "texts/cp1252.h"
 
 namespace ui::win32 {
 
-namespace {
-constexpr UINT kCodePage = 1252;
-}
+// wchar_t is a UTF-16 unit on Windows.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 std::wstring Widen(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(kCodePage, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(kCodePage, 0, text.data(), size, wide.data(), length);
-    return wide;
+    const std::u16string wide = Cp1252ToUtf16(text);
+    return {wide.begin(), wide.end()};
 }
 
 std::string Narrow(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length =
-        WideCharToMultiByte(kCodePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(kCodePage, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-    return narrow;
+    return Utf16ToCp1252(std::u16string(text.begin(), text.end()));
 }
 
 }  // namespace ui::win32

@@ -1,7 +1,8 @@
 // The control layer keeps its texts in the Windows-1252 code page, as the
 // text table holds them; the windows are Unicode windows. The conversion is
-// made here, with that code page named, so a German text reads the same
-// whatever code page the system runs with.
+// the texts' own codec, not the system's, so a German text reads the same
+// whatever code page the system runs with, and a character the code page
+// cannot hold becomes "?" as on every other system.
 #pragma once
 
 #include <string>

@@ -292,18 +292,17 @@ public:
     }
 };
 
-// A clickable picture with the hand cursor. Its window text names the site
-// it opens, which is what assistive technology reads for it.
+// A clickable picture with the hand cursor. Its window text is its
+// accessible name, which is what assistive technology reads for it.
 class NativePicture : public Windowed<Button> {
 public:
     NativePicture(Win32Toolkit& toolkit, ControlSpec spec) : Windowed(toolkit, std::move(spec)) {
-        const PictureArt art = ArtFor(Spec().name);
         Created(Toolkit::Kind::Picture, kPictureClass, 0);
         if (hwnd_ != nullptr) {
-            SetWindowTextW(hwnd_, Widen(art.accessibleName).c_str());
+            SetWindowTextW(hwnd_, Widen(Spec().accessibleName).c_str());
         }
-        bitmap_ =
-            LoadArt(art, Spec().bounds.width, Spec().bounds.height, (Spec().style & kStretch) != 0);
+        bitmap_ = LoadArt(Spec().resource, Spec().bounds.width, Spec().bounds.height,
+                          (Spec().style & kStretch) != 0);
     }
     ~NativePicture() override {
         if (bitmap_ != nullptr) {
@@ -336,7 +335,7 @@ public:
     }
 
 protected:
-    void ShowCaption(const std::wstring&) override {}  // the text stays the site's name
+    void ShowCaption(const std::wstring&) override {}  // the text stays the accessible name
 
 private:
     void Paint() {
@@ -475,9 +474,15 @@ public:
     NativeForm(Win32Toolkit& toolkit, ControlSpec spec) : Windowed(toolkit, std::move(spec)) {
         RECT outer{0, 0, Spec().bounds.width, Spec().bounds.height};
         AdjustWindowRectEx(&outer, kStyle, FALSE, kExStyle);
-        CreateWindowExW(kExStyle, kFormClass, L"", kStyle, Spec().bounds.left, Spec().bounds.top,
-                        outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
-                        GetModuleHandleW(nullptr), static_cast<NativeLink*>(this));
+        // The class the spec names is registered with its first form; where
+        // that fails, so does the window, and the form has no handle.
+        const std::wstring className =
+            Spec().windowClass.empty() ? kFormClass : Widen(Spec().windowClass);
+        toolkit.RegisterWindowClass(className);
+        CreateWindowExW(kExStyle, className.c_str(), L"", kStyle, Spec().bounds.left,
+                        Spec().bounds.top, outer.right - outer.left, outer.bottom - outer.top,
+                        nullptr, nullptr, GetModuleHandleW(nullptr),
+                        static_cast<NativeLink*>(this));
         toolkit.SetFormHandle(hwnd_);
         toolkit.Register(this, this);
     }

@@ -11,7 +11,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/message_box.h"
-#include "platform/win32/message_pump.h"
+#include "platform/message_pump.h"
 #include "ui/win32/confirm_dialog.h"
 #include "ui/win32/native_link.h"
 #include "ui/win32/text_codec.h"
@@ -24,7 +24,9 @@ namespace {
 
 constexpr const char* kDefaultFont = "MS Sans Serif";
 
-bool RegisterWindowClass(const wchar_t* name, HBRUSH background) {
+bool RegisterClassOf(const wchar_t* name) {
+    // Our windows paint the button face, as dialogs do.
+    HBRUSH background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = LinkedWindowProc;
@@ -107,9 +109,8 @@ Win32Toolkit::Win32Toolkit() : loop_(std::make_unique<Loop>(*this)) {
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES;
     InitCommonControlsEx(&controls);
 
-    HBRUSH face = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     for (const wchar_t* name : {kFormClass, kPanelClass, kPictureClass, kBrowserHostClass}) {
-        if (!RegisterWindowClass(name, face)) {
+        if (!RegisterClassOf(name)) {
             problem_ = "cannot register the window classes";
         }
     }
@@ -149,6 +150,10 @@ std::unique_ptr<Control> Win32Toolkit::CreateControl(Kind kind, ControlSpec spec
         throw std::logic_error("a control needs its window: " + spec.name);
     }
     return MakeNativeControl(*this, kind, std::move(spec));
+}
+
+bool Win32Toolkit::RegisterWindowClass(const std::wstring& name) {
+    return RegisterClassOf(name.c_str());
 }
 
 HWND Win32Toolkit::ParentOf(const ControlSpec& spec) const {

@@ -20,8 +20,8 @@ namespace ui::win32 {
 
 class NativeLink;
 
-// The window classes of our own windows.
-inline constexpr const wchar_t* kFormClass = L"TFUpdater";
+// The window classes of our own windows; a form's spec may name its own.
+inline constexpr const wchar_t* kFormClass = L"BrfForm";
 inline constexpr const wchar_t* kPanelClass = L"BrfPanel";
 inline constexpr const wchar_t* kPictureClass = L"BrfPicture";
 inline constexpr const wchar_t* kBrowserHostClass = L"BrfBrowserHost";
@@ -54,6 +54,9 @@ public:
     void Register(const Control* control, NativeLink* link);
     void Unregister(const Control* control);
     void SetFormHandle(HWND form) { form_ = form; }
+    // Registers a window class of this toolkit's windows named `name`;
+    // true when it is there (also when it was before).
+    bool RegisterWindowClass(const std::wstring& name);
     // The id of the button that Enter presses when no push button has the
     // focus: the default button first in tab order.
     int DefaultButtonId() const { return defaultId_; }

@@ -1,7 +1,8 @@
-// The POSIX loop's descriptors and deadline, for a toolkit that runs its
-// own poll (GLib's) and must wait for the platform's messages in the same
-// call: sockets, the wake pipe of posted messages and tasks, and the time
-// up to the next timer.
+// Where the platform's loop waits in poll(2) (every system but Windows, see
+// message_pump.h there): its descriptors and deadline, for a toolkit that
+// runs its own poll (GLib's) and must wait for the platform's messages in
+// the same call: sockets, the wake pipe of posted messages and tasks, and
+// the time up to the next timer.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
-// What a Windows toolkit needs of the platform's message loop beyond the
-// portable interface of event_loop.h: a filter that sees every message
-// before it is translated and dispatched (where dialog keys are handled), and
-// binding the loop to the thread that pumps the window messages.
+// Where the platform's loop pumps window messages (Windows; elsewhere see
+// loop_poll.h): what a toolkit needs of the loop beyond the portable
+// interface of event_loop.h: a filter that sees every message before it is
+// translated and dispatched (where dialog keys are handled), and binding the
+// loop to the thread that pumps the window messages.
 #pragma once
 
 #include <windows.h>

@@ -75,8 +75,7 @@ void TFUpdater::CreateControls() {
         return s;
     };
     // A picture's artwork and what assistive tools read for it: the site it
-    // opens. The Windows window names the portal's picture after its web
-    // site, as the banner; the GTK window by the portal's name alone.
+    // opens.
     auto picture = [&](const char* name, ui::Bounds bounds, uint32_t style, ui::Control* parent,
                        const char* resource, const char* accessibleName) {
         ui::ControlSpec s = spec(name, bounds, -1, style, parent);
@@ -84,11 +83,6 @@ void TFUpdater::CreateControls() {
         s.accessibleName = accessibleName;
         return toolkit_.Create<ui::Picture>(K::Picture, std::move(s));
     };
-#ifdef _WIN32
-    constexpr const char* kPortalName = "Partner portal web site";
-#else
-    constexpr const char* kPortalName = "Partner portal";
-#endif
     ui::ControlSpec window = spec("FUpdater", {0, 0, 792, 573}, -1, 0);
     window.windowClass = "TFUpdater";
     form = toolkit_.Create<ui::Form>(K::Form, std::move(window));
@@ -99,7 +93,7 @@ void TFUpdater::CreateControls() {
     Panel2 = toolkit_.Create<ui::Panel>(K::Panel,
                                         spec("Panel2", {681, 7, 96, 62}, 10, ui::kLoweredBevel));
     img_portal = picture("img_portal", {1, 1, 94, 60}, ui::kHandCursor | ui::kStretch, Panel2.get(),
-                         "PORTAL_LOGO", kPortalName);
+                         "PORTAL_LOGO", "Partner portal web site");
     WebBrowser = toolkit_.Create<ui::WebBrowser>(
         K::WebBrowser, spec("WebBrowser", {16, 70, 761, 335}, 7, ui::kTabStop));
     lbl_host =

@@ -564,7 +564,7 @@ TEST_F(WindowTest, StartUpLabelsEveryControlAndLoadsTheNewsPage) {
 
         // The pictures can be named and pressed by assistive tools.
         EXPECT_EQ(updater.Control("img_brf").Name(), "Brinefall web site");
-        EXPECT_EQ(updater.Control("img_portal").Name(), "Partner portal");
+        EXPECT_EQ(updater.Control("img_portal").Name(), "Partner portal web site");
         EXPECT_EQ(updater.Control("img_portal").ActionName(), "click");
 
         // The news page of the language came from the web host.

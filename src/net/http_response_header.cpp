@@ -22,14 +22,16 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-// The value of a response line from a fixed position on, without the line
-// end, cut to 256 characters.
+// The value of a response line from a fixed position on, up to the line
+// end, cut to 256 characters. A CR inside the line ends the value as well:
+// locations and cookies go into the lines of the next request, where a line
+// break would start a line of the server's choosing.
 std::string ValueFrom(const std::string& line, size_t position) {
-    std::string value = line.size() > position ? line.substr(position) : std::string();
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
-        value.pop_back();
+    if (line.size() <= position) {
+        return std::string();
     }
-    return value.substr(0, 256);
+    const size_t end = std::min<size_t>(line.find_first_of("\r\n", position) - position, 256);
+    return line.substr(position, end);
 }
 
 // The first run of decimal digits; 0 when there is none. Values past the

@@ -35,8 +35,8 @@ public:
     // The first run of digits of the last "Content-Length: " line; 0 when
     // there was none.
     int32_t ExpectedBytes = 0;
-    // The values of the last "Set-Cookie: " and "Location: " lines, without
-    // the line end, at most 256 characters.
+    // The values of the last "Set-Cookie: " and "Location: " lines, up to
+    // the first CR or LF, at most 256 characters.
     std::string Cookie;
     bool LocationReceived = false;
     std::string Location;

@@ -398,9 +398,18 @@ bool COpt::Load() {
         while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
             text.append(chunk, n);
         }
+    } catch (...) {
         std::fclose(file);
-        file = nullptr;
+        return false;
+    }
+    std::fclose(file);
+    return LoadText(text);
+}
 
+bool COpt::LoadText(std::string_view text) {
+    std::fill(std::begin(present), std::end(present), 0);
+    loaded = 0;
+    try {
         unknownLines.clear();
         unknownLineCount = 0;
 
@@ -423,7 +432,7 @@ bool COpt::Load() {
                 // A line of an unknown key belongs to another program: it is
                 // kept whole, however long it is, and written back unchanged.
                 size_t end = text.find('\n', i);
-                if (end == std::string::npos) {
+                if (end == std::string_view::npos) {
                     end = text.size();
                 }
                 size_t lineEnd = end;
@@ -431,8 +440,9 @@ bool COpt::Load() {
                     --lineEnd;
                 }
                 const size_t equals = text.find('=', i);
-                if (equals < lineEnd && FindKey(text.substr(i, equals - i)) == nullptr) {
-                    unknownLines.push_back(text.substr(i, lineEnd - i));
+                if (equals < lineEnd &&
+                    FindKey(std::string(text.substr(i, equals - i))) == nullptr) {
+                    unknownLines.emplace_back(text.substr(i, lineEnd - i));
                     unknownLineCount = static_cast<int32_t>(unknownLines.size());
                     i = end + 1;
                     lineStart = true;
@@ -462,9 +472,6 @@ bool COpt::Load() {
             applyPair();
         }
     } catch (...) {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
         loaded = 0;
         return false;
     }
@@ -491,9 +498,30 @@ void COpt::Save() {
         return;
     }
     bool ok = true;
+    try {
+        const std::string text = SaveText();
+        ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    } catch (...) {
+        ok = false;
+    }
+    ok = std::fclose(file) == 0 && ok;
+
+    std::error_code error;
+    if (ok) {
+        std::filesystem::rename(temporary, kFileName, error);
+    }
+    if (!ok || error) {
+        std::filesystem::remove(temporary, error);
+        return;
+    }
+    BRF_LOG(1, "done saving ini file");
+}
+
+std::string COpt::SaveText() {
+    std::string text;
     auto writeLine = [&](const char* line, size_t length) {
-        ok = ok && std::fwrite(line, 1, length, file) == length &&
-             std::fwrite("\r\n", 1, 2, file) == 2;
+        text.append(line, length);
+        text.append("\r\n");
     };
     char line[256];
     auto writeFormatted = [&](int n) {
@@ -540,15 +568,5 @@ void COpt::Save() {
     for (const std::string& unknown : unknownLines) {
         writeLine(unknown.data(), unknown.size());
     }
-    ok = std::fclose(file) == 0 && ok;
-
-    std::error_code error;
-    if (ok) {
-        std::filesystem::rename(temporary, kFileName, error);
-    }
-    if (!ok || error) {
-        std::filesystem::remove(temporary, error);
-        return;
-    }
-    BRF_LOG(1, "done saving ini file");
+    return text;
 }

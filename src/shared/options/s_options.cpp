@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "platform/locale.h"
 #include "shared/base/s_logging.h"
@@ -262,27 +263,26 @@ const std::vector<Key>& Keys() {
     return keys;
 }
 
-bool SameKey(const std::string& text, const char* name) {
-    const size_t length = std::strlen(name);
-    if (text.size() != length) {
-        return false;
+std::string Folded(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    for (size_t i = 0; i < length; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return folded;
 }
 
-const Key* FindKey(const std::string& name) {
-    for (const Key& key : Keys()) {
-        if (SameKey(name, key.name)) {
-            return &key;
+// Names compare without regard to case. Every line of a file is looked up,
+// so the keys are found through a table of their folded names.
+const Key* FindKey(std::string_view name) {
+    static const std::unordered_map<std::string, const Key*> byName = [] {
+        std::unordered_map<std::string, const Key*> table;
+        for (const Key& key : Keys()) {
+            table.emplace(Folded(key.name), &key);
         }
-    }
-    return nullptr;
+        return table;
+    }();
+    const auto found = byName.find(Folded(name));
+    return found != byName.end() ? found->second : nullptr;
 }
 
 // A signed decimal number: leading blanks, an optional sign, digits up to the
@@ -440,8 +440,7 @@ bool COpt::LoadText(std::string_view text) {
                     --lineEnd;
                 }
                 const size_t equals = text.find('=', i);
-                if (equals < lineEnd &&
-                    FindKey(std::string(text.substr(i, equals - i))) == nullptr) {
+                if (equals < lineEnd && FindKey(text.substr(i, equals - i)) == nullptr) {
                     unknownLines.emplace_back(text.substr(i, lineEnd - i));
                     unknownLineCount = static_cast<int32_t>(unknownLines.size());
                     i = end + 1;

@@ -439,9 +439,14 @@ bool COpt::LoadText(std::string_view text) {
                 if (lineEnd > i && text[lineEnd - 1] == '\r') {
                     --lineEnd;
                 }
-                const size_t equals = text.find('=', i);
-                if (equals < lineEnd && FindKey(text.substr(i, equals - i)) == nullptr) {
-                    unknownLines.emplace_back(text.substr(i, lineEnd - i));
+                // Only this line is searched for the "=": a search through
+                // the rest of the text at every line start made a file of
+                // many lines without one take time growing with its square.
+                const std::string_view line = text.substr(i, lineEnd - i);
+                const size_t equals = line.find('=');
+                if (equals != std::string_view::npos &&
+                    FindKey(line.substr(0, equals)) == nullptr) {
+                    unknownLines.emplace_back(line);
                     unknownLineCount = static_cast<int32_t>(unknownLines.size());
                     i = end + 1;
                     lineStart = true;

@@ -263,26 +263,47 @@ const std::vector<Key>& Keys() {
     return keys;
 }
 
-std::string Folded(std::string_view text) {
-    std::string folded(text);
-    for (char& c : folded) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// Longer than any known key's name.
+constexpr size_t kNameBuffer = 32;
+
+// `name` in lower case, in `buffer`; empty when it is longer than the
+// buffer, and so no known name.
+std::string_view Folded(std::string_view name, char (&buffer)[kNameBuffer]) {
+    if (name.size() > kNameBuffer) {
+        return {};
     }
-    return folded;
+    for (size_t i = 0; i < name.size(); ++i) {
+        buffer[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+    }
+    return std::string_view(buffer, name.size());
 }
 
 // Names compare without regard to case. Every line of a file is looked up,
 // so the keys are found through a table of their folded names.
 const Key* FindKey(std::string_view name) {
-    static const std::unordered_map<std::string, const Key*> byName = [] {
-        std::unordered_map<std::string, const Key*> table;
+    struct Table {
+        std::vector<std::string> names;  // folded, in the order of Keys()
+        std::unordered_map<std::string_view, const Key*> byName;
+    };
+    static const Table table = [] {
+        Table t;
+        char buffer[kNameBuffer];
         for (const Key& key : Keys()) {
-            table.emplace(Folded(key.name), &key);
+            t.names.emplace_back(Folded(key.name, buffer));
         }
-        return table;
+        // The names no longer move: the table can refer to them.
+        for (size_t i = 0; i < t.names.size(); ++i) {
+            t.byName.emplace(t.names[i], &Keys()[i]);
+        }
+        return t;
     }();
-    const auto found = byName.find(Folded(name));
-    return found != byName.end() ? found->second : nullptr;
+    char buffer[kNameBuffer];
+    const std::string_view folded = Folded(name, buffer);
+    if (folded.empty()) {
+        return nullptr;
+    }
+    const auto found = table.byName.find(folded);
+    return found != table.byName.end() ? found->second : nullptr;
 }
 
 // A signed decimal number: leading blanks, an optional sign, digits up to the

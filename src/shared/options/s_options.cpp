@@ -543,55 +543,57 @@ void COpt::Save() {
 }
 
 std::string COpt::SaveText() {
+    // Every line is short: the longest name with the longest text or number
+    // stays far below the 255 characters of the line buffer the other
+    // programs read with, so the lines are put together without formatting.
     std::string text;
-    auto writeLine = [&](const char* line, size_t length) {
-        text.append(line, length);
+    auto line = [&text](const char* name, const std::string& value) {
+        text.append(name);
+        text += '=';
+        text.append(value);
         text.append("\r\n");
-    };
-    char line[256];
-    auto writeFormatted = [&](int n) {
-        writeLine(line, std::clamp<size_t>(n < 0 ? 0 : static_cast<size_t>(n), 0, sizeof line - 1));
     };
 
     int section = -1;
     for (const Key& key : Keys()) {
         if (key.section != section) {
             if (section >= 0) {
-                writeLine("", 0);
+                text.append("\r\n");
             }
             section = key.section;
-            writeFormatted(std::snprintf(line, sizeof line, "%s", kSectionHeaders[section]));
+            text.append(kSectionHeaders[section]);
+            text.append("\r\n");
         }
         if (key.present >= 0 && !present[key.present]) {
             continue;
         }
         switch (key.kind) {
             case Kind::Int:
-                writeFormatted(
-                    std::snprintf(line, sizeof line, "%s=%i", key.name, this->*(key.intField)));
+                line(key.name, std::to_string(this->*(key.intField)));
                 break;
             case Kind::UInt16:
-                writeFormatted(std::snprintf(line, sizeof line, "%s=%u", key.name,
-                                             static_cast<unsigned>(this->*(key.u16Field))));
+                line(key.name, std::to_string(static_cast<unsigned>(this->*(key.u16Field))));
                 break;
-            case Kind::Float:
-                writeFormatted(std::snprintf(line, sizeof line, "%s=%0.2f", key.name,
-                                             static_cast<double>(this->*(key.floatField))));
+            case Kind::Float: {
+                char number[64];
+                const int n = std::snprintf(number, sizeof number, "%0.2f",
+                                            static_cast<double>(this->*(key.floatField)));
+                line(key.name, std::string(number, std::clamp(n, 0, 63)));
                 break;
+            }
             case Kind::Text:
-                writeFormatted(
-                    std::snprintf(line, sizeof line, "%s=%s", key.name, key.textField(*this)));
+                line(key.name, key.textField(*this));
                 break;
             case Kind::Binding:
-                writeFormatted(std::snprintf(line, sizeof line, "%s=%u;%u", key.name,
-                                             static_cast<unsigned>(keyFirst[key.binding]),
-                                             static_cast<unsigned>(keySecond[key.binding])));
+                line(key.name, std::to_string(static_cast<unsigned>(keyFirst[key.binding])) + ";" +
+                                   std::to_string(static_cast<unsigned>(keySecond[key.binding])));
                 break;
         }
     }
-    writeLine("", 0);
+    text.append("\r\n");
     for (const std::string& unknown : unknownLines) {
-        writeLine(unknown.data(), unknown.size());
+        text.append(unknown);
+        text.append("\r\n");
     }
     return text;
 }

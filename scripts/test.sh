@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the native lane (warnings as errors,
-# then again under AddressSanitizer and UndefinedBehaviorSanitizer) and the
-# Windows lane (32-bit MinGW build, run under Wine).
+# then again under AddressSanitizer and UndefinedBehaviorSanitizer, then a
+# short run of every fuzz target) and the Windows lane (32-bit MinGW build,
+# run under Wine).
 #   scripts/test.sh            both lanes
 #   scripts/test.sh native     only the native lane
 #   scripts/test.sh windows    only the Windows lane
@@ -21,6 +22,10 @@ run_native() {
     echo "== $preset: test"
     ctest --preset "$preset" -j "$jobs"
   done
+  # The fuzz targets (clang, libFuzzer): built, and each run ten seconds
+  # over its seed corpus.
+  echo "== fuzz: build and smoke run"
+  bash fuzz/run.sh 10
 }
 
 case "$lane" in

@@ -151,18 +151,27 @@ bool ReadWord(std::FILE* f, uint32_t* w) {
 }  // namespace
 
 bool LiteralDecodeFile(const char* source, const char* destination) {
+    std::FILE* in = std::fopen(source, "rb");
+    if (in == nullptr) {
+        return false;
+    }
+    std::FILE* out = std::fopen(destination, "wb");
+    if (out == nullptr) {
+        std::fclose(in);
+        return false;
+    }
+    const bool ok = LiteralDecodeStream(in, out);
+    std::fclose(in);
+    std::fclose(out);
+    return ok;
+}
+
+bool LiteralDecodeStream(std::FILE* source, std::FILE* destination) {
     static State s;
     std::memset(&s, 0, sizeof s);
     s.high = Q4;
-    s.in = std::fopen(source, "rb");
-    if (s.in == nullptr) {
-        return false;
-    }
-    s.out = std::fopen(destination, "wb");
-    if (s.out == nullptr) {
-        std::fclose(s.in);
-        return false;
-    }
+    s.in = source;
+    s.out = destination;
     uint32_t checksum = 0;
     uint32_t format = 0;
     uint32_t accessTime = 0;
@@ -170,8 +179,6 @@ bool LiteralDecodeFile(const char* source, const char* destination) {
     if (!ReadWord(s.in, &checksum) || !ReadWord(s.in, &format) ||
         !ReadWord(s.in, &s.originalSize) || !ReadWord(s.in, &accessTime) ||
         !ReadWord(s.in, &modificationTime) || s.originalSize == 0 || format != 102) {
-        std::fclose(s.in);
-        std::fclose(s.out);
         return false;
     }
     s.value = 0;
@@ -215,7 +222,5 @@ bool LiteralDecodeFile(const char* source, const char* destination) {
             }
         }
     }
-    std::fclose(s.in);
-    std::fclose(s.out);
     return s.byteSum == checksum;
 }

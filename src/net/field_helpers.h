@@ -3,6 +3,7 @@
 // them.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -14,6 +15,10 @@ std::string NthWord(const std::string& text, char separator, int n);
 // The position (counting from 1) of the n-th `separator` in `text`, or the
 // text's length + 1 when it holds fewer than n.
 int NthPos(const std::string& text, char separator, int n);
+
+// A decimal integer with an optional sign and nothing else; false (and
+// `value` untouched) when the text is none or does not fit 32 bits.
+bool ParseInt32(const std::string& text, int32_t* value);
 
 // Writes `text` followed by CR LF.
 void StreamLn(std::ostream& stream, const std::string& text);

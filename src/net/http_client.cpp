@@ -15,49 +15,12 @@ namespace {
 const char* const kVerbs[] = {"GET ",  "OPTIONS ", "HEAD ", "POST ",   "PUT ",   "PATCH ", "COPY ",
                               "MOVE ", "DELETE ",  "LINK ", "UNLINK ", "TRACE ", ""};
 
-// A decimal integer with an optional sign and nothing else; false when the
-// text is none or does not fit 32 bits.
-bool ParseInt(const std::string& text, int32_t* value) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) {
-        return false;
-    }
-    int64_t v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        v = v * 10 + (text[i] - '0');
-        if (v > static_cast<int64_t>(INT32_MAX) + 1) {
-            return false;
-        }
-    }
-    v = negative ? -v : v;
-    if (v > INT32_MAX || v < INT32_MIN) {
-        return false;
-    }
-    *value = static_cast<int32_t>(v);
-    return true;
-}
-
 int32_t StrToInt(const std::string& text) {
     int32_t value = 0;
-    if (!ParseInt(text, &value)) {
+    if (!ParseInt32(text, &value)) {
         throw std::runtime_error("'" + text + "' is not a valid integer value");
     }
     return value;
-}
-
-std::string UpperCase(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 std::string LowerCase(std::string text) {
@@ -65,30 +28,6 @@ std::string LowerCase(std::string text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
-}
-
-// The value of a response line from a fixed position on, without the line
-// end, cut to 256 characters.
-std::string ValueFrom(const std::string& line, size_t position) {
-    std::string value = line.size() > position ? line.substr(position) : std::string();
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
-        value.pop_back();
-    }
-    return value.substr(0, 256);
-}
-
-// The first run of decimal digits; 0 when there is none. Values past the
-// 32-bit range stay at its end.
-int32_t FirstNumber(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && !std::isdigit(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        value = std::min<int64_t>(value * 10 + (text[i] - '0'), INT32_MAX);
-    }
-    return static_cast<int32_t>(value);
 }
 
 bool HasBody(CmdType cmd) {
@@ -108,15 +47,6 @@ bool IsRedirect(int status) {
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-// Without blanks, tabs and line ends at either end.
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 }  // namespace
 
@@ -274,7 +204,7 @@ void THttpClient::HTTPConnect() {
             // Redirects are followed up to a bound, so servers that point
             // at each other cannot keep the client busy for ever; 303, 307
             // and 308 only with a location of their own.
-            follow = IsRedirect(status) && (status <= 302 || locationReceived_) &&
+            follow = IsRedirect(status) && (status <= 302 || response_.LocationReceived) &&
                      redirects < kMaxRedirects;
             if (status < 300) {
                 if (OnSuccess) {
@@ -462,10 +392,7 @@ void THttpClient::SendHTTP() {
 void THttpClient::RemoveHeader() {
     ExpectedBytes = 0;
     CookieReceived.clear();
-    locationReceived_ = false;
-    contentEncoding_.clear();
-    transferEncoding_.clear();
-    transferEncoded_ = false;
+    response_ = THttpResponseHeader();
     std::unique_ptr<std::FILE, FileCloser> file;
     if (OutputFileMode) {
         file.reset(std::fopen(Header.c_str(), "wb"));
@@ -499,46 +426,23 @@ void THttpClient::RemoveHeader() {
     };
 
     std::string line = readLine();
-    if (!line.empty()) {
-        // The status follows the version up to a blank or the line end, so a
-        // status line without a reason ("HTTP/1.0 404") still gives 404.
-        std::string field = NthWord(line, ' ', 2);
-        field = field.substr(0, field.find_first_of("\r\n"));
-        int32_t status = 0;
-        ParseInt(field, &status);
-        StatusCode = static_cast<int16_t>(static_cast<uint16_t>(status));
+    response_.TakeStatusLine(line);
+    if (response_.StatusSeen) {
+        StatusCode = response_.StatusCode;
     }
     store(line);
-    do {
+    bool more = true;
+    while (more) {
         line = readLine();
-        const std::string name = NthWord(UpperCase(line), ' ', 1);
-        if (name == "SET-COOKIE:") {
-            CookieReceived = ValueFrom(line, 12);
-        } else if (name == "LOCATION:") {
-            LocationValue = ValueFrom(line, 10);
-            locationReceived_ = true;
-        } else if (name == "CONTENT-LENGTH:") {
-            ExpectedBytes = FirstNumber(line.size() > 16 ? line.substr(16) : std::string());
+        more = response_.TakeLine(line);
+        // Taken over line by line, so that a header broken off halfway
+        // leaves what its lines had said.
+        ExpectedBytes = response_.ExpectedBytes;
+        CookieReceived = response_.Cookie;
+        if (response_.LocationReceived) {
+            LocationValue = response_.Location;
         }
-        NoteCoding(line);
         store(line);
-    } while (!(line.empty() || line == "\n" || line == "\r\n"));
-}
-
-void THttpClient::NoteCoding(const std::string& line) {
-    // Matched however the server spaces the line: a coding that slipped
-    // past here would be stored as if it were the document.
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos) {
-        return;
-    }
-    const std::string name = UpperCase(Trimmed(line.substr(0, colon)));
-    const std::string value = Trimmed(line.substr(colon + 1));
-    if (name == "CONTENT-ENCODING") {
-        contentEncoding_ = contentEncoding_.empty() ? value : contentEncoding_ + ", " + value;
-    } else if (name == "TRANSFER-ENCODING") {
-        transferEncoded_ = true;
-        transferEncoding_ = transferEncoding_.empty() ? value : transferEncoding_ + ", " + value;
     }
 }
 
@@ -546,12 +450,8 @@ void THttpClient::RefuseUnrequestedCoding() {
     // The request asks for no coding, and the body is stored as it comes:
     // a compressed or chunk-framed body would replace a document with
     // bytes nobody can read. Nothing of it is received.
-    std::string refused;
-    if (transferEncoded_) {
-        refused = "Transfer-Encoding: " + transferEncoding_;
-    } else if (!contentEncoding_.empty() && LowerCase(contentEncoding_) != "identity") {
-        refused = "Content-Encoding: " + contentEncoding_;
-    } else {
+    const std::string refused = response_.UnrequestedCoding();
+    if (refused.empty()) {
         return;
     }
     ReceivedBytes = 0;

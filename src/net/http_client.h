@@ -22,6 +22,7 @@
 #include <string>
 
 #include "net/ex_string_list.h"
+#include "net/http_response_header.h"
 #include "net/sock_transport.h"
 
 enum CmdType {
@@ -124,16 +125,10 @@ public:
     virtual void SendHTTP();
 
 private:
-    // Notes the codings a response header line announces.
-    void NoteCoding(const std::string& line);
     // Raises when the response announced a transfer coding or a content
     // coding other than identity, before any of its body is stored.
     void RefuseUnrequestedCoding();
 
-    bool locationReceived_ = false;  // the last response had a Location line
-    // The codings of the last response: the values of its Content-Encoding
-    // and Transfer-Encoding lines, joined when there are several.
-    std::string contentEncoding_;
-    std::string transferEncoding_;
-    bool transferEncoded_ = false;
+    // What the last response header said.
+    THttpResponseHeader response_;
 };

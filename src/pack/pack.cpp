@@ -94,14 +94,34 @@ void CPack::Reset() {
     output.reset();
     originalSize = 0;
     byteSum = 0;
+    memoryInput = {};
+    memoryOutput = nullptr;
+    inData = inBuf.get();
     inPos = 0;
     inEnd = 0;
     readFailed = false;
     writeFailed = false;
 }
 
+void CPack::UseMemoryInput(std::string_view container) {
+    memoryInput = container;
+    // An empty view may carry no address at all; the readers only need one
+    // that compares equal to itself.
+    if (memoryInput.data() == nullptr) {
+        memoryInput = std::string_view("", 0);
+    }
+}
+
 size_t CPack::FillInput() {
     inPos = 0;
+    if (!input) {
+        // The whole rest of the container is one buffer.
+        inData = reinterpret_cast<const uint8_t*>(memoryInput.data());
+        inEnd = memoryInput.size();
+        memoryInput.remove_prefix(inEnd);
+        return inEnd;
+    }
+    inData = inBuf.get();
     inEnd = std::fread(inBuf.get(), 1, kBufferSize, input.get());
     if (inEnd == 0 && std::ferror(input.get())) {
         readFailed = true;
@@ -112,21 +132,32 @@ size_t CPack::FillInput() {
 bool CPack::ReadHeader(uint32_t words[5]) {
     inPos = 0;
     inEnd = 0;
-    while (inEnd < kHeaderSize) {
-        const size_t n = std::fread(inBuf.get() + inEnd, 1, kBufferSize - inEnd, input.get());
-        if (n == 0) {
+    if (!input) {
+        if (FillInput() < kHeaderSize) {
             return false;
         }
-        inEnd += n;
+    } else {
+        inData = inBuf.get();
+        while (inEnd < kHeaderSize) {
+            const size_t n = std::fread(inBuf.get() + inEnd, 1, kBufferSize - inEnd, input.get());
+            if (n == 0) {
+                return false;
+            }
+            inEnd += n;
+        }
     }
     for (int i = 0; i < 5; i++) {
-        words[i] = ReadLe32(inBuf.get() + 4 * i);
+        words[i] = ReadLe32(inData + 4 * i);
     }
     inPos = kHeaderSize;
     return true;
 }
 
 bool CPack::FlushOutput(size_t count) {
+    if (memoryOutput != nullptr) {
+        memoryOutput->append(reinterpret_cast<const char*>(outBuf.get()), count);
+        return true;
+    }
     if (!writeFailed && std::fwrite(outBuf.get(), 1, count, output.get()) != count) {
         writeFailed = true;
         destinationErrno = errno;
@@ -152,16 +183,26 @@ int32_t CPack::CheckFile(const char* path) {
     // The stream's own buffer would only add a copy; whole buffers are read
     // straight into inBuf.
     std::setvbuf(input.get(), nullptr, _IONBF, 0);
+    const int32_t result = CheckInput();
+    input.reset();
+    return result;
+}
+
+int32_t CPack::CheckBytes(std::string_view container) {
+    Reset();
+    UseMemoryInput(container);
+    return CheckInput();
+}
+
+int32_t CPack::CheckInput() {
     uint32_t header[5];
     if (!ReadHeader(header)) {
-        input.reset();
         return kCheckTooShort;
     }
-    uint32_t sum = SumBytes(inBuf.get() + inPos, inEnd - inPos);
+    uint32_t sum = SumBytes(inData + inPos, inEnd - inPos);
     while (size_t n = FillInput()) {
-        sum += SumBytes(inBuf.get(), n);
+        sum += SumBytes(inData, n);
     }
-    input.reset();
     byteSum = sum;
     if (header[1] != kFormat) {
         return kCheckBadFormat;
@@ -232,29 +273,56 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
     std::setvbuf(input.get(), nullptr, _IONBF, 0);
     std::setvbuf(output.get(), nullptr, _IONBF, 0);
 
+    uint32_t accessTime = 0;
+    uint32_t modificationTime = 0;
+    const Decoded result = DecodeInput(&accessTime, &modificationTime);
+    input.reset();
+    const bool written = CloseOutput();
+    if (result == Decoded::Refused) {
+        return false;
+    }
+    if (!written) {
+        LogWriteError(destination);
+        return false;
+    }
+    // Times that cannot be set do not make the file any less complete.
+    plat::SetFileTimes(destination, accessTime, modificationTime);
+    return result == Decoded::Match && !readFailed;
+}
+
+bool CPack::DecodeBytes(std::string_view container, std::string& decoded) {
+    Reset();
+    destinationErrno = 0;
+    UseMemoryInput(container);
+    decoded.clear();
+    memoryOutput = &decoded;
+    uint32_t accessTime = 0;
+    uint32_t modificationTime = 0;
+    const Decoded result = DecodeInput(&accessTime, &modificationTime);
+    memoryOutput = nullptr;
+    return result == Decoded::Match;
+}
+
+CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTime) {
     uint32_t header[5];
     if (!ReadHeader(header)) {
-        input.reset();
-        CloseOutput();
-        return false;
+        return Decoded::Refused;
     }
     const uint32_t checksum = header[0];
     const uint32_t format = header[1];
     originalSize = header[2];
-    const uint32_t accessTime = header[3];
-    const uint32_t modificationTime = header[4];
+    *accessTime = header[3];
+    *modificationTime = header[4];
     if (originalSize == 0 || format != kFormat) {
-        input.reset();
-        CloseOutput();
-        return false;
+        return Decoded::Refused;
     }
 
     // The coder registers and the bit reader live in locals while the
     // payload is decoded: every byte stored into the window or the output
     // buffer could alias a member, which would force them out to memory
     // after each byte.
-    const uint8_t* in = inBuf.get() + inPos;
-    const uint8_t* inLimit = inBuf.get() + inEnd;
+    const uint8_t* in = inData + inPos;
+    const uint8_t* inLimit = inData + inEnd;
     bool inAtEnd = false;
     uint32_t sum = 0;
     uint32_t lo = low;
@@ -274,7 +342,7 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
         while (avail <= 56) {
             if (in == inLimit && !inAtEnd) {
                 const size_t n = FillInput();
-                in = inBuf.get();
+                in = inData;
                 inLimit = in + n;
                 inAtEnd = n == 0;
             }
@@ -411,13 +479,5 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
         sum -= static_cast<uint32_t>((window << partBits) >> (56 - 8 * j)) & 0xFFu;
     }
     byteSum = sum;
-    input.reset();
-    const bool written = CloseOutput();
-    if (!written) {
-        LogWriteError(destination);
-        return false;
-    }
-    // Times that cannot be set do not make the file any less complete.
-    plat::SetFileTimes(destination, accessTime, modificationTime);
-    return byteSum == checksum && !readFailed;
+    return byteSum == checksum ? Decoded::Match : Decoded::Mismatch;
 }

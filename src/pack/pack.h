@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 // The cumulative position model over `n` positions, see CPack::positionCum.
@@ -86,6 +88,14 @@ public:
     // payload matches the checksum.
     bool DecodeFile(const char* source, const char* destination);
 
+    // CheckFile and DecodeFile on a container held in memory: the same
+    // steps, the same results and the same output bytes. A -1 (cannot be
+    // opened) never comes from CheckBytes. DecodeBytes replaces `decoded`
+    // with the decoded bytes; it grows with the header's original size, so a
+    // caller that takes containers from elsewhere bounds that first.
+    int32_t CheckBytes(std::string_view container);
+    bool DecodeBytes(std::string_view container, std::string& decoded);
+
     // Why the last DecodeFile could not write its destination (the C
     // library's error number: a full drive, a refusal); empty when the
     // destination was not the problem.
@@ -102,11 +112,21 @@ private:
     };
     using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-    // Fills the input buffer from the start; the count of bytes read, 0 at
-    // the end of the file or after a read error (which sets readFailed).
+    // What a decode came to.
+    enum class Decoded { Refused, Mismatch, Match };
+
+    // Makes `container` the source instead of a file.
+    void UseMemoryInput(std::string_view container);
+    // Makes the next bytes of the source available at inData[0 .. count),
+    // count being the result: 0 at the end of the source or after a read
+    // error (which sets readFailed).
     size_t FillInput();
-    // Reads the five header words; false if the file is shorter.
+    // Reads the five header words; false if the source is shorter.
     bool ReadHeader(uint32_t words[5]);
+    // The check and the decode once the source (and for the decode the
+    // destination) is open: the one path for files and memory.
+    int32_t CheckInput();
+    Decoded DecodeInput(uint32_t* accessTime, uint32_t* modificationTime);
     // Writes the first `count` bytes of the output buffer; false (and
     // writeFailed) if the destination did not take them all.
     bool FlushOutput(size_t count);
@@ -136,6 +156,13 @@ private:
 
     std::unique_ptr<uint8_t[]> inBuf;
     std::unique_ptr<uint8_t[]> outBuf;
+    // A source in memory, in place of `input`, and what of it is not yet
+    // taken; a destination in memory, in place of `output`.
+    std::string_view memoryInput;
+    std::string* memoryOutput = nullptr;
+    // Where FillInput and ReadHeader put the source's bytes: inBuf for a
+    // file, the container itself in memory.
+    const uint8_t* inData = nullptr;
     size_t inPos;
     size_t inEnd;
     bool readFailed;

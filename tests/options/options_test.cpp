@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -324,6 +325,15 @@ TEST_F(OptionsTest, FailedSaveLeavesTheOldFileWhole) {
     Opt().res_width = 640;
     Opt().Save();
     EXPECT_EQ(ReadFile("config.ini"), "res_width=800\n");
+}
+
+TEST_F(OptionsTest, ManyLinesWithoutEqualsReadInLinearTime) {
+    // Each line start once searched the rest of the file for an "=": a
+    // megabyte of blank lines took most of a minute.
+    const auto start = std::chrono::steady_clock::now();
+    RoundTrip(std::string(1000000, '\n') + "res_width=800\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(Opt().res_width, 800);
 }
 
 TEST_F(OptionsTest, SaveLogsItsProgress) {

@@ -21,6 +21,8 @@
 // key opened; an open key keeps the values it found.
 #include "platform/registry.h"
 
+#include "platform/posix/registry_hive.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -172,17 +174,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 // ---------------------------------------------------------------------------
 // The hive file
 
-struct Value {
-    uint32_t type = kRegNone;
-    std::string data;
-};
-
-// What a hive file says about one key.
-struct KeyContents {
-    bool exists = false;
-    std::map<std::string, Value> values;  // by folded name
-};
-
 std::string EnvOrEmpty(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
@@ -261,16 +252,16 @@ int32_t ReadFile(const std::string& path, std::string& out) {
 }
 
 // The file's text in Windows-1252, whatever encoding its byte-order mark names.
-std::string DecodeText(const std::string& raw) {
+std::string DecodeText(std::string_view raw) {
     if (raw.size() >= 2 && static_cast<uint8_t>(raw[0]) == 0xFF &&
         static_cast<uint8_t>(raw[1]) == 0xFE) {
-        return Utf16ToCp1252(std::string_view(raw).substr(2));
+        return Utf16ToCp1252(raw.substr(2));
     }
     if (raw.size() >= 3 && static_cast<uint8_t>(raw[0]) == 0xEF &&
         static_cast<uint8_t>(raw[1]) == 0xBB && static_cast<uint8_t>(raw[2]) == 0xBF) {
-        return Utf8ToCp1252(std::string_view(raw).substr(3));
+        return Utf8ToCp1252(raw.substr(3));
     }
-    return raw;
+    return std::string(raw);
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -391,7 +382,8 @@ bool ParseHexBytes(std::string_view s, std::string& out) {
 // Returns false for data the file format does not know; `remove` is set for
 // the "-" that deletes the value.
 template <typename NextLine>
-bool ParseData(std::string_view s, bool unicodeFile, NextLine&& more, Value& value, bool& remove) {
+bool ParseData(std::string_view s, bool unicodeFile, NextLine&& more, HiveValue& value,
+               bool& remove) {
     remove = false;
     if (!s.empty() && s.front() == '"') {
         if (!ParseQuoted(s, value.data)) {
@@ -522,8 +514,8 @@ Relation Relate(const std::string& filePath, const std::string& wanted) {
 
 // Everything the hive text says about the key `wanted` (folded, without
 // surrounding backslashes) of `root`.
-KeyContents ReadKey(const std::string& text, RegRoot root, const std::string& wanted) {
-    KeyContents key;
+HiveKey ReadKey(const std::string& text, RegRoot root, const std::string& wanted) {
+    HiveKey key;
     const std::vector<std::string_view> lines = SplitLines(text);
     size_t index = 0;
     while (index < lines.size() && TrimRight(TrimLeft(lines[index])).empty()) {
@@ -601,7 +593,7 @@ KeyContents ReadKey(const std::string& text, RegRoot root, const std::string& wa
             continue;
         }
         rest = TrimLeft(rest.substr(1));
-        Value value;
+        HiveValue value;
         bool remove = false;
         if (!ParseData(rest, unicodeFile, nextLine, value, remove)) {
             continue;  // a line the format does not know is skipped, as an import would
@@ -617,8 +609,22 @@ KeyContents ReadKey(const std::string& text, RegRoot root, const std::string& wa
 
 }  // namespace
 
+HiveKey ReadHiveKey(std::string_view fileBytes, RegRoot root, std::string_view subKey) {
+    while (!subKey.empty() && subKey.front() == '\\') {
+        subKey.remove_prefix(1);
+    }
+    while (!subKey.empty() && subKey.back() == '\\') {
+        subKey.remove_suffix(1);
+    }
+    return ReadKey(DecodeText(fileBytes), root, Fold(subKey));
+}
+
+std::string FoldRegistryName(std::string_view name) {
+    return Fold(name);
+}
+
 struct RegKey::Impl {
-    std::map<std::string, Value> values;
+    std::map<std::string, HiveValue> values;
 };
 
 RegKey::RegKey() = default;
@@ -636,14 +642,7 @@ int32_t RegKey::Open(RegRoot root, const char* subKey, uint32_t /*access*/) {
     if (const int32_t error = ReadFile(HivePath(root), raw); error != kErrorSuccess) {
         return error;
     }
-    std::string_view wanted = subKey != nullptr ? subKey : "";
-    while (!wanted.empty() && wanted.front() == '\\') {
-        wanted.remove_prefix(1);
-    }
-    while (!wanted.empty() && wanted.back() == '\\') {
-        wanted.remove_suffix(1);
-    }
-    KeyContents key = ReadKey(DecodeText(raw), root, Fold(wanted));
+    HiveKey key = ReadHiveKey(raw, root, subKey != nullptr ? subKey : "");
     if (!key.exists) {
         return kErrorFileNotFound;
     }
@@ -664,7 +663,7 @@ int32_t RegKey::QueryValue(const char* valueName, uint32_t* type, uint8_t* data,
     if (found == impl_->values.end()) {
         return kErrorFileNotFound;
     }
-    const Value& value = found->second;
+    const HiveValue& value = found->second;
     if (type != nullptr) {
         *type = value.type;
     }

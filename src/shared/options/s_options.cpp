@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "platform/locale.h"
 #include "shared/base/s_logging.h"
@@ -262,27 +263,47 @@ const std::vector<Key>& Keys() {
     return keys;
 }
 
-bool SameKey(const std::string& text, const char* name) {
-    const size_t length = std::strlen(name);
-    if (text.size() != length) {
-        return false;
+// Longer than any known key's name.
+constexpr size_t kNameBuffer = 32;
+
+// `name` in lower case, in `buffer`; empty when it is longer than the
+// buffer, and so no known name.
+std::string_view Folded(std::string_view name, char (&buffer)[kNameBuffer]) {
+    if (name.size() > kNameBuffer) {
+        return {};
     }
-    for (size_t i = 0; i < length; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
+    for (size_t i = 0; i < name.size(); ++i) {
+        buffer[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
     }
-    return true;
+    return std::string_view(buffer, name.size());
 }
 
-const Key* FindKey(const std::string& name) {
-    for (const Key& key : Keys()) {
-        if (SameKey(name, key.name)) {
-            return &key;
+// Names compare without regard to case. Every line of a file is looked up,
+// so the keys are found through a table of their folded names.
+const Key* FindKey(std::string_view name) {
+    struct Table {
+        std::vector<std::string> names;  // folded, in the order of Keys()
+        std::unordered_map<std::string_view, const Key*> byName;
+    };
+    static const Table table = [] {
+        Table t;
+        char buffer[kNameBuffer];
+        for (const Key& key : Keys()) {
+            t.names.emplace_back(Folded(key.name, buffer));
         }
+        // The names no longer move: the table can refer to them.
+        for (size_t i = 0; i < t.names.size(); ++i) {
+            t.byName.emplace(t.names[i], &Keys()[i]);
+        }
+        return t;
+    }();
+    char buffer[kNameBuffer];
+    const std::string_view folded = Folded(name, buffer);
+    if (folded.empty()) {
+        return nullptr;
     }
-    return nullptr;
+    const auto found = table.byName.find(folded);
+    return found != table.byName.end() ? found->second : nullptr;
 }
 
 // A signed decimal number: leading blanks, an optional sign, digits up to the
@@ -398,9 +419,18 @@ bool COpt::Load() {
         while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
             text.append(chunk, n);
         }
+    } catch (...) {
         std::fclose(file);
-        file = nullptr;
+        return false;
+    }
+    std::fclose(file);
+    return LoadText(text);
+}
 
+bool COpt::LoadText(std::string_view text) {
+    std::fill(std::begin(present), std::end(present), 0);
+    loaded = 0;
+    try {
         unknownLines.clear();
         unknownLineCount = 0;
 
@@ -423,16 +453,21 @@ bool COpt::Load() {
                 // A line of an unknown key belongs to another program: it is
                 // kept whole, however long it is, and written back unchanged.
                 size_t end = text.find('\n', i);
-                if (end == std::string::npos) {
+                if (end == std::string_view::npos) {
                     end = text.size();
                 }
                 size_t lineEnd = end;
                 if (lineEnd > i && text[lineEnd - 1] == '\r') {
                     --lineEnd;
                 }
-                const size_t equals = text.find('=', i);
-                if (equals < lineEnd && FindKey(text.substr(i, equals - i)) == nullptr) {
-                    unknownLines.push_back(text.substr(i, lineEnd - i));
+                // Only this line is searched for the "=": a search through
+                // the rest of the text at every line start made a file of
+                // many lines without one take time growing with its square.
+                const std::string_view line = text.substr(i, lineEnd - i);
+                const size_t equals = line.find('=');
+                if (equals != std::string_view::npos &&
+                    FindKey(line.substr(0, equals)) == nullptr) {
+                    unknownLines.emplace_back(line);
                     unknownLineCount = static_cast<int32_t>(unknownLines.size());
                     i = end + 1;
                     lineStart = true;
@@ -462,9 +497,6 @@ bool COpt::Load() {
             applyPair();
         }
     } catch (...) {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
         loaded = 0;
         return false;
     }
@@ -491,54 +523,11 @@ void COpt::Save() {
         return;
     }
     bool ok = true;
-    auto writeLine = [&](const char* line, size_t length) {
-        ok = ok && std::fwrite(line, 1, length, file) == length &&
-             std::fwrite("\r\n", 1, 2, file) == 2;
-    };
-    char line[256];
-    auto writeFormatted = [&](int n) {
-        writeLine(line, std::clamp<size_t>(n < 0 ? 0 : static_cast<size_t>(n), 0, sizeof line - 1));
-    };
-
-    int section = -1;
-    for (const Key& key : Keys()) {
-        if (key.section != section) {
-            if (section >= 0) {
-                writeLine("", 0);
-            }
-            section = key.section;
-            writeFormatted(std::snprintf(line, sizeof line, "%s", kSectionHeaders[section]));
-        }
-        if (key.present >= 0 && !present[key.present]) {
-            continue;
-        }
-        switch (key.kind) {
-            case Kind::Int:
-                writeFormatted(
-                    std::snprintf(line, sizeof line, "%s=%i", key.name, this->*(key.intField)));
-                break;
-            case Kind::UInt16:
-                writeFormatted(std::snprintf(line, sizeof line, "%s=%u", key.name,
-                                             static_cast<unsigned>(this->*(key.u16Field))));
-                break;
-            case Kind::Float:
-                writeFormatted(std::snprintf(line, sizeof line, "%s=%0.2f", key.name,
-                                             static_cast<double>(this->*(key.floatField))));
-                break;
-            case Kind::Text:
-                writeFormatted(
-                    std::snprintf(line, sizeof line, "%s=%s", key.name, key.textField(*this)));
-                break;
-            case Kind::Binding:
-                writeFormatted(std::snprintf(line, sizeof line, "%s=%u;%u", key.name,
-                                             static_cast<unsigned>(keyFirst[key.binding]),
-                                             static_cast<unsigned>(keySecond[key.binding])));
-                break;
-        }
-    }
-    writeLine("", 0);
-    for (const std::string& unknown : unknownLines) {
-        writeLine(unknown.data(), unknown.size());
+    try {
+        const std::string text = SaveText();
+        ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    } catch (...) {
+        ok = false;
     }
     ok = std::fclose(file) == 0 && ok;
 
@@ -551,4 +540,60 @@ void COpt::Save() {
         return;
     }
     BRF_LOG(1, "done saving ini file");
+}
+
+std::string COpt::SaveText() {
+    // Every line is short: the longest name with the longest text or number
+    // stays far below the 255 characters of the line buffer the other
+    // programs read with, so the lines are put together without formatting.
+    std::string text;
+    auto line = [&text](const char* name, const std::string& value) {
+        text.append(name);
+        text += '=';
+        text.append(value);
+        text.append("\r\n");
+    };
+
+    int section = -1;
+    for (const Key& key : Keys()) {
+        if (key.section != section) {
+            if (section >= 0) {
+                text.append("\r\n");
+            }
+            section = key.section;
+            text.append(kSectionHeaders[section]);
+            text.append("\r\n");
+        }
+        if (key.present >= 0 && !present[key.present]) {
+            continue;
+        }
+        switch (key.kind) {
+            case Kind::Int:
+                line(key.name, std::to_string(this->*(key.intField)));
+                break;
+            case Kind::UInt16:
+                line(key.name, std::to_string(static_cast<unsigned>(this->*(key.u16Field))));
+                break;
+            case Kind::Float: {
+                char number[64];
+                const int n = std::snprintf(number, sizeof number, "%0.2f",
+                                            static_cast<double>(this->*(key.floatField)));
+                line(key.name, std::string(number, std::clamp(n, 0, 63)));
+                break;
+            }
+            case Kind::Text:
+                line(key.name, key.textField(*this));
+                break;
+            case Kind::Binding:
+                line(key.name, std::to_string(static_cast<unsigned>(keyFirst[key.binding])) + ";" +
+                                   std::to_string(static_cast<unsigned>(keySecond[key.binding])));
+                break;
+        }
+    }
+    text.append("\r\n");
+    for (const std::string& unknown : unknownLines) {
+        text.append(unknown);
+        text.append("\r\n");
+    }
+    return text;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class COpt {
@@ -20,9 +21,14 @@ public:
     // Reads "config.ini" over the current values. False (values unchanged) if
     // the file cannot be opened.
     bool Load();
+    // Reads the text of a "config.ini" over the current values, as Load
+    // reads the file. False (not loaded) when it could not be taken in.
+    bool LoadText(std::string_view text);
     // Rewrites "config.ini" from the record; does nothing before a load. The
     // file is replaced whole, so a failed save leaves the old file in place.
     void Save();
+    // The text that Save writes, whether loaded or not.
+    std::string SaveText();
 
     // Name of binding `index` as written in the file.
     static const char* BindingName(int index);

@@ -1,0 +1,109 @@
+#include "net/http_response_header.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+
+#include "net/field_helpers.h"
+
+namespace {
+
+std::string UpperCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The value of a response line from a fixed position on, up to the line
+// end, cut to 256 characters. A CR inside the line ends the value as well:
+// locations and cookies go into the lines of the next request, where a line
+// break would start a line of the server's choosing.
+std::string ValueFrom(const std::string& line, size_t position) {
+    if (line.size() <= position) {
+        return std::string();
+    }
+    const size_t end = std::min<size_t>(line.find_first_of("\r\n", position) - position, 256);
+    return line.substr(position, end);
+}
+
+// The first run of decimal digits; 0 when there is none. Values past the
+// 32-bit range stay at its end.
+int32_t FirstNumber(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && !std::isdigit(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    int64_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = std::min<int64_t>(value * 10 + (text[i] - '0'), INT32_MAX);
+    }
+    return static_cast<int32_t>(value);
+}
+
+// Without blanks, tabs and line ends at either end.
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+}  // namespace
+
+void THttpResponseHeader::TakeStatusLine(const std::string& line) {
+    if (line.empty()) {
+        return;
+    }
+    // The status follows the version up to a blank or the line end, so a
+    // status line without a reason ("HTTP/1.0 404") still gives 404.
+    std::string field = NthWord(line, ' ', 2);
+    field = field.substr(0, field.find_first_of("\r\n"));
+    int32_t status = 0;
+    ParseInt32(field, &status);
+    StatusSeen = true;
+    StatusCode = static_cast<int16_t>(static_cast<uint16_t>(status));
+}
+
+bool THttpResponseHeader::TakeLine(const std::string& line) {
+    const std::string name = NthWord(UpperCase(line), ' ', 1);
+    if (name == "SET-COOKIE:") {
+        Cookie = ValueFrom(line, 12);
+    } else if (name == "LOCATION:") {
+        Location = ValueFrom(line, 10);
+        LocationReceived = true;
+    } else if (name == "CONTENT-LENGTH:") {
+        ExpectedBytes = FirstNumber(line.size() > 16 ? line.substr(16) : std::string());
+    }
+
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+        const std::string coding = UpperCase(Trimmed(line.substr(0, colon)));
+        const std::string value = Trimmed(line.substr(colon + 1));
+        if (coding == "CONTENT-ENCODING") {
+            ContentEncoding = ContentEncoding.empty() ? value : ContentEncoding + ", " + value;
+        } else if (coding == "TRANSFER-ENCODING") {
+            TransferEncoded = true;
+            TransferEncoding = TransferEncoding.empty() ? value : TransferEncoding + ", " + value;
+        }
+    }
+    return !(line.empty() || line == "\n" || line == "\r\n");
+}
+
+std::string THttpResponseHeader::UnrequestedCoding() const {
+    if (TransferEncoded) {
+        return "Transfer-Encoding: " + TransferEncoding;
+    }
+    if (!ContentEncoding.empty() && LowerCase(ContentEncoding) != "identity") {
+        return "Content-Encoding: " + ContentEncoding;
+    }
+    return std::string();
+}

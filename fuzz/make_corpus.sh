@@ -64,4 +64,9 @@ cp "$work/site/patch/_versions.txt" "$corpus/signed_index/signed"
 # reaches the reader behind the check.
 grep -v '^#brf-signature ' "$work/site/patch/_versions.txt" >"$corpus/signed_index/unsigned_lines" || true
 
+# ---- index: the same publication as the index reader sees it ---------------
+# The hand-written seeds beside it (example.txt, faults.txt) stay.
+mkdir -p "$corpus/index"
+cp "$work/site/patch/_versions.txt" "$corpus/index/published"
+
 echo "corpus: $(find "$corpus" -type f | wc -l) files in $corpus"

@@ -15,7 +15,7 @@ seconds=${1:-10}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(pack http_header options registry signed_index)
+  targets=(pack http_header options registry signed_index index)
 fi
 
 cmake --preset fuzz >/dev/null

@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "updater/u_signature.h"
+#include "index/signed_index.h"
 
 namespace {
 

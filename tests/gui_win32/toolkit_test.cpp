@@ -30,15 +30,10 @@ ui::ControlSpec Spec(const char* name, ui::Bounds bounds, int tab = -1, uint32_t
 
 // Handles messages until `done` holds (bounded).
 bool PumpUntil(ui::Toolkit& toolkit, const std::function<bool()>& done) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > 10000) {
-            return false;
-        }
-        toolkit.ProcessMessages();
-        toolkit.Loop().WaitMessage(20);
-    }
-    return true;
+    return brf_test::WaitFor(done, {.boundMs = 10000, .pollMs = 20, .pause = [&](uint32_t ms) {
+                                        toolkit.ProcessMessages();
+                                        toolkit.Loop().WaitMessage(static_cast<int32_t>(ms));
+                                    }});
 }
 
 // A top-level window of this process (the other tests' programs may show
@@ -212,10 +207,12 @@ TEST_F(Toolkit, ConfirmationDialogAnswersAsPressedAndEscMeansNo) {
         std::wstring seenTitle;
         std::thread presser([&] {
             HWND dialog = nullptr;
-            gui_test::Eventually([&] {
-                dialog = OwnWindow(L"#32770", L"BRF-Updater");
-                return dialog != nullptr && IsWindowVisible(dialog);
-            });
+            brf_test::WaitFor(
+                [&] {
+                    dialog = OwnWindow(L"#32770", L"BRF-Updater");
+                    return dialog != nullptr && IsWindowVisible(dialog);
+                },
+                gui_test::kWindowPatience);
             if (dialog == nullptr) {
                 return;
             }
@@ -246,16 +243,17 @@ TEST(MessagePump, PostedTasksRunUnderAForeignLoopAndTheFilterSeesMessagesFirst) 
     bool ran = false;
     std::thread poster([&] { plat::PostTask([&] { ran = true; }); });
     poster.join();
-    const DWORD start = GetTickCount();
-    MSG msg;
-    while (!ran && GetTickCount() - start < 5000) {
+    // A loop that knows nothing of tasks.
+    const auto foreignLoop = [](uint32_t ms) {
+        MSG msg;
         if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&msg);  // a loop that knows nothing of tasks
+            DispatchMessageW(&msg);
         } else {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
         }
-    }
-    EXPECT_TRUE(ran);
+    };
+    EXPECT_TRUE(brf_test::WaitFor([&] { return ran; },
+                                  {.boundMs = 5000, .pollMs = 50, .pause = foreignLoop}));
 
     constexpr uint32_t kKept = plat::kWmUser + 7;
     constexpr uint32_t kPassed = plat::kWmUser + 8;

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gui_gtk/a11y_driver.h"
@@ -339,10 +339,19 @@ TEST_F(WindowTest, CancelStopsASlowTransferAndEscWhenIdleClosesTheWindow) {
     ASSERT_TRUE(Until([&] { return progress.Value() > 0.0; })) << updater.Output();
     EXPECT_FALSE(check.Has(ATSPI_STATE_SENSITIVE));
 
-    // The window waits with the transfer: it must not spin.
+    // The window waits with the transfer: it must not spin while 48 KB
+    // trickle into the patch directory (two seconds at this rate). The
+    // file is watched, not the window, which would have to answer.
+    const auto received = [part = w.game.Dir() / "patch" / "data-maps-north.map.upd"] {
+        std::error_code error;
+        const uintmax_t size = std::filesystem::file_size(part, error);
+        return error ? 0 : size;
+    };
+    const uintmax_t from = received();
     const double before = updater.CpuSeconds();
     const auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(brf_test::WaitFor([&] { return received() >= from + 48 * 1024; }, {.pollMs = 50}))
+        << received();
     const double used = updater.CpuSeconds() - before;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("trickling transfer: %.2f s CPU in %.2f s (%.1f%% of a core)\n", used, wall,

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
 #include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
@@ -550,8 +549,7 @@ protected:
 
 TEST_P(UpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
     const Case& c = GetParam();
-    const bool wine = plat::PathSeparator() == '\\';
-    if (wine && !c.underWine) {
+    if (brf_test::host::UnderWine() && !c.underWine) {
         GTEST_SKIP() << "runs in the native lane only";
     }
     World w;

@@ -45,6 +45,10 @@ bool Ended(pid_t pid) {
 
 }  // namespace
 
+bool UnderWine() {
+    return false;
+}
+
 bool RunningAsRoot() {
     return geteuid() == 0;
 }

@@ -37,16 +37,21 @@ function(brf_executable name)
   brf_target_defaults(${name})
 endfunction()
 
-# brf_test(NAME SOURCES... [DEPS lib...] [TIMEOUT seconds])
+# brf_test(NAME SOURCES... [DEPS lib...] [TIMEOUT seconds] [LAUNCHER command...])
 # One GoogleTest executable, registered with CTest as one test. Under the
-# cross build CTest runs it through CMAKE_CROSSCOMPILING_EMULATOR (Wine).
+# cross build CTest runs it through CMAKE_CROSSCOMPILING_EMULATOR (Wine);
+# a LAUNCHER command runs it otherwise (a virtual display, say).
 function(brf_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   brf_target_defaults(${name})
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  if(ARG_LAUNCHER)
+    add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}> --gtest_brief=1)
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()

@@ -14,6 +14,7 @@
 
 #include "platform/hidden_window.h"
 #include "platform/socket.h"
+#include "support/test_support.h"
 #include "ui/gtk/artwork_image.h"
 #include "ui/gtk/bmp.h"
 #include "ui/gtk/gtk_loop.h"
@@ -181,6 +182,12 @@ TEST(Artwork, APictureResourceIsDecodedAtTheSizeAsked) {
 
 // ---- the loop --------------------------------------------------------------------
 
+// A GLib loop's turn: waits for a source of the default context and
+// dispatches it.
+void GlibIteration(uint32_t) {
+    g_main_context_iteration(g_main_context_default(), TRUE);
+}
+
 class GtkLoopTest : public ::testing::Test {
 protected:
     GtkLoopTest() { plat::SetMainLoop(&loop); }
@@ -328,20 +335,13 @@ TEST_F(GtkLoopTest, PlatformMessagesRunInsideANestedGlibLoop) {
     bool outerDone = false;
     plat::PostTask([&] {
         plat::PostTask([&] { inner = true; });
-        GMainContext* context = g_main_context_default();
-        const auto end = Clock::now() + std::chrono::seconds(5);
-        while (!inner && Clock::now() < end) {
-            g_main_context_iteration(context, TRUE);
-        }
+        brf_test::WaitFor([&] { return inner; }, {.boundMs = 5000, .pause = GlibIteration});
         outerDone = true;
     });
-    const auto end = Clock::now() + std::chrono::seconds(10);
-    while (!outerDone && Clock::now() < end) {
-        // The outer task is started through GLib's dispatch, as a modal loop
-        // of GTK would.
-        g_main_context_iteration(g_main_context_default(), TRUE);
-    }
-    EXPECT_TRUE(outerDone);
+    // The outer task is started through GLib's dispatch, as a modal loop of
+    // GTK would.
+    EXPECT_TRUE(
+        brf_test::WaitFor([&] { return outerDone; }, {.boundMs = 10000, .pause = GlibIteration}));
     EXPECT_TRUE(inner);
 }
 

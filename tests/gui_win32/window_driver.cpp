@@ -113,17 +113,6 @@ void PressKey(HWND top, UINT virtualKey) {
     PostMessageW(target, WM_KEYUP, virtualKey, 1 | (static_cast<LPARAM>(scan) << 16) | (3u << 30));
 }
 
-bool Eventually(const std::function<bool()>& condition, uint32_t boundMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > boundMs) {
-            return false;
-        }
-        Sleep(20);
-    }
-    return true;
-}
-
 Program::Program(const std::filesystem::path& exe, const std::filesystem::path& dir) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -149,13 +138,13 @@ Program::~Program() {
 
 HWND Program::WaitWindow(const std::wstring& className, uint32_t boundMs) const {
     HWND found = nullptr;
-    Eventually(
+    brf_test::WaitFor(
         [&] {
             const std::vector<HWND> tops = Tops(id_, className);
             found = tops.empty() ? nullptr : tops.front();
             return found != nullptr;
         },
-        boundMs);
+        {.boundMs = boundMs, .pollMs = kWindowPatience.pollMs});
     return found;
 }
 
@@ -165,7 +154,7 @@ std::vector<HWND> Program::Dialogs() const {
 
 HWND Program::WaitDialog(const std::wstring& text, uint32_t boundMs) const {
     HWND found = nullptr;
-    Eventually(
+    brf_test::WaitFor(
         [&] {
             for (HWND dialog : Dialogs()) {
                 if (DialogTexts(dialog).find(text) != std::wstring::npos) {
@@ -175,7 +164,7 @@ HWND Program::WaitDialog(const std::wstring& text, uint32_t boundMs) const {
             }
             return false;
         },
-        boundMs);
+        {.boundMs = boundMs, .pollMs = kWindowPatience.pollMs});
     return found;
 }
 

@@ -8,9 +8,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "support/test_support.h"
 
 namespace gui_test {
 
@@ -44,9 +45,9 @@ HWND FocusOf(HWND top);
 // thread of `top`, through that thread's message queue.
 void PressKey(HWND top, UINT virtualKey);
 
-// Polls `condition` every 20 ms; false when it does not hold within
-// `boundMs`.
-bool Eventually(const std::function<bool()>& condition, uint32_t boundMs = 20000);
+// Waiting on the window tree: another process's windows answer through
+// their message queues, so they are looked at every 20 ms.
+inline const brf_test::Patience kWindowPatience{.boundMs = 20000, .pollMs = 20};
 
 // A program started in a directory, killed at the end of the test if it is
 // still running.

@@ -76,7 +76,8 @@ TEST(SelfUpdate, ThreeStagesPutTheNewUpdaterInPlaceAndItUpdates) {
 
     // The third stage has run its update once the client was found current.
     ASSERT_TRUE(brf_test::WaitFor(
-        [&] { return inst.Log().find("local client is up to date") != std::string::npos; }, 60000))
+        [&] { return inst.Log().find("local client is up to date") != std::string::npos; },
+        {.boundMs = 60000}))
         << inst.Log();
     ASSERT_TRUE(brf_test::WaitFor([&] {
         return !fs::exists(inst.dir / "updater.tmp.exe") &&

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
 #include "support/tamper_proxy.h"
@@ -161,10 +161,6 @@ struct World {
     }
 };
 
-bool UnderWine() {
-    return plat::PathSeparator() == '\\';
-}
-
 size_t Count(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -262,7 +258,7 @@ class SignedAttack : public testing::TestWithParam<Attack> {};
 
 TEST_P(SignedAttack, FailsAndLeavesTheGameDirectoryAsItWas) {
     const Attack& a = GetParam();
-    if (UnderWine() && !a.underWine) {
+    if (brf_test::host::UnderWine() && !a.underWine) {
         GTEST_SKIP() << "runs in the native lane only";
     }
     World w;
@@ -316,7 +312,7 @@ TEST(SignedUpdate, KeyedUpdaterInstallsASignedReleaseAndKeepsItsSerial) {
 // recent time looks like one received before: a keyed updater fetches the
 // published file instead, without asking; one without a key installs it.
 TEST(SignedUpdate, PlantedCopyInPatchDirectoryIsFetchedAgain) {
-    if (UnderWine()) {
+    if (brf_test::host::UnderWine()) {
         GTEST_SKIP() << "runs in the native lane only";
     }
     for (const bool keyed : {true, false}) {

@@ -10,14 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/environment.h"
 #include "support/host_services.h"
+#include "support/test_support.h"
 
 extern char** environ;
 
@@ -45,6 +44,10 @@ bool Ended(pid_t pid) {
 }
 
 }  // namespace
+
+bool UnderWine() {
+    return false;
+}
 
 bool RunningAsRoot() {
     return geteuid() == 0;
@@ -94,17 +97,15 @@ int64_t StartNginx(const std::filesystem::path& config, const std::filesystem::p
             << "cannot start " << program << ": errno " << error << "\n";
         return 0;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (Accepts(port)) {
-            return pid;
-        }
-        if (Ended(pid)) {
-            return 0;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bool accepts = false;
+    const bool settled = WaitFor([&] { return (accepts = Accepts(port)) || Ended(pid); },
+                                 {.boundMs = 10000, .pollMs = 20});
+    if (accepts) {
+        return pid;
     }
-    StopNginx(pid);
+    if (!settled) {
+        StopNginx(pid);
+    }
     return 0;
 }
 
@@ -112,12 +113,8 @@ void StopNginx(int64_t process) {
     const auto pid = static_cast<pid_t>(process);
     // TERM is nginx's fast shutdown: the master stops its workers and ends.
     kill(pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (Ended(pid)) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (WaitFor([&] { return Ended(pid); }, {.boundMs = 5000, .pollMs = 10})) {
+        return;
     }
     kill(pid, SIGKILL);
     int status = 0;

@@ -9,6 +9,10 @@
 
 namespace brf_test::host {
 
+// Whether the tests run under Wine, as the Windows lane's do: a few details
+// of the system differ there from Windows' and from the native lane's.
+bool UnderWine();
+
 // Whether the nginx worker processes will run as root (as root nginx would
 // otherwise hand them to an unprivileged user).
 bool RunningAsRoot();

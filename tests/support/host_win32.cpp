@@ -1,6 +1,8 @@
 // The test host under Windows (Wine): nginx cannot be started from here, the
 // test script runs one for all tests (see nginx_server.h); registry values go
 // into the real registry through the system's reg.exe.
+#include <windows.h>
+
 #include <fstream>
 #include <string>
 
@@ -8,6 +10,12 @@
 #include "support/host_services.h"
 
 namespace brf_test::host {
+
+bool UnderWine() {
+    // Wine's ntdll tells its version; Windows' has no such entry.
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 bool RunningAsRoot() {
     return false;

@@ -109,15 +109,28 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// Polls `condition` until it holds; false if it never does within a bound
-// far beyond any expected wait (a hung test fails instead of hanging).
-inline bool WaitFor(const std::function<bool()>& condition, uint32_t boundMs = 30000) {
+// How a test waits for an event it cannot be told of: the bound, far
+// beyond any expected wait (a hung test fails instead of hanging), the time
+// between two looks at the condition, and how that time passes: asleep, or
+// handling messages in a thread that owns windows or a loop.
+struct Patience {
+    uint32_t boundMs = 30000;
+    uint32_t pollMs = 5;
+    std::function<void(uint32_t ms)> pause = nullptr;  // null: sleeps
+};
+
+// Waits until `condition` holds; false if it does not within the bound.
+inline bool WaitFor(const std::function<bool()>& condition, const Patience& patience = {}) {
     const uint32_t start = plat::TickCount();
     while (!condition()) {
-        if (plat::TickCount() - start > boundMs) {
+        if (plat::TickCount() - start > patience.boundMs) {
             return false;
         }
-        plat::SleepMs(5);
+        if (patience.pause) {
+            patience.pause(patience.pollMs);
+        } else {
+            plat::SleepMs(patience.pollMs);
+        }
     }
     return true;
 }

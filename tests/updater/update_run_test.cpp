@@ -78,9 +78,10 @@ void RunCheck(GameDir& game, const std::string& base) {
 }
 
 TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
-#ifdef BRF_TEST_UNDER_WINE
-    GTEST_SKIP() << "the engine's logic, checked natively; Wine's file system is too slow for it";
-#endif
+    if (brf_test::host::UnderWine()) {
+        GTEST_SKIP()
+            << "the engine's logic, checked natively; Wine's file system is too slow for it";
+    }
     PatchServer server;
     server.Publish(2000);
     GameDir game;
@@ -109,9 +110,10 @@ TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
 }
 
 TEST(UpdateRun, TwentyThousandKeptFilesAreSkippedWithoutDeepening) {
-#ifdef BRF_TEST_UNDER_WINE
-    GTEST_SKIP() << "the engine's logic, checked natively; Wine's file system is too slow for it";
-#endif
+    if (brf_test::host::UnderWine()) {
+        GTEST_SKIP()
+            << "the engine's logic, checked natively; Wine's file system is too slow for it";
+    }
     PatchServer server;
     server.Publish(20000, true);
     GameDir game;

@@ -32,14 +32,14 @@ Times ReadTimes(const std::string& path) {
     return Times{ToUnixSeconds(creation), ToUnixSeconds(access), ToUnixSeconds(modification)};
 }
 
-class FileTimes : public ::testing::Test {
+class FileTimesWin32 : public ::testing::Test {
 protected:
     void SetUp() override { brf_test::WriteFile(path_, "patched content\r\n"); }
     brf_test::ScratchDir scratch_;
     const std::string path_ = scratch_.File("data.bin");
 };
 
-TEST_F(FileTimes, ModificationTimeIsAlsoTheCreationTime) {
+TEST_F(FileTimesWin32, ModificationTimeIsAlsoTheCreationTime) {
     ASSERT_TRUE(plat::SetFileTimes(path_.c_str(), 1000000000u, 1234567890u));
     const Times times = ReadTimes(path_);
     EXPECT_EQ(times.modification, 1234567890u);
@@ -51,26 +51,26 @@ TEST_F(FileTimes, ModificationTimeIsAlsoTheCreationTime) {
     EXPECT_EQ(status.st_mtime, 1234567890);
 }
 
-TEST_F(FileTimes, TimesPastTheYear2038KeepTheirValue) {
+TEST_F(FileTimesWin32, TimesPastTheYear2038KeepTheirValue) {
     ASSERT_TRUE(plat::SetFileTimes(path_.c_str(), 0xFFFFFFFFu, 3000000000u));
     const Times times = ReadTimes(path_);
     EXPECT_EQ(times.modification, 3000000000u);
     EXPECT_EQ(times.access, 0xFFFFFFFFu);
 }
 
-TEST_F(FileTimes, TheEpochItselfCanBeSet) {
+TEST_F(FileTimesWin32, TheEpochItselfCanBeSet) {
     ASSERT_TRUE(plat::SetFileTimes(path_.c_str(), 0u, 0u));
     EXPECT_EQ(ReadTimes(path_).modification, 0u);
 }
 
-TEST_F(FileTimes, FileOpenElsewhereStillGetsItsTimes) {
+TEST_F(FileTimesWin32, FileOpenElsewhereStillGetsItsTimes) {
     std::ifstream reader(path_, std::ios::binary);
     ASSERT_TRUE(reader);
     EXPECT_TRUE(plat::SetFileTimes(path_.c_str(), 1500000000u, 1500000000u));
     EXPECT_EQ(ReadTimes(path_).modification, 1500000000u);
 }
 
-TEST_F(FileTimes, MissingFileFails) {
+TEST_F(FileTimesWin32, MissingFileFails) {
     EXPECT_FALSE(plat::SetFileTimes(scratch_.File("missing.bin").c_str(), 1u, 1u));
 }
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(Clock, TickCountDoesNotGoBackwards) {
+TEST(ClockWin32, TickCountDoesNotGoBackwards) {
     const uint32_t before = plat::TickCount();
     plat::SleepMs(20);
     const uint32_t after = plat::TickCount();
@@ -22,7 +22,7 @@ TEST(Clock, TickCountDoesNotGoBackwards) {
 
 // The log stamps entries with the local time; its fields must mean what the
 // C runtime's do: months from 1, weekdays from Sunday = 0, four-digit years.
-TEST(Clock, LocalTimeAgreesWithTheRuntime) {
+TEST(ClockWin32, LocalTimeAgreesWithTheRuntime) {
     _putenv("TZ=");
     _tzset();
     for (int attempt = 0; attempt < 10; ++attempt) {

@@ -49,7 +49,7 @@ std::string VersionText(const std::string& path, const std::string& name) {
 
 const std::string kClientFixture = "win32_versioned_fixture.exe";
 
-TEST(VersionInfo, ProductVersionOfAClientProgramSplitsIntoVersionAndBuild) {
+TEST(VersionInfoWin32, ProductVersionOfAClientProgramSplitsIntoVersionAndBuild) {
     plat::FixedFileInfo info{};
     ASSERT_TRUE(ReadFixedInfo(win32test::ProgramDirectory() + kClientFixture, &info));
     EXPECT_EQ(info.signature, 0xFEEF04BDu);
@@ -60,7 +60,7 @@ TEST(VersionInfo, ProductVersionOfAClientProgramSplitsIntoVersionAndBuild) {
     EXPECT_EQ(info.fileType, 1u);  // VFT_APP
 }
 
-TEST(VersionInfo, RelativeNameIsTheFileInTheCurrentDirectory) {
+TEST(VersionInfoWin32, RelativeNameIsTheFileInTheCurrentDirectory) {
     brf_test::ScratchDir game;
     std::filesystem::copy_file(win32test::ProgramDirectory() + kClientFixture,
                                game.File("BRFClient.exe"));
@@ -70,7 +70,7 @@ TEST(VersionInfo, RelativeNameIsTheFileInTheCurrentDirectory) {
     EXPECT_EQ(info.productVersionMS, 65586u);
 }
 
-TEST(VersionInfo, FilesWithoutAResourceHaveSizeZero) {
+TEST(VersionInfoWin32, FilesWithoutAResourceHaveSizeZero) {
     brf_test::ScratchDir game;
     brf_test::WriteFile(game.File("BRFClient.exe"), "MZ but nothing else\r\n");
     // The test program itself is built without a version resource.

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
 #include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
@@ -542,16 +541,15 @@ std::vector<Case> Cases() {
     return cases;
 }
 
-class UpdateRun : public testing::TestWithParam<Case> {
+class ConsoleUpdateRun : public testing::TestWithParam<Case> {
 protected:
     // The size line in the locale-neutral form the run prints under LC_ALL=C.
     brf_test::ScopedEnv locale_{"LC_ALL", "C.UTF-8"};
 };
 
-TEST_P(UpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
+TEST_P(ConsoleUpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
     const Case& c = GetParam();
-    const bool wine = plat::PathSeparator() == '\\';
-    if (wine && !c.underWine) {
+    if (brf_test::host::UnderWine() && !c.underWine) {
         GTEST_SKIP() << "runs in the native lane only";
     }
     World w;
@@ -608,7 +606,7 @@ TEST_P(UpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, UpdateRun, testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Scenarios, ConsoleUpdateRun, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The Win32 toolkit in this process: the control objects and their windows
-// stay in step both ways, the confirmation dialog answers as pressed, and
-// the platform loop's filter and posted tasks work with any loop pumping.
+// The Win32 toolkit in this process: the control layer's contract on the
+// system's controls, the control objects' changes shown on their windows,
+// the dialog keys, the confirmation dialog's answers, and the platform
+// loop's filter and posted tasks with any loop pumping.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,33 +14,19 @@
 #include "platform/event_loop.h"
 #include "platform/hidden_window.h"
 #include "platform/message_pump.h"
+#include "ui/toolkit_contract.h"
 #include "ui/win32/artwork.h"
 #include "ui/window_toolkit.h"
 
 namespace {
 
 using K = ui::Toolkit::Kind;
+using ui_contract::Pumping;
 
 ui::ControlSpec Spec(const char* name, ui::Bounds bounds, int tab = -1, uint32_t style = 0) {
-    ui::ControlSpec spec;
-    spec.name = name;
-    spec.bounds = bounds;
-    spec.tabOrder = tab;
+    ui::ControlSpec spec = ui_contract::Spec(name, bounds, tab);
     spec.style = style;
     return spec;
-}
-
-// Handles messages until `done` holds (bounded).
-bool PumpUntil(ui::Toolkit& toolkit, const std::function<bool()>& done) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > 10000) {
-            return false;
-        }
-        toolkit.ProcessMessages();
-        toolkit.Loop().WaitMessage(20);
-    }
-    return true;
 }
 
 // A top-level window of this process (the other tests' programs may show
@@ -56,6 +43,26 @@ HWND OwnWindow(const wchar_t* className, const wchar_t* title) {
     return nullptr;
 }
 
+// The form of this process: the fixture's names its own class, the
+// contract's takes the toolkit's.
+HWND FormHwnd() {
+    HWND own = OwnWindow(L"BrfToolkitTest", nullptr);
+    return own != nullptr ? own : OwnWindow(L"BrfForm", nullptr);
+}
+
+// The window of a control of the form: the child at the control's place.
+HWND WindowOf(const ui::Control& control) {
+    HWND form = FormHwnd();
+    const ui::Bounds& at = control.Spec().bounds;
+    for (const gui_test::Child& child : gui_test::ChildrenOf(form)) {
+        if (GetParent(child.hwnd) == form && child.rect.left == at.left &&
+            child.rect.top == at.top) {
+            return child.hwnd;
+        }
+    }
+    return nullptr;
+}
+
 // Handles what is queued now and what that posts in turn.
 void Drain(ui::Toolkit& toolkit) {
     MSG msg;
@@ -64,13 +71,55 @@ void Drain(ui::Toolkit& toolkit) {
     }
 }
 
-class Toolkit : public ::testing::Test {
-protected:
-    void SetUp() override {
+struct Win32Lane {
+    ui::Toolkit* toolkit = nullptr;
+
+    std::unique_ptr<ui::Toolkit> Make(std::string& problem) {
         int argc = 0;
         char** argv = nullptr;
+        auto made = ui::MakeWindowToolkit(argc, argv, problem);
+        toolkit = made.get();
+        return made;
+    }
+    // A click by the mouse: the system's click message.
+    void Press(const ui::Control& control) {
+        SendMessageW(WindowOf(control), BM_CLICK, 0, 0);
+        Drain(*toolkit);
+    }
+    void Click(ui::Button& button) { Press(button); }
+    void Toggle(ui::CheckBox& check) { Press(check); }
+    // The keys reach the edit field through the thread's queue.
+    void Type(ui::ComboBox& box, const std::string& text) {
+        HWND edit = FindWindowExW(WindowOf(box), nullptr, L"Edit", nullptr);
+        SetFocus(edit);
+        SendMessageW(edit, EM_SETSEL, 0, -1);
+        std::wstring keys(text.size(), L'\0');
+        keys.resize(static_cast<size_t>(
+            MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), keys.data(),
+                                static_cast<int>(keys.size()))));
+        for (wchar_t key : keys) {
+            PostMessageW(edit, WM_CHAR, key, 1);
+        }
+        EXPECT_TRUE(brf_test::WaitFor([&] { return box.Text() == text; }, Pumping(*toolkit)))
+            << box.Text();
+    }
+    // The list drops down (which fills it), the entry is selected and the
+    // box tells its parent, as a click in the list does.
+    void Choose(ui::ComboBox& box, int index) {
+        HWND combo = WindowOf(box);
+        SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+        SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    }
+};
+
+class Win32Toolkit : public ::testing::Test {
+protected:
+    void SetUp() override {
         std::string problem;
-        toolkit = ui::MakeWindowToolkit(argc, argv, problem);
+        toolkit = lane.Make(problem);
         ASSERT_TRUE(toolkit) << problem;
         ui::ControlSpec window = Spec("form", {0, 0, 300, 200});
         window.windowClass = "BrfToolkitTest";  // how FormHwnd finds it
@@ -80,88 +129,44 @@ protected:
         form.reset();
         toolkit.reset();
     }
-    HWND FormHwnd() const { return OwnWindow(L"BrfToolkitTest", nullptr); }
 
+    Win32Lane lane;
     std::unique_ptr<ui::Toolkit> toolkit;
     std::unique_ptr<ui::Form> form;
 };
 
-TEST_F(Toolkit, UserInputReachesTheControlsAndProgramChangesAreSilent) {
+// What the program sets shows on the windows (the contract covers the
+// control objects).
+TEST_F(Win32Toolkit, ProgramChangesShowOnTheWindows) {
     auto box = toolkit->Create<ui::ComboBox>(K::ComboBox, Spec("box", {10, 10, 200, 21}, 0));
     auto check = toolkit->Create<ui::CheckBox>(K::CheckBox, Spec("chk", {10, 40, 200, 17}, 1));
     auto list = toolkit->Create<ui::ListBox>(K::ListBox, Spec("log", {10, 60, 200, 50}, 2));
-    int changes = 0;
-    int clicks = 0;
-    box->OnChange = [&] { ++changes; };
-    check->OnClick = [&] { ++clicks; };
-    box->Items = {"http://one.example/", "http://two.example/"};
     form->Show();
-    HWND formHwnd = FormHwnd();
-    ASSERT_NE(formHwnd, nullptr);
 
-    // Text set by the program: shown, no event.
     box->SetText("http://start.example/");
-    const std::vector<gui_test::Child> children = gui_test::ChildrenOf(formHwnd);
-    HWND boxHwnd = nullptr;
-    HWND edit = nullptr;
-    HWND checkHwnd = nullptr;
-    HWND listHwnd = nullptr;
-    for (const auto& child : children) {
-        if (child.className == L"ComboBox")
-            boxHwnd = child.hwnd;
-        if (child.className == L"Edit")
-            edit = child.hwnd;
-        if (child.className == L"Button")
-            checkHwnd = child.hwnd;
-        if (child.className == L"ListBox" && GetParent(child.hwnd) == formHwnd)
-            listHwnd = child.hwnd;
-    }
-    ASSERT_TRUE(boxHwnd && edit && checkHwnd && listHwnd);
-    EXPECT_EQ(gui_test::TextOf(boxHwnd), L"http://start.example/");
-    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(gui_test::TextOf(WindowOf(*box)), L"http://start.example/");
 
-    // Typing: every key reaches the control's text and raises the event.
-    SetFocus(edit);
-    SendMessageW(edit, EM_SETSEL, 0, -1);
-    for (wchar_t c : std::wstring(L"h\u00e4fen")) {
-        PostMessageW(edit, WM_CHAR, c, 1);
-    }
-    ASSERT_TRUE(PumpUntil(*toolkit, [&] { return changes == 5; })) << changes;
-    EXPECT_EQ(box->Text(),
-              "h\xE4"
-              "fen");  // Windows-1252, as the text table holds texts
-
-    // Choosing a list entry gives the entry's text, not the old one.
-    SendMessageW(boxHwnd, CB_SHOWDROPDOWN, TRUE, 0);  // fills the list
-    SendMessageW(boxHwnd, CB_SETCURSEL, 1, 0);
-    SendMessageW(formHwnd, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(boxHwnd), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(boxHwnd));
-    SendMessageW(boxHwnd, CB_SHOWDROPDOWN, FALSE, 0);
-    EXPECT_EQ(box->Text(), "http://two.example/");
-    EXPECT_EQ(changes, 6);
-
-    // The check box: a click toggles the state once with one event; the
-    // program's change shows on the window and raises the event too.
-    SendMessageW(checkHwnd, BM_CLICK, 0, 0);
-    EXPECT_TRUE(check->Checked());
-    EXPECT_EQ(clicks, 1);
+    HWND checkHwnd = WindowOf(*check);
+    check->SetChecked(true);
+    EXPECT_EQ(SendMessageW(checkHwnd, BM_GETCHECK, 0, 0), BST_CHECKED);
     check->SetChecked(false);
     EXPECT_EQ(SendMessageW(checkHwnd, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_EQ(clicks, 2);
 
     // The log: lines in order, the selected last line, cleared with Clear.
-    for (const char* line : {"one", "two", "three"}) {
+    HWND listHwnd = WindowOf(*list);
+    for (const char* line : {"one", "two", "dr\xEB"}) {
         list->Add(line);
     }
     list->SetItemIndex(list->Count() - 1);
-    EXPECT_EQ(gui_test::ListLines(listHwnd), (std::vector<std::wstring>{L"one", L"two", L"three"}));
+    EXPECT_EQ(gui_test::ListLines(listHwnd),
+              (std::vector<std::wstring>{L"one", L"two", L"dr\u00eb"}));
     EXPECT_EQ(SendMessageW(listHwnd, LB_GETCURSEL, 0, 0), 2);
     EXPECT_EQ(SendMessageW(listHwnd, LB_GETITEMHEIGHT, 0, 0), 13);
     list->Clear();
     EXPECT_EQ(SendMessageW(listHwnd, LB_GETCOUNT, 0, 0), 0);
 }
 
-TEST_F(Toolkit, DisabledButtonIgnoresEnterAndEscPressesTheCancelButton) {
+TEST_F(Win32Toolkit, DisabledButtonIgnoresEnterAndEscPressesTheCancelButton) {
     auto ok =
         toolkit->Create<ui::Button>(K::Button, Spec("ok", {10, 10, 80, 25}, 0, ui::kDefaultButton));
     auto cancel = toolkit->Create<ui::Button>(
@@ -233,7 +238,7 @@ TEST_F(Toolkit, APictureShowsItsResourceAndReadsAsItsName) {
 
 // The dialog's answers: each button, and Esc answering No (nothing is
 // fetched again when the player just backs out).
-TEST_F(Toolkit, ConfirmationDialogAnswersAsPressedAndEscMeansNo) {
+TEST_F(Win32Toolkit, ConfirmationDialogAnswersAsPressedAndEscMeansNo) {
     toolkit->SetApplicationTitle("BRF-Updater");
     struct Press {
         int id;  // 0: Esc
@@ -248,10 +253,12 @@ TEST_F(Toolkit, ConfirmationDialogAnswersAsPressedAndEscMeansNo) {
         std::wstring seenTitle;
         std::thread presser([&] {
             HWND dialog = nullptr;
-            gui_test::Eventually([&] {
-                dialog = OwnWindow(L"#32770", L"BRF-Updater");
-                return dialog != nullptr && IsWindowVisible(dialog);
-            });
+            brf_test::WaitFor(
+                [&] {
+                    dialog = OwnWindow(L"#32770", L"BRF-Updater");
+                    return dialog != nullptr && IsWindowVisible(dialog);
+                },
+                gui_test::kWindowPatience);
             if (dialog == nullptr) {
                 return;
             }
@@ -282,16 +289,17 @@ TEST(MessagePump, PostedTasksRunUnderAForeignLoopAndTheFilterSeesMessagesFirst) 
     bool ran = false;
     std::thread poster([&] { plat::PostTask([&] { ran = true; }); });
     poster.join();
-    const DWORD start = GetTickCount();
-    MSG msg;
-    while (!ran && GetTickCount() - start < 5000) {
+    // A loop that knows nothing of tasks.
+    const auto foreignLoop = [](uint32_t ms) {
+        MSG msg;
         if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&msg);  // a loop that knows nothing of tasks
+            DispatchMessageW(&msg);
         } else {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
         }
-    }
-    EXPECT_TRUE(ran);
+    };
+    EXPECT_TRUE(brf_test::WaitFor([&] { return ran; },
+                                  {.boundMs = 5000, .pollMs = 50, .pause = foreignLoop}));
 
     constexpr uint32_t kKept = plat::kWmUser + 7;
     constexpr uint32_t kPassed = plat::kWmUser + 8;
@@ -318,3 +326,7 @@ TEST(MessagePump, PostedTasksRunUnderAForeignLoopAndTheFilterSeesMessagesFirst) 
 }
 
 }  // namespace
+
+namespace ui_contract {
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ToolkitContract, Win32Lane);
+}  // namespace ui_contract

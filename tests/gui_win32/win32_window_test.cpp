@@ -7,6 +7,7 @@
 // After windows.h:
 #include <commctrl.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -144,7 +145,8 @@ TEST(UpdaterWindow, StartUpLabelsEveryControlAndEscClosesItWhenIdle) {
         EXPECT_EQ(outer.left, (work.right - work.left - (outer.right - outer.left)) / 2);
         EXPECT_EQ(outer.top, (work.bottom - work.top - (outer.bottom - outer.top)) / 2);
 
-        ASSERT_TRUE(gui_test::Eventually([&] { return LogHas(form, c.firstLine); }));
+        ASSERT_TRUE(brf_test::WaitFor([&] { return LogHas(form, c.firstLine); },
+                                      gui_test::kWindowPatience));
         const std::vector<Child> children = gui_test::ChildrenOf(form);
         EXPECT_TRUE(At(ByText(children, c.server), {16, 408, 337, 13}));
         EXPECT_TRUE(At(ByText(children, c.log), {400, 408, 105, 13}));
@@ -169,8 +171,9 @@ TEST(UpdaterWindow, StartUpLabelsEveryControlAndEscClosesItWhenIdle) {
         // Its list drops down with the default server in it.
         PostMessageW(box->hwnd, CB_SHOWDROPDOWN, TRUE, 0);
         HWND list = nullptr;
-        EXPECT_TRUE(gui_test::Eventually(
-            [&] { return IsWindowVisible(list = FindWindowW(L"ComboLBox", nullptr)); }));
+        EXPECT_TRUE(brf_test::WaitFor(
+            [&] { return IsWindowVisible(list = FindWindowW(L"ComboLBox", nullptr)); },
+            gui_test::kWindowPatience));
         EXPECT_EQ(gui_test::ListLines(list), std::vector{std::wstring(box->text)});
         PostMessageW(box->hwnd, CB_SHOWDROPDOWN, FALSE, 0);
         EXPECT_TRUE(At(ByClass(children, L"ListBox"), {400, 424, 377, 57}));
@@ -279,9 +282,10 @@ TEST(UpdaterWindow, FullUpdateWithYesToAllAndNoPatchNotesEndsWithStartGame) {
     EXPECT_EQ(gui_test::DialogTexts(notes).find(L"readme.txt.upd"), std::wstring::npos);
     gui_test::Press(GetDlgItem(notes, IDNO));
 
-    ASSERT_TRUE(gui_test::Eventually([&] {
-        return ButtonText(form, GetDlgCtrlID(check)) == L"Start Game";
-    })) << "the check button never turned into the start button";
+    ASSERT_TRUE(
+        brf_test::WaitFor([&] { return ButtonText(form, GetDlgCtrlID(check)) == L"Start Game"; },
+                          gui_test::kWindowPatience))
+        << "the check button never turned into the start button";
     EXPECT_TRUE(IsWindowEnabled(check));
     EXPECT_TRUE(LogHas(form, L"Update finished, click button to start the game."));
     HWND bar = FindByClass(form, L"msctls_progress32");
@@ -300,12 +304,14 @@ TEST(UpdaterWindow, FullUpdateWithYesToAllAndNoPatchNotesEndsWithStartGame) {
     ASSERT_NE(edit, nullptr);
     PostMessageW(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
     PostMessageW(edit, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
-    ASSERT_TRUE(gui_test::Eventually([&] { return gui_test::FocusOf(form) == edit; }));
+    ASSERT_TRUE(brf_test::WaitFor([&] { return gui_test::FocusOf(form) == edit; },
+                                  gui_test::kWindowPatience));
     const LRESULT end = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
     SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
     PostMessageW(edit, WM_CHAR, L'x', 1);
-    EXPECT_TRUE(gui_test::Eventually(
-        [&] { return ButtonText(form, GetDlgCtrlID(check)) == L"&Check Version"; }));
+    EXPECT_TRUE(brf_test::WaitFor(
+        [&] { return ButtonText(form, GetDlgCtrlID(check)) == L"&Check Version"; },
+        gui_test::kWindowPatience));
 
     PostMessageW(form, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.WaitExit(15000));
@@ -316,10 +322,13 @@ TEST(UpdaterWindow, FullUpdateWithYesToAllAndNoPatchNotesEndsWithStartGame) {
 // Cancel during a transfer only stops the transfer; the window stays and a
 // second press (nothing running any more) closes it.
 TEST(UpdaterWindow, CancelDuringSlowTransferStopsItAndKeepsTheWindow) {
-    TestHttpServer slow([](ServerConnection& connection) {
+    std::atomic<bool> flowing{false};
+    TestHttpServer slow([&](ServerConnection& connection) {
         const std::string body(200000, 'x');
         connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n");
-        connection.SendSlowly(body, 100, 50);  // minutes, unless cancelled
+        // Minutes, unless cancelled; the first pieces tell the test.
+        flowing = connection.SendSlowly(body.substr(0, 300), 100, 50);
+        connection.SendSlowly(body.substr(300), 100, 50);
     });
     Game game(1, slow.Url("/"));
     gui_test::Program program(game.game.Dir() / "updater.exe", game.game.Dir());
@@ -328,14 +337,18 @@ TEST(UpdaterWindow, CancelDuringSlowTransferStopsItAndKeepsTheWindow) {
     HWND check = ButtonWithText(form, L"&Check Version");
     ASSERT_NE(check, nullptr);
     gui_test::Press(check);
-    ASSERT_TRUE(gui_test::Eventually([&] {
-        return !slow.Requests().empty() && !IsWindowEnabled(check) &&
-               LogHas(form, L"Load actual game server list...");
-    }));
-    Sleep(300);  // some bytes are on their way
+    ASSERT_TRUE(brf_test::WaitFor(
+        [&] {
+            return !slow.Requests().empty() && !IsWindowEnabled(check) &&
+                   LogHas(form, L"Load actual game server list...");
+        },
+        gui_test::kWindowPatience));
+    // Some bytes are on their way.
+    ASSERT_TRUE(brf_test::WaitFor([&] { return flowing.load(); }));
 
     gui_test::Press(GetDlgItem(form, IDCANCEL));
-    EXPECT_TRUE(gui_test::Eventually([&] { return IsWindowEnabled(check); }))
+    EXPECT_TRUE(
+        brf_test::WaitFor([&] { return IsWindowEnabled(check); }, gui_test::kWindowPatience))
         << "the run did not stop";
     EXPECT_FALSE(program.WaitExit(500)) << "Cancel during a transfer closed the window";
     EXPECT_TRUE(IsWindowVisible(form));
@@ -357,7 +370,8 @@ TEST(UpdaterWindow, ErrorOfTheFirstRequestIsShownInABoxAndTheWindowStays) {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(gui_test::TextOf(box), L"BRF-Updater");
     gui_test::Press(GetDlgItem(box, IDOK));
-    EXPECT_TRUE(gui_test::Eventually([&] { return program.Dialogs().empty(); }));
+    EXPECT_TRUE(
+        brf_test::WaitFor([&] { return program.Dialogs().empty(); }, gui_test::kWindowPatience));
     EXPECT_FALSE(program.WaitExit(300));
     gui_test::PressKey(form, VK_ESCAPE);
     EXPECT_TRUE(program.WaitExit(15000));
@@ -439,7 +453,8 @@ TEST(UpdaterWindow, PictureClickOpensItsSiteWithTheRegisteredCommand) {
         ASSERT_NE(picture, nullptr);
         PostMessageW(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
         PostMessageW(picture, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-        ASSERT_TRUE(gui_test::Eventually([&] { return fs::exists(record); }))
+        ASSERT_TRUE(
+            brf_test::WaitFor([&] { return fs::exists(record); }, gui_test::kWindowPatience))
             << "nothing was started for " << site.address;
         const Lines lines = brf_test::Lines(brf_test::ReadFile(record));
         ASSERT_GE(lines.size(), 5u);
@@ -472,18 +487,21 @@ TEST(UpdaterWindow, SecondStageShowsTheHandOverMessageThenStartsTheNewProgram) {
 
     // The new updater.exe comes up and removes the temporary copy.
     HWND started = nullptr;
-    ASSERT_TRUE(gui_test::Eventually([&] {
-        for (HWND top : gui_test::TopLevelWindows(kForm)) {
-            std::error_code error;
-            if (fs::equivalent(gui_test::ProgramOf(top), dir / "updater.exe", error)) {
-                started = top;
+    ASSERT_TRUE(brf_test::WaitFor(
+        [&] {
+            for (HWND top : gui_test::TopLevelWindows(kForm)) {
+                std::error_code error;
+                if (fs::equivalent(gui_test::ProgramOf(top), dir / "updater.exe", error)) {
+                    started = top;
+                }
             }
-        }
-        return started != nullptr;
-    }));
-    EXPECT_TRUE(gui_test::Eventually([&] { return !fs::exists(dir / "updater.tmp.exe"); }));
+            return started != nullptr;
+        },
+        gui_test::kWindowPatience));
+    EXPECT_TRUE(brf_test::WaitFor([&] { return !fs::exists(dir / "updater.tmp.exe"); },
+                                  gui_test::kWindowPatience));
     PostMessageW(started, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(gui_test::Eventually([&] { return !IsWindow(started); }));
+    EXPECT_TRUE(brf_test::WaitFor([&] { return !IsWindow(started); }, gui_test::kWindowPatience));
 }
 
 }  // namespace

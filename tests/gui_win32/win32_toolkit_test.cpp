@@ -205,7 +205,7 @@ TEST_F(Win32Toolkit, DisabledButtonIgnoresEnterAndEscPressesTheCancelButton) {
 
 // A picture's artwork comes by its resource name and is stretched only
 // when the control says so; its window text is its accessible name.
-TEST_F(Toolkit, APictureShowsItsResourceAndReadsAsItsName) {
+TEST_F(Win32Toolkit, APictureShowsItsResourceAndReadsAsItsName) {
     struct Case {
         const char* resource;
         bool stretch;

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "index/signed_index.h"
 #include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
 #include "support/tamper_proxy.h"
 #include "support/test_support.h"
-#include "index/signed_index.h"
 
 namespace {
 

@@ -19,4 +19,7 @@ struct UpdaterConfig {
     std::string webHost;
     // The partner portal's home page, which its logo opens.
     std::string portalSite;
+    // Whether the index's delta lines are used: off, the updater fetches
+    // every file whole, as one that knows no deltas.
+    bool deltas = true;
 };

@@ -89,10 +89,9 @@ void TFUpdater::DownloadFile(int32_t index) {
     if (Closing()) {
         return;
     }
-    sock_http->Body = path;
-    const int32_t listed = ListedSize(index);
-    RequestFile(path, listed > INT32_MAX - kPatchSizeMargin ? INT32_MAX : listed + kPatchSizeMargin,
-                Origin::SuccessHandler, false);
+    if (!FetchDelta(index)) {
+        RequestContainer(index);
+    }
 }
 
 int32_t TFUpdater::ListedSize(int32_t index) const {
@@ -100,6 +99,10 @@ int32_t TFUpdater::ListedSize(int32_t index) const {
 }
 
 bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
+    if (deltaInFlight_) {
+        ReceivedDelta();
+        return true;
+    }
     const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
     BRF_LOG(1, "received file: %s", path.c_str());
     int32_t result = kNotAuthentic;

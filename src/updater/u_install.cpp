@@ -92,9 +92,32 @@ bool DecodeInPlace(const std::string& source, const std::string& target, std::er
     return true;
 }
 
-// Why the container of `entry` cannot serve to complete an install; empty
+// Puts the file made from a delta in place of `target` by renaming it, so
+// the game file is always the old one or the new one. A resumed install
+// finds it gone where it was already put in place.
+bool PlaceApplied(const std::string& source, const std::string& target, bool resume,
+                  std::error_code& why) {
+    std::error_code ignored;
+    if (resume && !fs::exists(source, ignored)) {
+        return true;
+    }
+    fs::rename(source, target, why);
+    return !why;
+}
+
+// Why the source of `entry` cannot serve to complete an install; empty
 // when it is the one the install began with.
 std::string ContainerProblem(const InstallRecord::Entry& entry) {
+    if (entry.applied) {
+        signed_index::ListedFile hashed;
+        const std::string source = "patch/" + entry.container + ".applied";
+        std::error_code ignored;
+        const std::string& file = fs::exists(source, ignored) ? source : entry.target;
+        if (!signed_index::HashFile(file, &hashed) || hashed.sha256 != entry.sha256) {
+            return "missing its file made from a delta";
+        }
+        return {};
+    }
     const std::string source = "patch/" + entry.container;
     std::error_code error;
     const uintmax_t size = fs::file_size(source, error);
@@ -134,7 +157,12 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
         entry.container = name;
         entry.target = listed.target;
         entry.size = received ? SizeOf("patch/" + name) : static_cast<uint64_t>(ListedSize(k));
-        if (signedFiles_) {
+        const auto at = static_cast<size_t>(k);
+        if (received && at < appliedFiles_.size() && appliedFiles_[at]) {
+            entry.applied = true;
+            entry.size = SizeOf(AppliedPath(name));
+            entry.sha256 = plannedDeltas_[at]->resultSha256;
+        } else if (signedFiles_) {
             if (const auto listed = signedFiles_->files.find("patch/" + name);
                 listed != signedFiles_->files.end()) {
                 entry.sha256 = listed->second.sha256;
@@ -212,7 +240,8 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
 
         BRF_LOG(1, "copy  : %s -> %s", source.c_str(), entry.target.c_str());
         std::error_code why;
-        if (!DecodeInPlace(source, entry.target, why)) {
+        if (entry.applied ? !PlaceApplied(AppliedPath(entry.container), entry.target, resume, why)
+                          : !DecodeInPlace(source, entry.target, why)) {
             BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);
@@ -315,8 +344,9 @@ uint64_t TFUpdater::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries
         if (!interrupted_ || !fs::exists(BackupOf(entry.container), ignored)) {
             needed += static_cast<int64_t>(SizeOf(entry.target));
         }
-        // Until the container is there, its size stands for the new file's.
-        const uint64_t decoded = download ? 0 : DecodedSize(source);
+        // Until the container is there, its size stands for the new file's;
+        // a file made from a delta is already whole.
+        const uint64_t decoded = download || entry.applied ? 0 : DecodedSize(source);
         needed += static_cast<int64_t>(decoded != 0 ? decoded : entry.size);
     }
     if (download && !interrupted_) {

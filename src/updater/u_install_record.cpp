@@ -34,8 +34,8 @@ std::string FormatInstallRecord(const InstallRecord& record) {
     text += base::Printf("from %u %u\r\nto %u %u\r\n", record.fromVersion, record.fromBuild,
                          record.toVersion, record.toBuild);
     for (const InstallRecord::Entry& entry : record.entries) {
-        text += base::Printf("container %" PRIu64 " %s ", entry.size,
-                             entry.sha256.empty() ? "-" : entry.sha256.c_str()) +
+        text += base::Printf("%s %" PRIu64 " %s ", entry.applied ? "applied" : "container",
+                             entry.size, entry.sha256.empty() ? "-" : entry.sha256.c_str()) +
                 entry.container + "\r\n";
         text += "target " + entry.target + "\r\n";
     }
@@ -65,14 +65,20 @@ std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& 
         char hash[65] = {};
         int consumed = 0;
         const std::string& line = lines[i];
-        if (std::sscanf(line.c_str(), "container %" SCNu64 " %64s%n", &size, hash, &consumed) !=
-                2 ||
+        const bool applied = line.rfind("applied ", 0) == 0;
+        const std::string format =
+            std::string(applied ? "applied" : "container") + " %" SCNu64 " %64s%n";
+        if (std::sscanf(line.c_str(), format.c_str(), &size, hash, &consumed) != 2 ||
             static_cast<size_t>(consumed) + 1 >= line.size() || line[consumed] != ' ' ||
             lines[i + 1].rfind("target ", 0) != 0) {
             return damaged("entry " + line + " is malformed");
         }
         entry.size = size;
+        entry.applied = applied;
         entry.sha256 = std::string(hash) == "-" ? "" : hash;
+        if (applied && entry.sha256.empty()) {
+            return damaged("entry " + line + " has no hash");
+        }
         entry.container = line.substr(static_cast<size_t>(consumed) + 1);
         entry.target = lines[i + 1].substr(7);
         // The record is read back from the disk: it may only ever name the

@@ -25,6 +25,9 @@ struct InstallRecord {
         std::string target;     // the game file it is decoded into
         uint64_t size = 0;      // the container's size when the install began
         std::string sha256;     // its hash where the index was signed, else empty
+        // The new file was made from a delta and waits, whole, as
+        // "patch/CONTAINER.applied"; size and hash are that file's.
+        bool applied = false;
     };
     // In the order of installing: the version carrier last.
     std::vector<Entry> entries;
@@ -34,7 +37,9 @@ struct InstallRecord {
 //   brf-install-record 1
 //   from VERSION BUILD
 //   to VERSION BUILD
-//   container SIZE SHA256|- NAME      (per entry, the name runs to the line end)
+//   container SIZE SHA256|- NAME      (per entry, the name runs to the line end;
+//                                      "applied" in place of "container" for
+//                                      a file made from a delta)
 //   target PATH
 //   end
 std::string FormatInstallRecord(const InstallRecord& record);

@@ -88,6 +88,10 @@ void TFUpdater::RunRequest(std::string url, Origin origin) {
             btn_check->SetEnabled(true);
             return;
         }
+        if (runState == rsPatchDownload && deltaInFlight_) {
+            FallBackToContainer(std::string("its transfer failed: ") + error.what());
+            return;
+        }
         switch (origin) {
             case Origin::CheckButton:
                 // The application shows the error; the button must not stay
@@ -267,6 +271,7 @@ void TFUpdater::StartDownloadPhase() {
     corruptReceipts_ = 0;
 
     PrepareDownloadList();
+    PlanDeltas();
 
     const updater::SizeDisplay size = updater::SizeForDisplay(pnl_progress->Max());
     nfo_updsize->SetCaption(
@@ -320,6 +325,10 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             ShowErrorBox(kTextNoUpdater, kTextUpdaterInfo, plat::BoxOwner::None);
             break;
         case rsPatchDownload:
+            if (deltaInFlight_) {
+                FallBackToContainer("the server did not send it");
+                return;
+            }
             ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
             DropBrokenCopy();
             break;

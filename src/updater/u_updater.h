@@ -23,6 +23,7 @@
 #include <system_error>
 #include <vector>
 
+#include "index/delta_lines.h"
 #include "index/signed_index.h"
 #include "index/version_index.h"
 #include "net/http_client.h"
@@ -243,6 +244,29 @@ private:
                                     const std::string& localPath) const;
     // The listing of the index accepted in this run.
     std::optional<signed_index::Manifest> signedFiles_;
+
+    // Deltas (u_delta.cpp). Before the download phase: the deltas that fit
+    // the installed files, with the bar's scale for what is fetched. In it:
+    // a planned delta is fetched instead of its container, checked and
+    // applied; any failure falls back to the container once.
+    void PlanDeltas();
+    // Starts the delta of file `index` when one is planned; false when none is.
+    bool FetchDelta(int32_t index);
+    // The delta at actCount arrived: its result counts as the received file.
+    void ReceivedDelta();
+    // The delta at actCount failed for `why`: the container is fetched.
+    void FallBackToContainer(const std::string& why);
+    // Requests the container of file `index`.
+    void RequestContainer(int32_t index);
+    // Where the file made from the delta of `container` is kept until the install.
+    static std::string AppliedPath(const std::string& container);
+    // The index's delta lines, by name.
+    delta_lines::Announced announcedDeltas_;
+    // By download-list position: the delta to fetch, and whether the file
+    // received is the applied one.
+    std::vector<std::optional<delta_lines::Delta>> plannedDeltas_;
+    std::vector<bool> appliedFiles_;
+    bool deltaInFlight_ = false;
 
     ui::Toolkit& toolkit_;
     const UpdaterConfig config_;

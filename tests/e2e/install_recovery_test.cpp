@@ -40,12 +40,15 @@ std::string Noise(size_t size, uint32_t seed) {
 
 // Release 1.040.0 and 1.050.0 of a game. In name order the server lists the
 // client program first, as older publishers did: only the updater puts it last.
+// The chart changes in a few bytes and comes as a delta.
 struct Releases {
     Files old = {{"BRFClient.exe", Client(1040)},
                  {"data/all.pak", Noise(300000, 1)},
+                 {"data/chart.map", Noise(60000, 4)},
                  {"readme.txt", "Brinefall 1.040\r\n"}};
     Files fresh = {{"BRFClient.exe", Client(1050)},
                    {"data/all.pak", Noise(300000, 2)},
+                   {"data/chart.map", Noise(60000, 4).replace(30000, 5, "1.050")},
                    {"data/maps/north.map", Noise(30000, 3)},
                    {"readme.txt", "Brinefall 1.050\r\n"}};
 
@@ -56,6 +59,8 @@ struct Releases {
             const std::vector<std::string> entry = set.Publish(brf_test::PatchName(path), bytes);
             index.insert(index.end(), entry.begin(), entry.end());
         }
+        index.push_back(set.Delta(brf_test::PatchName("data/chart.map"), old.at("data/chart.map"),
+                                  fresh.at("data/chart.map")));
         set.ServerList("sea-1 7777\r\n");
         set.VersionIndex(index);
     }
@@ -79,7 +84,8 @@ struct Releases {
             EXPECT_EQ(game.Read("patch/backup/" + name.substr(0, name.size() - 4)), bytes) << path;
         }
         for (const std::string& file : game.Files()) {
-            EXPECT_TRUE(file.find(".brf-part") == std::string::npos && file != "patch/_install.rec")
+            EXPECT_TRUE(file.find(".brf-part") == std::string::npos &&
+                        file.find(".applied") == std::string::npos && file != "patch/_install.rec")
                 << file;
         }
     }

@@ -3,6 +3,7 @@
 // check as much as for the engine.
 #include <gtest/gtest.h>
 
+#include "index/delta_lines.h"
 #include "index/version_index.h"
 
 namespace {
@@ -88,6 +89,39 @@ TEST(SectionKeys, ReadBackOnlyAsWritten) {
                              "[4294967296.0]", "{0950.3}", "[0950]"}) {
         EXPECT_FALSE(ParseSectionKey(text, &version, &build)) << text;
     }
+}
+
+TEST(DeltaLines, OnlyWellFormedLinesForSafeNamesAreRead) {
+    const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
+    const std::string good = "data-sea.map.upd." + b.substr(0, 16) + ".dlt";
+    const struct {
+        std::string line;
+        bool read;
+    } cases[] = {
+        {"#delta 812 " + a + " " + b + " " + c + " " + good, true},
+        {"#delta 812 " + a + " " + b + " " + c + " data-sea.map.upd." + a.substr(0, 16) + ".dlt",
+         false},  // other source digits
+        {"#delta 812 " + a + " " + b + " " + c + " ../" + good, false},
+        {"#delta 812 " + a + " " + b + " " + c + " d\\" + good, false},
+        {"#delta 0812 " + a + " " + b + " " + c + " " + good, false},
+        {"#delta 812 " + a + " " + b + " " + c.substr(1) + "C " + good, false},
+        {"#delta 812 " + a + " " + b + " " + c, false},
+        {"#delta 812 " + a + " " + b + " " + c + " data-sea.map.upd." + b.substr(0, 16), false},
+    };
+    for (const auto& row : cases) {
+        const delta_lines::Announced announced =
+            delta_lines::ReadDeltaLines("1490\r\n" + row.line + "\r\n");
+        EXPECT_EQ(announced.byName.size(), row.read ? 1u : 0u) << row.line;
+        EXPECT_EQ(announced.problems.size(), row.read ? 0u : 1u) << row.line;
+    }
+    // What is written is read back, and found for its container and source only.
+    const delta_lines::Delta delta{812, a, b, c, delta_lines::DeltaName("data-sea.map.upd", b)};
+    const delta_lines::Announced back =
+        delta_lines::ReadDeltaLines(delta_lines::FormatDeltaLine(delta));
+    ASSERT_NE(delta_lines::FindDelta(back, "data-sea.map.upd", b), nullptr);
+    EXPECT_EQ(delta_lines::FindDelta(back, "data-sea.map.upd", b)->resultSha256, c);
+    EXPECT_EQ(delta_lines::FindDelta(back, "data-sea.map.upd", a), nullptr);
+    EXPECT_EQ(delta_lines::FindDelta(back, "data-ship.map.upd", b), nullptr);
 }
 
 }  // namespace

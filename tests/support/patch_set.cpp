@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "brfdelta/delta_encoder.h"
 #include "brfpack/packer.h"
+#include "index/delta_lines.h"
+#include "index/signed_index.h"
 #include "platform/run_command.h"
 #include "support/host_services.h"
 #include "support/test_support.h"
@@ -53,6 +56,30 @@ std::vector<std::string> PatchSet::Publish(const std::string& name, const std::s
     const std::string container = Container(content);
     Raw(name, container);
     return {name, std::to_string(container.size()) + ";" + time};
+}
+
+std::string PatchSet::Delta(const std::string& name, const std::string& from,
+                            const std::string& to) const {
+    const auto bytes = [](const std::string& text) {
+        return std::vector<uint8_t>(text.begin(), text.end());
+    };
+    const std::vector<uint8_t> made = delta::EncodeBytes(bytes(from), bytes(to));
+    const auto hash = [&](const std::string& text) {
+        const std::string path = (dir_ / "hashed").string();
+        WriteFile(path, text);
+        signed_index::ListedFile hashed;
+        signed_index::HashFile(path, &hashed);
+        std::filesystem::remove(path);
+        return hashed.sha256;
+    };
+    delta_lines::Delta line;
+    line.size = made.size();
+    line.sha256 = hash(std::string(made.begin(), made.end()));
+    line.sourceSha256 = hash(from);
+    line.resultSha256 = hash(to);
+    line.name = delta_lines::DeltaName(name, line.sourceSha256);
+    Raw(line.name, std::string(made.begin(), made.end()));
+    return delta_lines::FormatDeltaLine(line);
 }
 
 void PatchSet::Raw(const std::string& name, const std::string& bytes) const {

@@ -41,6 +41,10 @@ public:
     // entry: the name and the info line "size;time".
     std::vector<std::string> Publish(const std::string& name, const std::string& content,
                                      const std::string& time = kPublishTime) const;
+    // A delta from `from` to `to` for the container `name`, served beside it;
+    // returns its "#delta" line for the index.
+    std::string Delta(const std::string& name, const std::string& from,
+                      const std::string& to) const;
     // patch/`name` with exactly these bytes.
     void Raw(const std::string& name, const std::string& bytes) const;
 

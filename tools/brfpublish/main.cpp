@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "brfpublish/publish.h"
 #include "brfpublish/signing.h"
@@ -24,9 +26,9 @@ const char kUsage[] =
     "                        [--from TREE VERSION BUILD]... --servers FILE\n"
     "                        [--min VERSION BUILD] [--updater PROGRAM VERSION MIN]\n"
     "                        [--updater-version VERSION MIN] [--time \"yyyy-mm-dd hh:mm:ss\"]\n"
-    "                        [--mode optimal|lazy|greedy] [--quiet]\n"
+    "                        [--mode optimal|lazy|greedy] [--no-deltas] [--quiet]\n"
     "                        [--key SECRETFILE [--serial N] [--expires \"yyyy-mm-dd hh:mm:ss\"]]\n"
-    "       brfpublish verify [--public-key PUBLICFILE] DIR\n"
+    "       brfpublish verify [--public-key PUBLICFILE] [--from TREE]... DIR\n"
     "       brfpublish keygen --secret SECRETFILE --public PUBLICFILE\n"
     "\n"
     "build  writes DIR/patch/, everything an update server serves below its base\n"
@@ -68,6 +70,13 @@ const char kUsage[] =
     "       which the installed files receive. The same trees, options and --time\n"
     "       give the same bytes.\n"
     "       --mode chooses the encoder's parsing (optimal: smallest, default).\n"
+    "       Deltas (docs/deltas.md): for each changed file and each --from release\n"
+    "       whose copy of it differs, a binary delta from that copy to the new\n"
+    "       file, NAME.<16 hex digits>.dlt, kept where it is at most 4/5 of the\n"
+    "       container and announced in a \"#delta\" line of the index (which\n"
+    "       every updater removes with the comments; updaters that know deltas\n"
+    "       fetch one instead of the container when the installed file is its\n"
+    "       source). --no-deltas makes none.\n"
     "       Progress (files and bytes packed) goes to stderr; --quiet hides it.\n"
     "       --key signs the index (docs/signed-index.md): signature lines listing\n"
     "       the size and SHA-256 of every served file, a serial and an optional\n"
@@ -85,7 +94,10 @@ const char kUsage[] =
     "       of the listed size and passing the container check. Prints each\n"
     "       problem on its own line. Signature lines, when present, must list\n"
     "       every served file with its size and SHA-256 and must not have expired;\n"
-    "       with --public-key the index must be signed with that key.\n"
+    "       with --public-key the index must be signed with that key. Every\n"
+    "       announced delta must be served with its size and SHA-256 and make the\n"
+    "       file its container holds; with --from, deltas whose source file is in\n"
+    "       one of the trees are applied to it and must make that file.\n"
     "\n"
     "keygen writes a new key pair: the secret key (readable by its owner only;\n"
     "       an existing file is never overwritten) and the public key, which is\n"
@@ -190,6 +202,8 @@ int Build(int argc, char** argv) {
             }
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--no-deltas") {
+            options.deltas = false;
         } else if (arg == "--key" && values(1)) {
             options.secretKeyFile = argv[++i];
         } else if (arg == "--serial" && values(1)) {
@@ -222,26 +236,49 @@ int Build(int argc, char** argv) {
 }
 
 int Verify(int argc, char** argv) {
-    std::string publicKey;
-    int at = 2;
-    if (argc == 5 && std::string(argv[2]) == "--public-key") {
-        std::string error;
-        publicKey = brfpublish::LoadPublicKey(argv[3], &error);
-        if (publicKey.empty()) {
-            std::fprintf(stderr, "brfpublish: %s\n", error.c_str());
-            return kExitFailed;
-        }
-        at = 4;
-    } else if (argc != 3) {
-        return Usage("verify takes [--public-key FILE] and one DIR");
-    }
     namespace fs = std::filesystem;
+    std::string publicKey;
+    std::map<std::string, std::string> sources;
+    std::vector<std::string> rest;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--public-key" && i + 1 < argc) {
+            std::string error;
+            publicKey = brfpublish::LoadPublicKey(argv[++i], &error);
+            if (publicKey.empty()) {
+                std::fprintf(stderr, "brfpublish: %s\n", error.c_str());
+                return kExitFailed;
+            }
+        } else if (arg == "--from" && i + 1 < argc) {
+            const std::string tree = argv[++i];
+            std::error_code ec;
+            for (fs::recursive_directory_iterator it(tree, ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                signed_index::ListedFile hashed;
+                if (it->is_regular_file(ec) &&
+                    signed_index::HashFile(it->path().string(), &hashed)) {
+                    sources.emplace(hashed.sha256, it->path().string());
+                }
+            }
+            if (ec) {
+                std::fprintf(stderr, "brfpublish: cannot read the tree %s: %s\n", tree.c_str(),
+                             ec.message().c_str());
+                return kExitFailed;
+            }
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    if (rest.size() != 1 || rest[0].rfind("--", 0) == 0) {
+        return Usage("verify takes [--public-key FILE], [--from TREE]... and one DIR");
+    }
     std::error_code ec;
-    fs::path dir = argv[at];
+    fs::path dir = rest[0];
     if (!fs::exists(dir / "_versions.txt", ec) || fs::exists(dir / "patch", ec)) {
         dir /= "patch";
     }
-    const std::vector<std::string> problems = brfpublish::VerifyPatchDir(dir.string(), publicKey);
+    const std::vector<std::string> problems =
+        brfpublish::VerifyPatchDir(dir.string(), publicKey, sources);
     for (const std::string& problem : problems) {
         std::printf("%s\n", problem.c_str());
     }

@@ -10,10 +10,12 @@
 #include <map>
 #include <set>
 
+#include "brfdelta/delta_encoder.h"
 #include "brfpublish/index_layout.h"
 #include "brfpublish/release_tree.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
+#include "index/delta_lines.h"
 #include "index/version_index.h"
 #include "platform/process.h"
 #include "shared/base/s_text.h"
@@ -26,6 +28,11 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// A delta is kept only where it is at most 4/5 of its container: clearly
+// smaller, so what the player saves pays for hashing the installed file and
+// applying the delta, and for the container a failed delta falls back to.
+constexpr uint64_t kDeltaShareNumerator = 4;
+constexpr uint64_t kDeltaShareDenominator = 5;
 // The updater reads a listed size as a signed 32-bit number.
 constexpr uint64_t kMaxListedSize = 0x7FFFFFFF;
 // The one file of a release that a patch set never carries: the updater
@@ -193,7 +200,8 @@ public:
         for (int (Publication::*stage)() :
              {&Publication::CheckOptions, &Publication::ReadServerList, &Publication::ReadRelease,
               &Publication::CompareEarlier, &Publication::CheckSizes, &Publication::PrepareOutput,
-              &Publication::PackContainers, &Publication::WriteIndex, &Publication::PutOut}) {
+              &Publication::PackContainers, &Publication::MakeDeltas, &Publication::WriteIndex,
+              &Publication::PutOut}) {
             if (const int status = (this->*stage)(); status != 0) {
                 return status;
             }
@@ -347,6 +355,9 @@ private:
                     section.paths.insert(path);
                     if (!entry.directory) {
                         changed_.insert(path);
+                        if (found != old.end()) {
+                            earlierCopies_[path].push_back((fs::path(r.tree) / path).string());
+                        }
                     }
                 }
             }
@@ -450,6 +461,74 @@ private:
         return 0;
     }
 
+    // A delta from each earlier release's copy of a changed file to the new
+    // one, one per distinct copy, kept where it is clearly smaller than the
+    // container. The updater fetches it instead of the container when the
+    // installed file is that copy.
+    int MakeDeltas() {
+        if (!options_.deltas) {
+            return 0;
+        }
+        size_t copies = 0;
+        for (const auto& [path, sources] : earlierCopies_) {
+            copies += sources.size();
+        }
+        size_t done = 0;
+        auto last = std::chrono::steady_clock::now();
+        for (const auto& [path, sources] : earlierCopies_) {
+            const std::string target = (fs::path(release_.tree) / path).string();
+            const std::string container = ListedName(path);
+            signed_index::ListedFile result;
+            if (!signed_index::HashFile(target, &result)) {
+                return Fail("cannot read " + target);
+            }
+            std::set<std::string> hashed;
+            for (const std::string& source : sources) {
+                ++done;
+                signed_index::ListedFile from;
+                if (!signed_index::HashFile(source, &from)) {
+                    return Fail("cannot read " + source);
+                }
+                if (!hashed.insert(from.sha256).second) {
+                    continue;  // the same copy in another earlier release
+                }
+                const std::vector<uint8_t> bytes = delta::Encode(source, target);
+                const uint64_t limit =
+                    containerSize_.at(container) * kDeltaShareNumerator / kDeltaShareDenominator;
+                if (bytes.size() > limit) {
+                    continue;
+                }
+                delta_lines::Delta made;
+                made.name = delta_lines::DeltaName(container, from.sha256);
+                made.sourceSha256 = from.sha256;
+                made.resultSha256 = result.sha256;
+                signed_index::ListedFile written;
+                if (!WriteFile(patch_ / made.name, bytes.data(), bytes.size()) ||
+                    !signed_index::HashFile((patch_ / made.name).string(), &written)) {
+                    return Fail("cannot write " + (patch_ / made.name).string());
+                }
+                made.size = written.size;
+                made.sha256 = written.sha256;
+                deltaSources_[from.sha256] = source;
+                savedBytes_ += containerSize_.at(container) - made.size;
+                deltas_.push_back(std::move(made));
+                const auto now = std::chrono::steady_clock::now();
+                if (!options_.quiet && now - last >= std::chrono::seconds(1)) {
+                    last = now;
+                    std::fprintf(
+                        stderr,
+                        "brfpublish: compared %zu of %zu earlier copies, %zu delta(s) kept\n", done,
+                        copies, deltas_.size());
+                }
+            }
+        }
+        std::sort(deltas_.begin(), deltas_.end(),
+                  [](const delta_lines::Delta& a, const delta_lines::Delta& b) {
+                      return a.name < b.name;
+                  });
+        return 0;
+    }
+
     // The index. A published time stamp tells a copy that a client already
     // received from this publication: its last-write time is the time it
     // arrived, later than the publication.
@@ -475,6 +554,9 @@ private:
             client_);
         lines.insert(lines.end(), sections.begin(), sections.end());
         indexLines_ = lines.size();
+        for (const delta_lines::Delta& made : deltas_) {
+            lines.push_back(delta_lines::FormatDeltaLine(made));
+        }
         std::string text;
         for (const std::string& line : lines) {
             text += line + "\r\n";
@@ -492,7 +574,8 @@ private:
     // What goes out must pass the same checks as any server directory.
     int PutOut() {
         std::string error;
-        const std::vector<std::string> problems = VerifyPatchDir(patch_.string(), publicKey_);
+        const std::vector<std::string> problems =
+            VerifyPatchDir(patch_.string(), publicKey_, deltaSources_);
         if (!problems.empty()) {
             for (const std::string& problem : problems) {
                 std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
@@ -516,6 +599,12 @@ private:
                          "container(s), %zu index lines for %zu entries, in %s\n",
                          Name(release_).c_str(), options_.earlier.size(), containerSize_.size(),
                          indexLines_, entries, (outDir_ / "patch").string().c_str());
+            if (!deltas_.empty()) {
+                std::fprintf(stderr,
+                             "brfpublish: %zu delta(s) from earlier copies, %llu bytes fewer than "
+                             "their containers\n",
+                             deltas_.size(), static_cast<unsigned long long>(savedBytes_));
+            }
             if (!secretKey_.empty()) {
                 std::fprintf(stderr, "brfpublish: signed the index, serial %llu\n",
                              static_cast<unsigned long long>(serial_));
@@ -533,6 +622,12 @@ private:
     std::string client_;
     std::vector<SectionNeeds> needs_;
     std::set<std::string> changed_;
+    // The earlier releases' copies of each changed file that they have.
+    std::map<std::string, std::vector<std::string>> earlierCopies_;
+    std::vector<delta_lines::Delta> deltas_;
+    // An earlier copy of each delta's source, by its hash, for the check.
+    std::map<std::string, std::string> deltaSources_;
+    uint64_t savedBytes_ = 0;
     uint64_t totalBytes_ = 0;
     fs::path outDir_;
     uint64_t serial_ = 0;

@@ -32,6 +32,8 @@ struct PublishOptions {
     // "yyyy-mm-dd hh:mm:ss", local time.
     std::string time;
     ParseMode mode = ParseMode::Optimal;
+    // Deltas from the earlier releases' copies of changed files.
+    bool deltas = true;
     bool quiet = false;
     // The secret key file that signs the index; empty for an unsigned one.
     std::string secretKeyFile;

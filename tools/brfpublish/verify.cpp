@@ -9,9 +9,12 @@
 #include <set>
 
 #include "brfpublish/publish.h"
+#include "delta/delta_apply.h"
+#include "index/delta_lines.h"
 #include "index/signed_index.h"
 #include "index/version_index.h"
 #include "pack/pack.h"
+#include "platform/process.h"
 #include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
@@ -27,8 +30,12 @@ struct Line {
 
 class Verifier {
 public:
-    Verifier(const std::string& dir, const std::string& publicKey)
-        : dir_(dir), index_((fs::path(dir) / "_versions.txt").string()), publicKey_(publicKey) {}
+    Verifier(const std::string& dir, const std::string& publicKey,
+             const std::map<std::string, std::string>& sources)
+        : dir_(dir),
+          index_((fs::path(dir) / "_versions.txt").string()),
+          publicKey_(publicKey),
+          sources_(sources) {}
 
     std::vector<std::string> Run() {
         std::error_code ec;
@@ -62,6 +69,7 @@ public:
             Section(i, {version, build});
         }
         Signature();
+        Deltas();
         return problems_;
     }
 
@@ -259,9 +267,71 @@ private:
         CheckContainer((fs::path(dir_) / entry.name).string(), entry.name, entry.size, nameLine);
     }
 
+    // Each announced delta: served as announced, for a container that is
+    // served, making the file that container holds, and, where its source
+    // is at hand, making it from that source.
+    void Deltas() {
+        const delta_lines::Announced announced =
+            delta_lines::ReadDeltaLines(base::ReadWholeFile(index_).value_or(""));
+        for (const std::string& problem : announced.problems) {
+            Problem(index_ + ": " + problem);
+        }
+        if (announced.byName.empty()) {
+            return;
+        }
+        const fs::path scratch =
+            fs::temp_directory_path() / ("brfpublish-verify-" + std::to_string(plat::ProcessId()));
+        std::error_code ec;
+        fs::create_directories(scratch, ec);
+        std::map<std::string, std::string> decoded;  // container -> SHA-256 of its file
+        for (const auto& [name, delta] : announced.byName) {
+            const std::string path = (fs::path(dir_) / name).string();
+            signed_index::ListedFile served;
+            if (!signed_index::HashFile(path, &served)) {
+                Problem(path + " is announced as a delta but missing");
+                continue;
+            }
+            if (served.size != delta.size || served.sha256 != delta.sha256) {
+                Problem(path + " is not the announced delta (other size or SHA-256)");
+                continue;
+            }
+            // The name is the container's, a dot, 16 digits and ".dlt".
+            const std::string container = name.substr(0, name.size() - 21);
+            auto made = decoded.find(container);
+            if (made == decoded.end()) {
+                const std::string file = (scratch / "container").string();
+                signed_index::ListedFile hashed;
+                const std::string containerPath = (fs::path(dir_) / container).string();
+                const bool ok = CPack::Get()->DecodeFile(containerPath.c_str(), file.c_str()) &&
+                                signed_index::HashFile(file, &hashed);
+                made = decoded.emplace(container, ok ? hashed.sha256 : std::string()).first;
+            }
+            if (made->second.empty()) {
+                Problem(path + " is a delta for " + container +
+                        ", which is not a served container");
+                continue;
+            }
+            if (made->second != delta.resultSha256) {
+                Problem(path + " makes another file than " + container + " holds");
+                continue;
+            }
+            const auto source = sources_.find(delta.sourceSha256);
+            if (source != sources_.end()) {
+                const delta::Applied applied =
+                    delta::ApplyFile(source->second, path, (scratch / "applied").string());
+                if (!applied.ok || applied.sha256 != delta.resultSha256) {
+                    Problem(path + " does not turn " + source->second + " into the file of " +
+                            container + (applied.ok ? "" : ": " + applied.problem));
+                }
+            }
+        }
+        fs::remove_all(scratch, ec);
+    }
+
     std::string dir_;
     std::string index_;
     std::string publicKey_;
+    const std::map<std::string, std::string>& sources_;
     version_index::Index parsed_;
     std::vector<Line> lines_;
     std::set<std::string> checked_;
@@ -271,8 +341,9 @@ private:
 }  // namespace
 
 std::vector<std::string> VerifyPatchDir(const std::string& patchDir,
-                                        const std::string& publicKeyHex) {
-    return Verifier(patchDir, publicKeyHex).Run();
+                                        const std::string& publicKeyHex,
+                                        const std::map<std::string, std::string>& sources) {
+    return Verifier(patchDir, publicKeyHex, sources).Run();
 }
 
 }  // namespace brfpublish

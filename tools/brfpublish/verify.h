@@ -2,6 +2,7 @@
 // updater relies on finding there.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,12 @@ namespace brfpublish {
 // line; empty when there is none. With `publicKeyHex` the index must be
 // signed with that key; signature lines, with or without a key, must list
 // every served file with its size and SHA-256, and must not have expired.
+// Every announced delta must be served with its size and hash and must make
+// the file its container holds; where `sources` (paths by their SHA-256)
+// has the file a delta applies to, the delta is applied to it and must make
+// that file.
 std::vector<std::string> VerifyPatchDir(const std::string& patchDir,
-                                        const std::string& publicKeyHex = "");
+                                        const std::string& publicKeyHex = "",
+                                        const std::map<std::string, std::string>& sources = {});
 
 }  // namespace brfpublish

@@ -39,6 +39,8 @@ const char kUsage[] =
     "                        or a connect that takes longer; a long but steady\n"
     "                        download never times out (default 60; 0 waits for\n"
     "                        ever)\n"
+    "  --no-deltas           fetch every changed file whole, ignoring the deltas\n"
+    "                        the index announces, as updaters that know none do\n"
     "  --help                show this text\n"
     "\n"
     "exit status: 0 the client is up to date (after the update), 1 the run\n"
@@ -51,6 +53,7 @@ struct Options {
     bool patchNotes = false;
     bool start = false;
     int32_t timeoutSeconds = 60;
+    bool deltas = true;
 };
 
 int Usage(const char* problem) {
@@ -68,6 +71,8 @@ int Parse(int argc, char** argv, Options& options) {
             return kExitReady;
         } else if (arg == "--start") {
             options.start = true;
+        } else if (arg == "--no-deltas") {
+            options.deltas = false;
         } else if (arg == "--server" && hasValue) {
             options.server = argv[++i];
             options.serverGiven = true;
@@ -158,6 +163,8 @@ int main(int argc, char** argv) {
                      Cp1252ToUtf8(box.text.c_str()).c_str());
         std::fflush(stderr);
     };
-    return UpdaterProgram(toolkit, BuiltUpdaterConfig(),
+    UpdaterConfig config = BuiltUpdaterConfig();
+    config.deltas = options.deltas;
+    return UpdaterProgram(toolkit, config,
                           [&](TFUpdater& updater) { return Drive(toolkit, updater, options); });
 }

@@ -1,0 +1,178 @@
+// Deltas in the download phase. Where the index announces a delta from the
+// very file a player has installed, that delta is fetched instead of the
+// container, checked against its line, applied beside the container and
+// its result checked; the result then counts as the received file. The
+// action log names the container either way: what the player sees does not
+// change, only how many bytes arrive. Every failure falls back to the
+// container once, and the log file says why.
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+
+#include "delta/delta_apply.h"
+#include "shared/base/s_logging.h"
+#include "shared/base/s_text.h"
+#include "updater/u_updater.h"
+
+namespace fs = std::filesystem;
+using updater::Text;
+
+namespace {
+
+// The bar counts in 32 bits; a set past 2 GiB shows as full scale.
+int32_t BarScale(int64_t total) {
+    return static_cast<int32_t>(std::clamp<int64_t>(total, 0, INT32_MAX));
+}
+
+}  // namespace
+
+std::string TFUpdater::AppliedPath(const std::string& container) {
+    return "patch/" + container + ".applied";
+}
+
+void TFUpdater::PlanDeltas() {
+    plannedDeltas_.assign(downloadList.size(), std::nullopt);
+    appliedFiles_.assign(downloadList.size(), false);
+    deltaInFlight_ = false;
+    announcedDeltas_ = {};
+    if (!config_.deltas) {
+        return;
+    }
+    announcedDeltas_ =
+        delta_lines::ReadDeltaLines(base::ReadWholeFile("patch/_versions.txt").value_or(""));
+    for (const std::string& problem : announcedDeltas_.problems) {
+        BRF_LOG(1, "delta line ignored: %s", problem.c_str());
+    }
+    int64_t total = 0;
+    for (size_t k = 0; k < downloadList.size(); ++k) {
+        const version_index::ListEntry& entry = downloadList[k];
+        total += std::max(0, entry.size);
+        std::error_code ignored;
+        fs::remove(AppliedPath(entry.name), ignored);  // left by a run that ended early
+        // Only a file that has deltas at all is worth hashing.
+        const auto first = announcedDeltas_.byName.lower_bound(entry.name + ".");
+        if (first == announcedDeltas_.byName.end() ||
+            first->first.compare(0, entry.name.size() + 1, entry.name + ".") != 0 ||
+            !fs::is_regular_file(entry.target, ignored)) {
+            continue;
+        }
+        signed_index::ListedFile installed;
+        if (!signed_index::HashFile(entry.target, &installed)) {
+            BRF_LOG(1, "no delta for %s: it cannot be read", entry.target.c_str());
+            continue;
+        }
+        const delta_lines::Delta* delta =
+            delta_lines::FindDelta(announcedDeltas_, entry.name, installed.sha256);
+        if (delta == nullptr || delta->size > static_cast<uint64_t>(std::max(0, entry.size))) {
+            BRF_LOG(1, "no delta for the installed %s (SHA-256 %s)", entry.target.c_str(),
+                    installed.sha256.c_str());
+            continue;
+        }
+        BRF_LOG(1, "delta %s (%llu bytes) planned for %s", delta->name.c_str(),
+                static_cast<unsigned long long>(delta->size), entry.name.c_str());
+        total += static_cast<int64_t>(delta->size) - std::max(0, entry.size);
+        plannedDeltas_[k] = *delta;
+    }
+    pnl_progress->SetMax(BarScale(total));
+}
+
+bool TFUpdater::FetchDelta(int32_t index) {
+    const auto k = static_cast<size_t>(index);
+    if (k >= plannedDeltas_.size() || !plannedDeltas_[k]) {
+        return false;
+    }
+    const delta_lines::Delta& delta = *plannedDeltas_[k];
+    BRF_LOG(1, "fetching the delta %s instead of %s", delta.name.c_str(),
+            downloadList[k].name.c_str());
+    deltaInFlight_ = true;
+    const std::string path = "patch/" + delta.name;
+    sock_http->Body = path;
+    const auto size = static_cast<int64_t>(delta.size);
+    RequestFile(path, static_cast<int32_t>(std::min<int64_t>(size + kPatchSizeMargin, INT32_MAX)),
+                Origin::SuccessHandler, false);
+    return true;
+}
+
+void TFUpdater::RequestContainer(int32_t index) {
+    const std::string path = "patch/" + downloadList.at(static_cast<size_t>(index)).name;
+    sock_http->Body = path;
+    const int32_t listed = ListedSize(index);
+    RequestFile(path, listed > INT32_MAX - kPatchSizeMargin ? INT32_MAX : listed + kPatchSizeMargin,
+                Origin::SuccessHandler, false);
+}
+
+void TFUpdater::ReceivedDelta() {
+    const auto k = static_cast<size_t>(actCount);
+    const delta_lines::Delta delta = *plannedDeltas_.at(k);
+    const version_index::ListEntry& entry = downloadList.at(k);
+    const std::string path = "patch/" + delta.name;
+    const std::string result = AppliedPath(entry.name);
+    const int32_t received = sock_http->ReceivedBytes;
+    deltaInFlight_ = false;
+
+    signed_index::ListedFile arrived;
+    if (!signed_index::HashFile(path, &arrived) || arrived.size != delta.size ||
+        arrived.sha256 != delta.sha256) {
+        FallBackToContainer("the delta arrived with other bytes than its line announces");
+        return;
+    }
+    const delta::Applied applied =
+        delta::ApplyFile(entry.target, path, result, [this](uint64_t, uint64_t) {
+            toolkit_.ProcessMessages();
+            return !Closing() && runState == rsPatchDownload;
+        });
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    if (Closing() || runState != rsPatchDownload) {
+        fs::remove(result, ignored);
+        if (runState == rsCancelled) {
+            AddLog(kTextCancelled);
+            runState = rsIdle;
+            SelectLastLine();
+            btn_check->SetEnabled(true);
+        }
+        return;
+    }
+    if (!applied.ok || applied.sha256 != delta.resultSha256) {
+        fs::remove(result, ignored);
+        FallBackToContainer(applied.ok ? "its result is not the published file"
+                                       : "it could not be applied: " + applied.problem);
+        return;
+    }
+    BRF_LOG(1, "delta applied: %s, %llu bytes", result.c_str(),
+            static_cast<unsigned long long>(applied.size));
+    appliedFiles_[k] = true;
+    if (fileProgress) {
+        (*fileProgress)[actCount] = received;
+    }
+    actCount++;
+    corruptReceipts_ = 0;
+    AddLog(kTextFileReceived);
+    if (actCount < newCount) {
+        DownloadFile(actCount);
+    } else {
+        InstallFiles();
+    }
+}
+
+void TFUpdater::FallBackToContainer(const std::string& why) {
+    const auto k = static_cast<size_t>(actCount);
+    const delta_lines::Delta delta = *plannedDeltas_.at(k);
+    BRF_LOG(0, "** delta %s not used, %s: fetching %s", delta.name.c_str(), why.c_str(),
+            downloadList[k].name.c_str());
+    deltaInFlight_ = false;
+    plannedDeltas_[k].reset();
+    std::error_code ignored;
+    fs::remove("patch/" + delta.name, ignored);
+    // The bar now counts the container in place of the delta.
+    const int64_t scale = static_cast<int64_t>(pnl_progress->Max()) -
+                          static_cast<int64_t>(delta.size) + ListedSize(actCount);
+    pnl_progress->SetMax(BarScale(scale));
+    if (fileProgress) {
+        (*fileProgress)[actCount] = 0;
+    }
+    if (sock_http->IsConnected) {
+        sock_http->Disconnect();
+    }
+    RequestContainer(actCount);
+}

@@ -1,10 +1,14 @@
 #include "net/http_client.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
+#include <system_error>
 
 #include "net/field_helpers.h"
 #include "net/url_coder.h"
@@ -181,7 +185,18 @@ void THttpClient::HTTPConnect() {
                 RefuseUnrequestedCoding();
             }
             const int64_t limit = MaxBodySize > 0 ? MaxBodySize : -1;
-            if (InputFileMode) {
+            StoredAt = -1;
+            bool stored = true;
+            if (InputFileMode && ResumeFrom >= 0) {
+                StoredAt = StoragePoint();
+                stored = StoredAt >= 0;
+                if (stored) {
+                    CaptureFrom(StoredAt, limit);
+                } else {
+                    ReceivedBytes = 0;
+                }
+            } else if (InputFileMode) {
+                StoredAt = 0;
                 CaptureFile(Body, limit);
             } else {
                 CaptureString(Body, -1, limit);
@@ -191,12 +206,15 @@ void THttpClient::HTTPConnect() {
                 StallWatchOff();
             }
             const int status = StatusCode;
-            if (limit >= 0 && CapturedBytes() > limit) {
+            // A part of the document that does not continue the file is
+            // no answer to the request.
+            const bool refused = !stored && status == 206;
+            if (stored && limit >= 0 && CapturedBytes() > limit) {
                 // The rest is not wanted: the response ends here as if the
                 // server had closed it, so a server cannot fill the disk.
                 Disconnect();
-            } else if (ClosedByPeer() && ExpectedBytes > 0 && CapturedBytes() < ExpectedBytes &&
-                       BodyExpected(CurrentCmd, status)) {
+            } else if (stored && ClosedByPeer() && ExpectedBytes > 0 &&
+                       CapturedBytes() < ExpectedBytes && BodyExpected(CurrentCmd, status)) {
                 // A broken transfer must not pass for the whole document.
                 throw ESockError("Connection closed after " + std::to_string(CapturedBytes()) +
                                  " of " + std::to_string(ExpectedBytes) + " bytes");
@@ -206,7 +224,7 @@ void THttpClient::HTTPConnect() {
             // and 308 only with a location of their own.
             follow = IsRedirect(status) && (status <= 302 || response_.LocationReceived) &&
                      redirects < kMaxRedirects;
-            if (status < 300) {
+            if (status < 300 && !refused) {
                 if (OnSuccess) {
                     OnSuccess(CurrentCmd);
                 }
@@ -353,6 +371,9 @@ void THttpClient::AssembleHTTPHeader() {
         }
         HeaderLines.SetValue("Authorization", "Basic " + token);
     }
+    if (InputFileMode && ResumeFrom > 0) {
+        HeaderLines.Add("Range: bytes=" + std::to_string(ResumeFrom) + "-");
+    }
     HeaderLines.Add("Content-type: application/x-www-form-urlencoded");
     if (CurrentCmd == CmdCOPY || CurrentCmd == CmdMOVE) {
         HeaderLines.Add("URI-header: " + TargetURL);
@@ -459,4 +480,48 @@ void THttpClient::RefuseUnrequestedCoding() {
         Body.clear();
     }
     throw ESockError("Response not accepted: " + refused);
+}
+
+int64_t THttpClient::StoragePoint() const {
+    if (StatusCode == 206) {
+        const std::optional<TContentRange>& range = response_.ContentRange;
+        return range && range->start == ResumeFrom ? ResumeFrom : -1;
+    }
+    return StatusCode >= 200 && StatusCode < 300 && BodyExpected(CurrentCmd, StatusCode) ? 0 : -1;
+}
+
+void THttpClient::CaptureFrom(int64_t offset, int64_t limit) {
+    if (offset == 0) {
+        CaptureFile(Body, limit);
+        return;
+    }
+    const auto systemError = [] { return std::error_code(errno, std::generic_category()); };
+    // Bytes past the offset are none the request asked to keep.
+    std::error_code error;
+    const uintmax_t held = std::filesystem::file_size(Body, error);
+    if (!error && held != static_cast<uintmax_t>(offset)) {
+        std::filesystem::resize_file(Body, static_cast<uintmax_t>(offset), error);
+    }
+    if (error) {
+        throw EFileError("Cannot open file \"" + Body + "\"", Body, error);
+    }
+    std::ofstream file(Body, std::ios::binary | std::ios::in | std::ios::out);
+    if (!file) {
+        throw EFileError("Cannot open file \"" + Body + "\"", Body, systemError());
+    }
+    // The capture stops once the file position reaches its limit; -1 would
+    // make it a single receive.
+    const int64_t end = limit >= 0 ? offset + limit + 1 : INT32_MAX;
+    try {
+        CaptureStream(file, static_cast<int32_t>(std::min<int64_t>(end, INT32_MAX)));
+    } catch (const std::runtime_error&) {
+        if (file.bad()) {
+            throw EFileError("Stream write error", Body, systemError());
+        }
+        throw;
+    }
+    file.close();
+    if (!file) {
+        throw EFileError("Stream write error", Body, systemError());
+    }
 }

@@ -14,6 +14,10 @@
 // a response header past kMaxHeaderSize, and a response to be taken as the
 // document (status below 300) whose body comes in a Transfer-Encoding or a
 // Content-Encoding other than identity, which the client never asks for.
+//
+// A download that broke off can be continued (ResumeFrom): the request asks
+// only for the rest, and the answer is appended to what the file holds when
+// it says it continues there.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +85,21 @@ public:
     // MaxBodySize so the caller can tell. The body holds at most
     // MaxBodySize plus one receive chunk.
     int32_t MaxBodySize = 0;
+    // With InputFileMode: -1 (the default) stores the body of every answer
+    // in the file named by Body, replacing it. 0 or more says that this file
+    // already holds the first ResumeFrom bytes of the document (0: none);
+    // the request then asks only for the rest ("Range: bytes=N-" for N above
+    // 0), and only an answer to be taken as the document touches the file:
+    // a 206 whose Content-Range starts at N is written after those N bytes
+    // (the file cut there first), any other status below 300 replaces the
+    // file. Every other answer leaves the file as it was, its body unread;
+    // a 206 that does not continue the file fires OnFailure. MaxBodySize
+    // counts the bytes of the response. Kept for the following requests.
+    int64_t ResumeFrom = -1;
+    // Where the body of the current or last response went in the file: N
+    // for a continued 206, 0 for a body that replaced the file, -1 when
+    // none was stored.
+    int64_t StoredAt = -1;
 
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;
@@ -124,7 +143,16 @@ public:
     virtual void RemoveHeader();
     virtual void SendHTTP();
 
+    // What the last response header said.
+    const THttpResponseHeader& Response() const { return response_; }
+
 private:
+    // With ResumeFrom set: where the body of the response just read belongs
+    // in the file, -1 when the file is to stay as it was.
+    int64_t StoragePoint() const;
+    // Writes the body into the file named by Body from byte `offset` on,
+    // keeping the bytes before it; stops above `limit` bytes (not negative).
+    void CaptureFrom(int64_t offset, int64_t limit);
     // Raises when the response announced a transfer coding or a content
     // coding other than identity, before any of its body is stored.
     void RefuseUnrequestedCoding();

@@ -57,7 +57,42 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// A decimal number of up to 18 digits and nothing else.
+bool ParseCount(const std::string& text, int64_t* value) {
+    if (text.empty() || text.size() > 18) {
+        return false;
+    }
+    int64_t result = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+        result = result * 10 + (c - '0');
+    }
+    *value = result;
+    return true;
+}
+
 }  // namespace
+
+std::optional<TContentRange> THttpResponseHeader::ParseContentRange(const std::string& value) {
+    const std::string unit = "bytes ";
+    const size_t dash = value.find('-');
+    const size_t slash = value.find('/');
+    if (value.compare(0, unit.size(), unit) != 0 || dash == std::string::npos ||
+        slash == std::string::npos || slash < dash) {
+        return std::nullopt;
+    }
+    TContentRange range;
+    const std::string total = value.substr(slash + 1);
+    if (!ParseCount(value.substr(unit.size(), dash - unit.size()), &range.start) ||
+        !ParseCount(value.substr(dash + 1, slash - dash - 1), &range.end) ||
+        (total != "*" && !ParseCount(total, &range.total)) || range.start > range.end ||
+        (range.total >= 0 && range.end >= range.total)) {
+        return std::nullopt;
+    }
+    return range;
+}
 
 void THttpResponseHeader::TakeStatusLine(const std::string& line) {
     if (line.empty()) {
@@ -82,6 +117,16 @@ bool THttpResponseHeader::TakeLine(const std::string& line) {
         LocationReceived = true;
     } else if (name == "CONTENT-LENGTH:") {
         ExpectedBytes = FirstNumber(line.size() > 16 ? line.substr(16) : std::string());
+    } else if (name == "CONTENT-RANGE:") {
+        // Only the line end follows the value; a second line makes the
+        // range doubtful, so none counts.
+        std::string value = line.substr(15);
+        if (value.size() >= 2 && value.compare(value.size() - 2, 2, "\r\n") == 0) {
+            value.resize(value.size() - 2);
+        } else if (!value.empty() && value.back() == '\n') {
+            value.pop_back();
+        }
+        ContentRange = ++ContentRangeLines == 1 ? ParseContentRange(value) : std::nullopt;
     }
 
     const size_t colon = line.find(':');

@@ -12,10 +12,25 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+// The part of the document that a 206 answer carries: bytes `start` to
+// `end`, both included, of `total` (-1 when the server did not say).
+struct TContentRange {
+    int64_t start = 0;
+    int64_t end = 0;
+    int64_t total = -1;
+};
 
 class THttpResponseHeader {
 public:
+    // The value of a Content-Range line, taken strictly: "bytes START-END/TOTAL"
+    // or "bytes START-END/*" with decimal numbers, START not past END and END
+    // inside TOTAL; nothing else. The body is written into a file at START,
+    // so a range that is not exactly understood must not count.
+    static std::optional<TContentRange> ParseContentRange(const std::string& value);
+
     // The status line; a non-empty one sets StatusSeen and StatusCode (the
     // second blank-separated field up to the line end, 0 when that is no
     // integer, taken to 16 bits).
@@ -45,4 +60,8 @@ public:
     std::string ContentEncoding;
     std::string TransferEncoding;
     bool TransferEncoded = false;
+    // The range of the "Content-Range: " line; empty without one, when it is
+    // malformed, and when there are several.
+    std::optional<TContentRange> ContentRange;
+    int ContentRangeLines = 0;
 };

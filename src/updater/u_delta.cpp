@@ -85,20 +85,13 @@ bool TFUpdater::FetchDelta(int32_t index) {
     BRF_LOG(1, "fetching the delta %s instead of %s", delta.name.c_str(),
             downloadList[k].name.c_str());
     deltaInFlight_ = true;
-    const std::string path = "patch/" + delta.name;
-    sock_http->Body = path;
-    const auto size = static_cast<int64_t>(delta.size);
-    RequestFile(path, static_cast<int32_t>(std::min<int64_t>(size + kPatchSizeMargin, INT32_MAX)),
-                Origin::SuccessHandler, false);
+    FetchIntoPatch("patch/" + delta.name,
+                   static_cast<int32_t>(std::min<uint64_t>(delta.size, INT32_MAX)));
     return true;
 }
 
 void TFUpdater::RequestContainer(int32_t index) {
-    const std::string path = "patch/" + downloadList.at(static_cast<size_t>(index)).name;
-    sock_http->Body = path;
-    const int32_t listed = ListedSize(index);
-    RequestFile(path, listed > INT32_MAX - kPatchSizeMargin ? INT32_MAX : listed + kPatchSizeMargin,
-                Origin::SuccessHandler, false);
+    FetchIntoPatch("patch/" + downloadList.at(static_cast<size_t>(index)).name, ListedSize(index));
 }
 
 void TFUpdater::ReceivedDelta() {
@@ -107,10 +100,15 @@ void TFUpdater::ReceivedDelta() {
     const version_index::ListEntry& entry = downloadList.at(k);
     const std::string path = "patch/" + delta.name;
     const std::string result = AppliedPath(entry.name);
-    const int32_t received = sock_http->ReceivedBytes;
+    const auto received = static_cast<int32_t>(std::min<int64_t>(
+        std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
     deltaInFlight_ = false;
 
     signed_index::ListedFile arrived;
+    if (!TakePart(path, static_cast<int32_t>(std::min<uint64_t>(delta.size, INT32_MAX)))) {
+        FallBackToContainer("its transfer did not complete it");
+        return;
+    }
     if (!signed_index::HashFile(path, &arrived) || arrived.size != delta.size ||
         arrived.sha256 != delta.sha256) {
         FallBackToContainer("the delta arrived with other bytes than its line announces");

@@ -1,6 +1,7 @@
 // The download phase: the list of the client's section, the comparison
 // with copies already in "patch/", the question before fetching one again,
-// and the check of every received file.
+// the transfers into "patch/" that continue where a broken one stopped, and
+// the check of every received file.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -14,6 +15,18 @@
 
 namespace fs = std::filesystem;
 using updater::Text;
+
+namespace {
+
+// The received-file check's code for an answer that did not complete the
+// part file.
+constexpr int32_t kNotCompleted = -11;
+
+std::string PartOf(const std::string& path) {
+    return path + ".part";
+}
+
+}  // namespace
 
 void TFUpdater::DownloadFile(int32_t index) {
     if (sock_http->IsConnected) {
@@ -94,6 +107,80 @@ void TFUpdater::DownloadFile(int32_t index) {
     }
 }
 
+void TFUpdater::FetchIntoPatch(const std::string& path, int32_t listed) {
+    const std::string part = PartOf(path);
+    const int64_t bound = static_cast<int64_t>(listed) + kPatchSizeMargin;
+    std::error_code error;
+    int64_t held =
+        fs::is_regular_file(part, error) ? static_cast<int64_t>(fs::file_size(part, error)) : 0;
+    if (error) {
+        held = 0;
+    }
+    if (held >= bound) {
+        // Longer than the file may be: no beginning of it.
+        BRF_LOG(1, "removing %s: %lld bytes", part.c_str(), static_cast<long long>(held));
+        fs::remove(part, error);
+        held = 0;
+    }
+    if (held > 0) {
+        BRF_LOG(1, "resuming %s at %lld bytes", path.c_str(), static_cast<long long>(held));
+    }
+    sock_http->Body = part;
+    RequestFile(path, static_cast<int32_t>(std::min<int64_t>(bound - held, INT32_MAX)),
+                Origin::SuccessHandler, false, held);
+}
+
+bool TFUpdater::TakePart(const std::string& path, int32_t listed) {
+    const std::string part = PartOf(path);
+    std::error_code error;
+    const auto size = static_cast<int64_t>(fs::file_size(part, error));
+    bool complete = !error && sock_http->StoredAt >= 0;
+    if (complete && sock_http->StatusCode == 206) {
+        // The client stored the part only where its range starts at the
+        // bytes held; it must also run to the end of the listed file.
+        const TContentRange range = sock_http->Response().ContentRange.value_or(TContentRange());
+        const int64_t total = range.total >= 0 ? range.total : listed > 0 ? listed : range.end + 1;
+        complete = range.end + 1 == total && (listed <= 0 || total == listed) && size == total;
+    }
+    if (!complete) {
+        BRF_LOG(0, "** the answer for %s does not complete it (status %i, %lld bytes held)",
+                path.c_str(), sock_http->StatusCode, static_cast<long long>(size));
+        fs::remove(part, error);
+        return false;
+    }
+    fs::rename(part, path, error);
+    if (error) {
+        throw EFileError("Cannot rename \"" + part + "\"", path, error);
+    }
+    return true;
+}
+
+bool TFUpdater::ResumeRefused() {
+    if (actCount < 0 || actCount >= newCount || sock_http->ResumeFrom <= 0 ||
+        sock_http->StoredAt >= 0 ||
+        (sock_http->StatusCode != 416 && sock_http->StatusCode != 206)) {
+        return false;
+    }
+    const std::string part = PartOf("patch/" + downloadList.at(static_cast<size_t>(actCount)).name);
+    BRF_LOG(0, "** the server did not continue %s at %lld bytes (status %i): starting over",
+            part.c_str(), static_cast<long long>(sock_http->ResumeFrom), sock_http->StatusCode);
+    std::error_code ignored;
+    fs::remove(part, ignored);
+    return true;
+}
+
+bool TFUpdater::CountFailedReceipt() {
+    if (++corruptReceipts_ >= kMaxReceipts) {
+        // A file that keeps arriving corrupt is not fetched for ever.
+        BRF_LOG(0, "** file arrived corrupted %i times, giving up: patch/%s", corruptReceipts_,
+                downloadList.at(static_cast<size_t>(actCount)).name.c_str());
+        corruptReceipts_ = 0;
+        return false;
+    }
+    AddLog(kTextFileCorrupted);
+    return true;
+}
+
 int32_t TFUpdater::ListedSize(int32_t index) const {
     return std::max(0, downloadList.at(static_cast<size_t>(index)).size);
 }
@@ -105,36 +192,36 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
     }
     const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
     BRF_LOG(1, "received file: %s", path.c_str());
-    int32_t result = kNotAuthentic;
-    const std::string problem = AuthenticityProblem(path, path);
-    if (problem.empty()) {
-        result = CPack::Get()->CheckFile(path.c_str());
-    } else {
-        // Not the published file, whatever its checksum says: it goes, and
-        // is fetched again like a corrupt one.
-        BRF_LOG(0, "** %s", problem.c_str());
-        std::error_code ignored;
-        fs::remove(path, ignored);
+    // The whole file is checked, however many transfers it took.
+    int32_t result = kNotCompleted;
+    if (TakePart(path, ListedSize(actCount))) {
+        const std::string problem = AuthenticityProblem(path, path);
+        if (problem.empty()) {
+            result = CPack::Get()->CheckFile(path.c_str());
+        } else {
+            // Not the published file, whatever its checksum says: it goes,
+            // and is fetched again like a corrupt one.
+            result = kNotAuthentic;
+            BRF_LOG(0, "** %s", problem.c_str());
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
     }
     if (result == CPack::kCheckOk) {
         BRF_LOG(1, "file is ok.");
         if (fileProgress) {
-            (*fileProgress)[actCount] = sock_http->ReceivedBytes;
+            (*fileProgress)[actCount] = static_cast<int32_t>(std::min<int64_t>(
+                std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
         }
         actCount++;
         corruptReceipts_ = 0;
         AddLog(kTextFileReceived);
     } else {
         BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
-        if (++corruptReceipts_ >= kMaxReceipts) {
-            // A file that keeps arriving corrupt is not fetched for ever.
-            BRF_LOG(0, "** file arrived corrupted %i times, giving up: %s", corruptReceipts_,
-                    path.c_str());
-            corruptReceipts_ = 0;
+        if (!CountFailedReceipt()) {
             sock_httpFailure(Cmd);
             return false;
         }
-        AddLog(kTextFileCorrupted);
     }
     if (actCount < newCount) {
         DownloadFile(actCount);

@@ -57,7 +57,7 @@ void TFUpdater::Post(std::function<void()> step) {
 }
 
 void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin origin,
-                            bool logRequest) {
+                            bool logRequest, int64_t resumeFrom) {
     EnsureTrailingSlash();
     const std::string url = box_host->Text() + path;
     if (logRequest) {
@@ -66,11 +66,12 @@ void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin
     sock_http->MaxBodySize = maxBodySize;
     // The request starts once the handler that asked for it has returned,
     // so requests never nest inside each other's events.
-    Post([this, url, origin] { RunRequest(url, origin); });
+    Post([this, url, origin, resumeFrom] { RunRequest(url, origin, resumeFrom); });
 }
 
-void TFUpdater::RunRequest(std::string url, Origin origin) {
+void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom) {
     requestRunning_ = true;
+    sock_http->ResumeFrom = resumeFrom;
     try {
         sock_http->Get(url);
         requestRunning_ = false;
@@ -324,14 +325,22 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
         case rsUpdaterDownload:
             ShowErrorBox(kTextNoUpdater, kTextUpdaterInfo, plat::BoxOwner::None);
             break;
-        case rsPatchDownload:
+        case rsPatchDownload: {
             if (deltaInFlight_) {
                 FallBackToContainer("the server did not send it");
+                return;
+            }
+            // A server that will not continue a part file gets asked for
+            // the whole file, within the file's attempts.
+            if (ResumeRefused() && CountFailedReceipt()) {
+                DownloadFile(actCount);
+                SelectLastLine();
                 return;
             }
             ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
             DropBrokenCopy();
             break;
+        }
         case rsCancelled:
             AddLog(kTextCancelled);
             runState = rsIdle;
@@ -370,7 +379,10 @@ void TFUpdater::sock_httpPacketRecvd() {
         return;
     }
     std::vector<int32_t>& progress = *fileProgress;
-    progress[actCount] = sock_http->ReceivedBytes;
+    // What the file holds: the bytes of a part file continued, and those
+    // received now.
+    progress[actCount] = static_cast<int32_t>(std::min<int64_t>(
+        std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
     int64_t position = 0;
     for (const int32_t bytes : progress) {
         position += bytes;

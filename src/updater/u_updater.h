@@ -179,13 +179,28 @@ private:
     void SelectLastLine();
     void EnsureTrailingSlash();
     // Makes sure the base address ends with "/" and starts the GET of base
-    // address + `path` (into the client's Body) from a posted task.
-    void RequestFile(const std::string& path, int32_t maxBodySize, Origin origin, bool logRequest);
-    void RunRequest(std::string url, Origin origin);
+    // address + `path` (into the client's Body) from a posted task; with
+    // `resumeFrom` not negative as the client's ResumeFrom.
+    void RequestFile(const std::string& path, int32_t maxBodySize, Origin origin, bool logRequest,
+                     int64_t resumeFrom = -1);
+    void RunRequest(std::string url, Origin origin, int64_t resumeFrom);
     void ReportException(const std::exception& error);
     void StartDownloadPhase();
     // False when the run ended with the file (the failure report was shown).
     bool ReceivedPatchFile(CmdType Cmd);
+    // Downloads of the files below "patch/" (u_download.cpp): each goes to
+    // `path` + ".part" first, and a transfer cut short leaves what arrived
+    // there for the next attempt to continue. FetchIntoPatch requests `path`,
+    // listed with `listed` bytes (0: unknown); TakePart, after an answer
+    // below 300, moves a complete part file to `path`, else removes it and
+    // returns false; ResumeRefused says the last answer would not continue
+    // the part file of the file at actCount (which it removes).
+    void FetchIntoPatch(const std::string& path, int32_t listed);
+    bool TakePart(const std::string& path, int32_t listed);
+    bool ResumeRefused();
+    // Counts a receipt of the file at actCount that cannot be used: true
+    // when it is fetched again, false once it failed kMaxReceipts times.
+    bool CountFailedReceipt();
     // The copy of the file at actCount, once the run stopped at it: a
     // broken one goes, so it never lies in patch/ for good.
     void DropBrokenCopy();

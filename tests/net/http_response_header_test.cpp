@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "net/http_response_header.h"
 
@@ -27,6 +28,42 @@ TEST(ResponseHeader, LocationAndCookieEndAtTheFirstLineBreak) {
         EXPECT_EQ(header.StatusCode, 302);
         EXPECT_EQ(header.Location, c.location) << c.line;
         EXPECT_EQ(header.Cookie, c.cookie) << c.line;
+    }
+}
+
+TEST(ResponseHeader, ContentRangeIsTakenOnlyInItsExactForms) {
+    // start, end, total; start -1: no range counts.
+    const struct {
+        std::vector<std::string> lines;
+        int64_t start, end, total;
+    } cases[] = {
+        {{"Content-Range: bytes 100-199/200\r\n"}, 100, 199, 200},
+        {{"Content-Range: bytes 0-0/*\n"}, 0, 0, -1},
+        {{"content-range: bytes 5-9/10\r\n"}, 5, 9, 10},
+        {{"Content-Range: bytes 100-199/150\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes 200-100/300\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes -1-99/200\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes 100-/200\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes */200\r\n"}, -1, 0, 0},
+        {{"Content-Range: items 0-9/10\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes 0-9/10 \r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes  0-9/10\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes 0-9/10\rX: 1\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes 0-99999999999999999999/*\r\n"}, -1, 0, 0},
+        {{"Content-Range: bytes 0-9/10\r\n", "Content-Range: bytes 0-9/10\r\n"}, -1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        THttpResponseHeader header;
+        header.TakeStatusLine("HTTP/1.0 206 Partial Content\r\n");
+        for (const std::string& line : c.lines) {
+            header.TakeLine(line);
+        }
+        ASSERT_EQ(header.ContentRange.has_value(), c.start >= 0) << c.lines[0];
+        if (c.start >= 0) {
+            EXPECT_EQ(header.ContentRange->start, c.start) << c.lines[0];
+            EXPECT_EQ(header.ContentRange->end, c.end) << c.lines[0];
+            EXPECT_EQ(header.ContentRange->total, c.total) << c.lines[0];
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -24,12 +25,23 @@ constexpr size_t kPackedChunk = 128 * 1024;
 // Why an apply stopped; caught in ApplyFile and never seen by callers.
 struct Problem {
     std::string text;
+    // The output path named an input: it must stay as it is.
+    bool keepOutput = false;
 };
 
 struct DCtxFree {
     void operator()(ZSTD_DCtx* ctx) const { ZSTD_freeDCtx(ctx); }
 };
 using DCtxPtr = std::unique_ptr<ZSTD_DCtx, DCtxFree>;
+
+// The first bytes of a zstd frame.
+constexpr std::array<uint8_t, 4> kFrameMagic = {0x28, 0xb5, 0x2f, 0xfd};
+
+// One of the two compressed streams and its decoder.
+struct Stream {
+    DCtxPtr ctx;
+    bool started = false;
+};
 
 DCtxPtr MakeDecoder(uint8_t windowLog) {
     DCtxPtr ctx(ZSTD_createDCtx());
@@ -52,7 +64,7 @@ public:
 
 private:
     void ReadDelta(uint8_t* into, size_t size);
-    void Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t size);
+    void Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size);
     void RunBlock(const BlockHeader& block);
     void FromSource(uint64_t start, uint64_t length, const uint8_t* add);
     void Write(const uint8_t* bytes, size_t size);
@@ -74,8 +86,8 @@ private:
     std::vector<uint8_t> packed_;
     std::vector<uint8_t> instructions_;
     std::vector<uint8_t> data_;
-    DCtxPtr instructionCtx_;
-    DCtxPtr dataCtx_;
+    Stream instructionStream_;
+    Stream dataStream_;
     crypto_hash_sha256_state sha_{};
 };
 
@@ -91,7 +103,11 @@ void Applier::ReadDelta(uint8_t* into, size_t size) {
 
 // Decodes the next `packed` bytes of a stream, which must give exactly `size`
 // bytes: a block that holds more or less than it announces is refused.
-void Applier::Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t size) {
+//
+// Each stream is one zstd frame that never ends: its first block starts it
+// with the frame magic, and a frame that ends is refused. So no frame of an
+// older format, whose decoders would not keep to the window limit, can follow.
+void Applier::Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size) {
     ZSTD_outBuffer out{into, size, 0};
     ZSTD_inBuffer in{packed_.data(), 0, 0};
     uint32_t unread = packed;
@@ -102,6 +118,13 @@ void Applier::Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t si
             ReadDelta(packed_.data(), piece);
             in = ZSTD_inBuffer{packed_.data(), piece, 0};
             unread -= static_cast<uint32_t>(piece);
+            if (!stream->started) {
+                if (piece < kFrameMagic.size() ||
+                    !std::equal(kFrameMagic.begin(), kFrameMagic.end(), packed_.begin())) {
+                    throw Problem{"delta stream does not start a zstd frame"};
+                }
+                stream->started = true;
+            }
         }
         if (in.pos == in.size && unread == 0 && out.pos == size) {
             return;
@@ -112,9 +135,12 @@ void Applier::Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t si
         ZSTD_outBuffer* target = out.pos < size ? &out : &extra;
         const size_t inBefore = in.pos;
         const size_t outBefore = target->pos;
-        const size_t rc = ZSTD_decompressStream(ctx, target, &in);
+        const size_t rc = ZSTD_decompressStream(stream->ctx.get(), target, &in);
         if (ZSTD_isError(rc)) {
             throw Problem{std::string("delta data is corrupt (") + ZSTD_getErrorName(rc) + ")"};
+        }
+        if (rc == 0) {
+            throw Problem{"delta stream ends its zstd frame"};
         }
         if (extra.pos > 0) {
             throw Problem{"delta block holds more than it announces"};
@@ -197,10 +223,10 @@ void Applier::FromSource(uint64_t start, uint64_t length, const uint8_t* add) {
 }
 
 void Applier::RunBlock(const BlockHeader& block) {
-    Unpack(instructionCtx_.get(), block.instructionPacked, instructions_.data(),
+    Unpack(&instructionStream_, block.instructionPacked, instructions_.data(),
            block.instructionBytes);
     if (block.dataBytes > 0) {
-        Unpack(dataCtx_.get(), block.dataPacked, data_.data(), block.dataBytes);
+        Unpack(&dataStream_, block.dataPacked, data_.data(), block.dataBytes);
     }
     size_t at = 0;
     size_t dataAt = 0;
@@ -260,7 +286,7 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (std::filesystem::equivalent(sourcePath, outputPath, ec) ||
         std::filesystem::equivalent(deltaPath, outputPath, ec)) {
         // Opening the output would destroy the very input it is made from.
-        throw Problem{"the output must be a file of its own"};
+        throw Problem{"the output must be a file of its own", true};
     }
     const uint64_t sourceSize = std::filesystem::file_size(sourcePath, ec);
     if (ec) {
@@ -301,11 +327,11 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     packed_.resize(kPackedChunk);
     crypto_hash_sha256_init(&sha_);
     while (written_ + outSize_ < header_.resultSize) {
-        if (!instructionCtx_) {
+        if (!instructionStream_.ctx) {
             instructions_.resize(kMaxBlockInstructions);
             data_.resize(kMaxBlockData);
-            instructionCtx_ = MakeDecoder(header_.instructionWindowLog);
-            dataCtx_ = MakeDecoder(header_.dataWindowLog);
+            instructionStream_.ctx = MakeDecoder(header_.instructionWindowLog);
+            dataStream_.ctx = MakeDecoder(header_.dataWindowLog);
         }
         uint8_t blockHead[kBlockHeaderSize];
         ReadDelta(blockHead, sizeof blockHead);
@@ -340,19 +366,21 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
 Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
                   const std::string& outputPath, const ApplyProgress& progress) {
     Applied failed;
+    bool keepOutput = false;
     try {
         // The applier and its buffers are gone before the output is removed,
         // so the file is closed when that happens.
         return Applier(progress).Run(sourcePath, deltaPath, outputPath);
     } catch (const Problem& problem) {
         failed.problem = problem.text;
+        keepOutput = problem.keepOutput;
     } catch (const std::bad_alloc&) {
         failed.problem = "out of memory";
     } catch (const std::exception& e) {
         failed.problem = e.what();
     }
     std::error_code ec;
-    if (failed.problem != "the output must be a file of its own") {
+    if (!keepOutput) {
         std::filesystem::remove(outputPath, ec);
     }
     return failed;

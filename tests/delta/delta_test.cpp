@@ -63,14 +63,15 @@ Bytes Shifted(Bytes b) {
 
 // One block of a hand-made delta: its instructions and data, each packed
 // as a zstd stream with the given window.
-Bytes Block(const Bytes& instructions, const Bytes& data, int windowLog = 20) {
-    auto pack = [windowLog](const Bytes& raw) {
+Bytes Block(const Bytes& instructions, const Bytes& data, int windowLog = 20,
+            ZSTD_EndDirective end = ZSTD_e_flush) {
+    auto pack = [windowLog, end](const Bytes& raw) {
         Bytes out(ZSTD_compressBound(raw.size()) + 64);
         ZSTD_CCtx* ctx = ZSTD_createCCtx();
         ZSTD_CCtx_setParameter(ctx, ZSTD_c_windowLog, windowLog);
         ZSTD_inBuffer in{raw.data(), raw.size(), 0};
         ZSTD_outBuffer o{out.data(), out.size(), 0};
-        while (ZSTD_compressStream2(ctx, &o, &in, ZSTD_e_flush) != 0) {
+        while (ZSTD_compressStream2(ctx, &o, &in, end) != 0) {
         }
         ZSTD_freeCCtx(ctx);
         out.resize(raw.empty() ? 0 : o.pos);
@@ -191,6 +192,13 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
          Cat({Head(200000, 5), Block(copy(10, 0), {})}), "past the announced result size"},
         {"a zstd frame with a window beyond the limit", source,
          Cat({Head(200000, 2000000), Block(insert(2000000), Random(2000000, 10), 27)}), "corrupt"},
+        {"a stream that is no zstd frame", source,
+         Cat({Head(200000, 10),
+              {1, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c', 'd'}}),
+         "does not start a zstd frame"},
+        {"a stream that ends its frame", source,
+         Cat({Head(200000, 10), Block(insert(10), Random(10, 11), 20, ZSTD_e_end)}),
+         "ends its zstd frame"},
         {"bytes after the last block", source, Cat({good, {0}}), "after its last block"},
     };
     for (size_t cut : {size_t{0}, size_t{50}, size_t{100}, good.size() / 2, good.size() - 1}) {

@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "delta/delta_format.h"
@@ -17,8 +20,13 @@
 namespace delta {
 namespace {
 
-// Size of the window of the source kept in memory and of the output buffer.
+// Size of the output buffer.
 constexpr size_t kChunk = 1 << 20;
+// The source is read in aligned pieces of this size, of which the last few
+// read are kept: copies jump around in the source (code refers to its data),
+// and a jump should cost one small read, not a large one.
+constexpr size_t kSourcePiece = 16 * 1024;
+constexpr size_t kSourcePieces = 64;
 // Packed stream bytes are read from the delta in pieces of this size.
 constexpr size_t kPackedChunk = 128 * 1024;
 
@@ -55,6 +63,74 @@ DCtxPtr MakeDecoder(uint8_t windowLog) {
     return ctx;
 }
 
+// SHA-256 of the output on a thread of its own, one buffer at a time, while
+// the applier fills and writes the next: hashing costs about as much as all
+// the rest of an apply.
+class Hasher {
+public:
+    Hasher() : thread_([this] { Run(); }) { crypto_hash_sha256_init(&state_); }
+    ~Hasher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+
+    // Hashes `size` bytes at `bytes`, which stay untouched until Wait().
+    void Add(const uint8_t* bytes, size_t size) {
+        Wait();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bytes_ = bytes;
+            size_ = size;
+        }
+        changed_.notify_all();
+    }
+
+    // Waits until the bytes last given are hashed.
+    void Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return bytes_ == nullptr; });
+    }
+
+    std::array<uint8_t, crypto_hash_sha256_BYTES> Final() {
+        Wait();
+        std::array<uint8_t, crypto_hash_sha256_BYTES> sha{};
+        crypto_hash_sha256_final(&state_, sha.data());
+        return sha;
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stop_ || bytes_ != nullptr; });
+            if (stop_) {
+                return;
+            }
+            const uint8_t* bytes = bytes_;
+            const size_t size = size_;
+            lock.unlock();
+            crypto_hash_sha256_update(&state_, bytes, size);
+            lock.lock();
+            bytes_ = nullptr;
+            changed_.notify_all();
+        }
+    }
+
+    crypto_hash_sha256_state state_{};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const uint8_t* bytes_ = nullptr;
+    size_t size_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 class Applier {
 public:
     explicit Applier(const ApplyProgress& progress) : progress_(progress) {}
@@ -66,6 +142,7 @@ private:
     void ReadDelta(uint8_t* into, size_t size);
     void Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size);
     void RunBlock(const BlockHeader& block);
+    const uint8_t* SourceAt(uint64_t position, size_t* available);
     void FromSource(uint64_t start, uint64_t length, const uint8_t* add);
     void Write(const uint8_t* bytes, size_t size);
     void Flush();
@@ -79,16 +156,22 @@ private:
     uint64_t written_ = 0;
     uint64_t lastCopyEnd_ = 0;
     std::vector<uint8_t> cache_;
-    uint64_t cacheStart_ = 0;
-    size_t cacheSize_ = 0;
+    // Which piece each slot of the cache holds (plus one), and its size.
+    std::array<uint64_t, kSourcePieces> cachedPiece_{};
+    std::array<size_t, kSourcePieces> cachedSize_{};
+    uint64_t sourceReadAt_ = 0;
+    // The output buffer being filled, and the one last written, which the
+    // hasher may still be reading.
     std::vector<uint8_t> out_;
+    std::vector<uint8_t> outHashing_;
     size_t outSize_ = 0;
     std::vector<uint8_t> packed_;
     std::vector<uint8_t> instructions_;
     std::vector<uint8_t> data_;
     Stream instructionStream_;
     Stream dataStream_;
-    crypto_hash_sha256_state sha_{};
+    // Last, so that its thread ends before the buffers it reads go.
+    Hasher hasher_;
 };
 
 void Applier::ReadDelta(uint8_t* into, size_t size) {
@@ -168,37 +251,53 @@ void Applier::Flush() {
     if (outSize_ == 0) {
         return;
     }
-    crypto_hash_sha256_update(&sha_, out_.data(), outSize_);
+    hasher_.Add(out_.data(), outSize_);
     if (!output_.write(reinterpret_cast<const char*>(out_.data()),
                        static_cast<std::streamsize>(outSize_))) {
         throw Problem{"cannot write the output"};
     }
     written_ += outSize_;
     outSize_ = 0;
+    // The hasher is done with the other buffer: Add waited for it.
+    out_.swap(outHashing_);
     if (progress_ && !progress_(written_, header_.resultSize)) {
         throw Problem{"cancelled"};
     }
 }
 
+// The source bytes at `position` (below the source size) and how many
+// follow them in the same cached piece.
+const uint8_t* Applier::SourceAt(uint64_t position, size_t* available) {
+    const uint64_t piece = position / kSourcePiece;
+    const size_t slot = static_cast<size_t>(piece % kSourcePieces);
+    uint8_t* bytes = cache_.data() + slot * kSourcePiece;
+    if (cachedPiece_[slot] != piece + 1) {
+        const uint64_t at = piece * kSourcePiece;
+        const size_t n =
+            static_cast<size_t>(std::min<uint64_t>(kSourcePiece, header_.sourceSize - at));
+        if (at != sourceReadAt_) {
+            source_.clear();
+            source_.seekg(static_cast<std::streamoff>(at));
+        }
+        if (!source_ ||
+            !source_.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(n))) {
+            throw Problem{"cannot read the source"};
+        }
+        sourceReadAt_ = at + n;
+        cachedPiece_[slot] = piece + 1;
+        cachedSize_[slot] = n;
+    }
+    const size_t offset = static_cast<size_t>(position - piece * kSourcePiece);
+    *available = cachedSize_[slot] - offset;
+    return bytes + offset;
+}
+
 // Copies source bytes to the output, adding `add` byte by byte when given.
-// Copies mostly move forward through the source, so a window of it is kept.
 void Applier::FromSource(uint64_t start, uint64_t length, const uint8_t* add) {
     while (length > 0) {
-        if (start < cacheStart_ || start >= cacheStart_ + cacheSize_) {
-            const size_t n =
-                static_cast<size_t>(std::min<uint64_t>(cache_.size(), header_.sourceSize - start));
-            source_.clear();
-            if (!source_.seekg(static_cast<std::streamoff>(start)) ||
-                !source_.read(reinterpret_cast<char*>(cache_.data()),
-                              static_cast<std::streamsize>(n))) {
-                throw Problem{"cannot read the source"};
-            }
-            cacheStart_ = start;
-            cacheSize_ = n;
-        }
-        const size_t offset = static_cast<size_t>(start - cacheStart_);
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, cacheSize_ - offset));
-        const uint8_t* from = cache_.data() + offset;
+        size_t available = 0;
+        const uint8_t* from = SourceAt(start, &available);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, available));
         if (add == nullptr) {
             Write(from, n);
         } else {
@@ -321,11 +420,10 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (!output_) {
         throw Problem{"cannot create the output"};
     }
-    cache_.resize(
-        static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(sourceSize, 1))));
+    cache_.resize(kSourcePiece * kSourcePieces);
     out_.resize(kChunk);
+    outHashing_.resize(kChunk);
     packed_.resize(kPackedChunk);
-    crypto_hash_sha256_init(&sha_);
     while (written_ + outSize_ < header_.resultSize) {
         if (!instructionStream_.ctx) {
             instructions_.resize(kMaxBlockInstructions);
@@ -349,8 +447,7 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (!output_) {
         throw Problem{"cannot write the output"};
     }
-    std::array<uint8_t, crypto_hash_sha256_BYTES> sha{};
-    crypto_hash_sha256_final(&sha_, sha.data());
+    const std::array<uint8_t, crypto_hash_sha256_BYTES> sha = hasher_.Final();
     if (sha != header_.resultSha256) {
         throw Problem{"the result's SHA-256 differs from the one the delta announces"};
     }

@@ -387,6 +387,9 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
         // Opening the output would destroy the very input it is made from.
         throw Problem{"the output must be a file of its own", true};
     }
+    if (std::filesystem::is_directory(outputPath, ec)) {
+        throw Problem{"the output is a directory", true};
+    }
     const uint64_t sourceSize = std::filesystem::file_size(sourcePath, ec);
     if (ec) {
         throw Problem{"cannot open the source: " + ec.message()};

@@ -226,7 +226,7 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
     }
 }
 
-TEST(Delta, ACancelledApplyLeavesNoOutputAndTheSourceIsNeverTheOutput) {
+TEST(Delta, ACancelledApplyLeavesNoOutputAndInputsOrFoldersAreNeverTheOutput) {
     Files f;
     const Bytes source = Random(3u << 20, 11);
     Write(f.source, source);
@@ -238,6 +238,9 @@ TEST(Delta, ACancelledApplyLeavesNoOutputAndTheSourceIsNeverTheOutput) {
     const delta::Applied onItself = delta::ApplyFile(f.source, f.delta, f.source);
     EXPECT_FALSE(onItself.ok);
     EXPECT_TRUE(Read(f.source) == source);
+    std::filesystem::create_directory(f.output);
+    EXPECT_FALSE(delta::ApplyFile(f.source, f.delta, f.output).ok);
+    EXPECT_TRUE(std::filesystem::is_directory(f.output));
 }
 
 }  // namespace

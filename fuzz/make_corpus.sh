@@ -10,8 +10,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset native >/dev/null
-cmake --build --preset native --target brfpack brfpublish >/dev/null
+cmake --build --preset native --target brfpack brfpublish brfdelta >/dev/null
 brfpack=build/native/tools/brfpack/brfpack
+brfdelta=build/native/tools/brfdelta/brfdelta
 brfpublish=build/native/tools/brfpublish/brfpublish
 
 corpus=fuzz/corpus
@@ -68,5 +69,27 @@ grep -v '^#brf-signature ' "$work/site/patch/_versions.txt" >"$corpus/signed_ind
 # The hand-written seeds beside it (example.txt, faults.txt) stay.
 mkdir -p "$corpus/index"
 cp "$work/site/patch/_versions.txt" "$corpus/index/published"
+
+# ---- delta: deltas from the fuzzer's source (see delta_fuzz.cpp) ----------
+mkdir -p "$corpus/delta"
+python3 - "$work" <<'EOF2'
+import sys
+d = sys.argv[1]
+source = bytes((i * 7 + i // 256) % 251 for i in range(65536))
+open(f"{d}/source", "wb").write(source)
+targets = {
+    "same": source,
+    "inserted": b"brine and fall " * 40 + source,
+    "changed": source[:30000] + b"new chart" + source[30009:],
+    "moved": source[40000:] + source[:40000],
+    "rewritten": bytes((i * 13) % 256 for i in range(20000)),
+    "shorter": source[:999],
+}
+for name, data in targets.items():
+    open(f"{d}/{name}", "wb").write(data)
+EOF2
+for name in same inserted changed moved rewritten shorter; do
+  "$brfdelta" make "$work/source" "$work/$name" "$corpus/delta/$name.dlt" --quiet
+done
 
 echo "corpus: $(find "$corpus" -type f | wc -l) files in $corpus"

@@ -15,7 +15,7 @@ seconds=${1:-10}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(pack http_header options registry signed_index index)
+  targets=(pack http_header options registry signed_index index delta)
 fi
 
 cmake --preset fuzz >/dev/null

@@ -322,6 +322,15 @@ void Applier::FromSource(uint64_t start, uint64_t length, const uint8_t* add) {
 }
 
 void Applier::RunBlock(const BlockHeader& block) {
+    // The buffers grow to the largest block met (at most the format's
+    // limits, which the block header was checked against), so a small delta
+    // does not pay for clearing megabytes it never uses.
+    if (instructions_.size() < block.instructionBytes) {
+        instructions_.resize(block.instructionBytes);
+    }
+    if (data_.size() < block.dataBytes) {
+        data_.resize(block.dataBytes);
+    }
     Unpack(&instructionStream_, block.instructionPacked, instructions_.data(),
            block.instructionBytes);
     if (block.dataBytes > 0) {
@@ -429,8 +438,6 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     packed_.resize(kPackedChunk);
     while (written_ + outSize_ < header_.resultSize) {
         if (!instructionStream_.ctx) {
-            instructions_.resize(kMaxBlockInstructions);
-            data_.resize(kMaxBlockData);
             instructionStream_.ctx = MakeDecoder(header_.instructionWindowLog);
             dataStream_.ctx = MakeDecoder(header_.dataWindowLog);
         }

@@ -144,6 +144,7 @@ private:
     void RunBlock(const BlockHeader& block);
     const uint8_t* SourceAt(uint64_t position, size_t* available);
     void FromSource(uint64_t start, uint64_t length, const uint8_t* add);
+    void FromResult(uint64_t start, uint64_t length);
     void Write(const uint8_t* bytes, size_t size);
     void Flush();
 
@@ -152,6 +153,11 @@ private:
     std::ifstream source_;
     std::ifstream delta_;
     std::ofstream output_;
+    std::string outputPath_;
+    // The output read back, for copies of earlier result bytes beyond the
+    // zstd window, a piece at a time.
+    std::ifstream result_;
+    std::vector<uint8_t> reread_;
     uint64_t deltaLeft_ = 0;
     uint64_t written_ = 0;
     uint64_t lastCopyEnd_ = 0;
@@ -321,6 +327,35 @@ void Applier::FromSource(uint64_t start, uint64_t length, const uint8_t* add) {
     }
 }
 
+// Copies earlier bytes of the result: those still in the output buffer from
+// there, those already written read back from the output file.
+void Applier::FromResult(uint64_t start, uint64_t length) {
+    if (reread_.empty()) {
+        reread_.resize(kSourcePiece);
+    }
+    while (length > 0) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(length, reread_.size()));
+        if (start >= written_) {
+            const uint8_t* from = out_.data() + (start - written_);
+            std::copy(from, from + n, reread_.data());
+        } else {
+            n = static_cast<size_t>(std::min<uint64_t>(n, written_ - start));
+            if (!result_.is_open()) {
+                result_.open(outputPath_, std::ios::binary);
+            }
+            result_.clear();
+            if (!output_.flush() || !result_.seekg(static_cast<std::streamoff>(start)) ||
+                !result_.read(reinterpret_cast<char*>(reread_.data()),
+                              static_cast<std::streamsize>(n))) {
+                throw Problem{"cannot read the output back"};
+            }
+        }
+        Write(reread_.data(), n);
+        start += n;
+        length -= n;
+    }
+}
+
 void Applier::RunBlock(const BlockHeader& block) {
     // The buffers grow to the largest block met (at most the format's
     // limits, which the block header was checked against), so a small delta
@@ -345,11 +380,24 @@ void Applier::RunBlock(const BlockHeader& block) {
         }
         const auto op = static_cast<Op>(word & 3);
         const uint64_t length = word >> 2;
-        if (length == 0 || (word & 3) == 3) {
+        if (length == 0) {
             throw Problem{"delta instruction is invalid"};
         }
         if (length > header_.resultSize - written_ - outSize_) {
             throw Problem{"delta instructions run past the announced result size"};
+        }
+        if (op == Op::kEarlier) {
+            uint64_t distance = 0;
+            if (!GetVarint(instructions_.data(), block.instructionBytes, &at, &distance)) {
+                throw Problem{"delta instruction is cut off"};
+            }
+            // Only bytes already made, and never the ones being made.
+            const uint64_t made = written_ + outSize_;
+            if (distance < length || distance > made) {
+                throw Problem{"delta copies from outside the result made so far"};
+            }
+            FromResult(made - distance, length);
+            continue;
         }
         if (op != Op::kCopy && length > block.dataBytes - dataAt) {
             throw Problem{"delta instruction runs past its block's data"};
@@ -428,6 +476,7 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (!source_) {
         throw Problem{"cannot open the source"};
     }
+    outputPath_ = outputPath;
     output_.open(outputPath, std::ios::binary | std::ios::trunc);
     if (!output_) {
         throw Problem{"cannot create the output"};

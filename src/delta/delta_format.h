@@ -33,9 +33,10 @@ inline constexpr uint32_t kMaxInstructionBytes = 20;
 
 // Instruction kinds, the low two bits of an instruction's first number.
 enum class Op : uint8_t {
-    kInsert = 0,  // the next `length` bytes of the data stream
-    kCopy = 1,    // `length` bytes of the source
-    kAdd = 2,     // `length` bytes of the source plus the next `length` data bytes
+    kInsert = 0,   // the next `length` bytes of the data stream
+    kCopy = 1,     // `length` bytes of the source
+    kAdd = 2,      // `length` bytes of the source plus the next `length` data bytes
+    kEarlier = 3,  // `length` bytes of the result, starting `distance` bytes back
 };
 
 struct Header {

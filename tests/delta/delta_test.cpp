@@ -108,6 +108,7 @@ TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
     const struct {
         const char* what;
         Bytes source, target;
+        size_t atMost = SIZE_MAX;  // bytes of the delta
     } cases[] = {
         {"identical files", base, base},
         {"bytes inserted at the start", base, Cat({Random(100, 3), base})},
@@ -120,6 +121,11 @@ TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
         {"more data than one block holds", Random(1000, 6), big},
         {"a large file with a change in the middle", big,
          Cat({Slice(big, 0, 3u << 20), Random(999, 7), Slice(big, 3u << 20, 2u << 20)})},
+        // Beyond the zstd window only a copy of the result's own bytes finds it.
+        {"a piece repeated further back than the window",
+         {},
+         Cat({Slice(base, 0, 200000), Random(9u << 20, 12), Slice(base, 0, 200000)}),
+         (9u << 20) + 250000},
     };
     for (const auto& c : cases) {
         Files f;
@@ -142,6 +148,7 @@ TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
         EXPECT_EQ(a.sha256, Sha(c.target)) << c.what;
         EXPECT_EQ(lastWritten, c.target.size()) << c.what;
         EXPECT_TRUE(Read(f.output) == c.target) << c.what;
+        EXPECT_LE(d.size(), c.atMost) << c.what;
     }
 }
 
@@ -186,6 +193,9 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
         {"a copy of 2^62 bytes", source,
          Cat({Head(200000, uint64_t{1} << 62), Block(copy(uint64_t{1} << 60, 0), {})}),
          "outside the source"},
+        {"a copy of result bytes not made yet", source,
+         Cat({Head(200000, 10), Block(Cat({insert(2), {5 << 2 | 3, 2}}), {1, 2})}),
+         "outside the result made so far"},
         {"an insert beyond its data", source, Cat({Head(200000, 10), Block(insert(10), {1, 2})}),
          "past its block's data"},
         {"instructions beyond the result size", source,

@@ -25,6 +25,11 @@ constexpr int kLooseSlack = 48;
 // Inside an approximate copy, a run of this many equal bytes is cheaper as a copy.
 constexpr size_t kZeroRun = 32;
 constexpr uint64_t kProgressStep = 8 << 20;
+// Copies of the result's own earlier bytes are looked for only beyond the
+// zstd window, which finds the nearer ones itself, every kEarlierStep bytes
+// of the result, and kept from kEarlierMinimum bytes on.
+constexpr uint64_t kEarlierStep = 16;
+constexpr uint64_t kEarlierMinimum = 64;
 
 struct CCtxFree {
     void operator()(ZSTD_CCtx* ctx) const { ZSTD_freeCCtx(ctx); }
@@ -71,6 +76,15 @@ public:
 
     void Copy(uint64_t start, uint64_t length) {
         Instruction(Op::kCopy, length, start);
+        FlushIfFull();
+    }
+
+    // `length` bytes of the result, `distance` bytes back from where it is.
+    void Earlier(uint64_t distance, uint64_t length) {
+        uint8_t bytes[kMaxInstructionBytes];
+        size_t n = PutVarint(bytes, (length << 2) | static_cast<uint64_t>(Op::kEarlier));
+        n += PutVarint(bytes + n, distance);
+        instructions_.insert(instructions_.end(), bytes, bytes + n);
         FlushIfFull();
     }
 
@@ -177,8 +191,9 @@ uint64_t HashAt(const uint8_t* p, unsigned bits) {
 class Matcher {
 public:
     Matcher(const std::vector<uint8_t>& source, const std::vector<uint8_t>& target, Writer* writer,
-            const EncodeOptions& options)
-        : src_(source.data()),
+            const EncodeOptions& options, uint64_t window)
+        : window_(window),
+          src_(source.data()),
           srcSize_(source.size()),
           tgt_(target.data()),
           tgtSize_(target.size()),
@@ -195,9 +210,19 @@ public:
                 options_.progress(pos, tgtSize_);
                 nextProgress = pos + kProgressStep;
             }
+            IndexEarlier(pos);
             uint64_t at = 0;
             if (!Find(pos, pending, &at)) {
-                pos++;
+                uint64_t start = 0;
+                uint64_t length = 0;
+                if (!FindEarlier(pos, pending, &start, &length)) {
+                    pos++;
+                    continue;
+                }
+                writer_->Insert(tgt_ + pending, start - pending);
+                writer_->Earlier(start - earlierAt_, length);
+                pos = start + length;
+                pending = pos;
                 continue;
             }
             // Extend the match backwards over bytes not yet written, then forwards.
@@ -270,6 +295,62 @@ private:
         return true;
     }
 
+    // Indexes the result's positions that lie a whole window before `pos`.
+    void IndexEarlier(uint64_t pos) {
+        if (tgtSize_ <= window_ + kEarlierMinimum) {
+            return;
+        }
+        if (earlierTable_.empty()) {
+            const uint64_t entries = tgtSize_ / kEarlierStep + 1;
+            earlierBits_ = 10;
+            while ((uint64_t{1} << earlierBits_) < 2 * entries && earlierBits_ < 26) {
+                earlierBits_++;
+            }
+            earlierTable_.assign(size_t{1} << earlierBits_, 0);
+        }
+        while (nextEarlier_ + window_ + kHashBytes <= pos) {
+            earlierTable_[HashAt(tgt_ + nextEarlier_, earlierBits_)] =
+                nextEarlier_ / kEarlierStep + 1;
+            nextEarlier_ += kEarlierStep;
+        }
+    }
+
+    // A piece of the result at `pos` (with what it reaches back over bytes
+    // not yet written) that equals bytes more than a window before it; its
+    // start and length, of at least kEarlierMinimum bytes.
+    bool FindEarlier(uint64_t pos, uint64_t pending, uint64_t* start, uint64_t* length) {
+        if (earlierTable_.empty()) {
+            return false;
+        }
+        const uint32_t slot = earlierTable_[HashAt(tgt_ + pos, earlierBits_)];
+        if (slot == 0) {
+            return false;
+        }
+        const uint64_t from = uint64_t{slot - 1} * kEarlierStep;
+        if (std::memcmp(tgt_ + from, tgt_ + pos, kHashBytes) != 0) {
+            return false;
+        }
+        uint64_t back = 0;
+        while (pos - back > pending && from - back > 0 &&
+               tgt_[pos - back - 1] == tgt_[from - back - 1]) {
+            back++;
+        }
+        // The copy never reaches into the bytes it makes.
+        const uint64_t distance = pos - from;
+        uint64_t n = back + kHashBytes;
+        while (n < distance && pos - back + n < tgtSize_ &&
+               tgt_[pos - back + n] == tgt_[from - back + n]) {
+            n++;
+        }
+        if (n < kEarlierMinimum) {
+            return false;
+        }
+        *start = pos - back;
+        *length = n;
+        earlierAt_ = from - back;
+        return true;
+    }
+
     // After an exact copy: the length of the approximate copy that follows,
     // written as additions where bytes differ (code whose addresses moved
     // differs from its old self in a few bytes of every few dozen).
@@ -319,6 +400,11 @@ private:
         return bestLength;
     }
 
+    uint64_t window_;
+    std::vector<uint32_t> earlierTable_;
+    unsigned earlierBits_ = 0;
+    uint64_t nextEarlier_ = 0;
+    uint64_t earlierAt_ = 0;
     const uint8_t* src_;
     uint64_t srcSize_;
     const uint8_t* tgt_;
@@ -365,7 +451,7 @@ std::vector<uint8_t> EncodeBytes(const std::vector<uint8_t>& source,
     const auto head = WriteHeader(header);
     std::vector<uint8_t> out(head.begin(), head.end());
     Writer writer(&out, std::clamp(options.level, 1, ZSTD_maxCLevel()), windowLog);
-    Matcher(source, target, &writer, options).Run();
+    Matcher(source, target, &writer, options, uint64_t{1} << windowLog).Run();
     writer.Finish();
     return out;
 }

@@ -1,0 +1,33 @@
+// The applier of binary deltas: rebuilds a new release's file from the copy
+// a player already has and a delta made by the publisher (docs/delta-format.md).
+//
+// A delta comes from the network and is not trusted: whatever its bytes, an
+// apply ends in a result, never a crash, never more than a bounded amount of
+// memory, never a write outside the output file. The source is read by
+// seeking, so memory stays the same for files of any size.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace delta {
+
+// What an apply came to.
+struct Applied {
+    bool ok = false;
+    std::string problem;  // why not, for the log (empty when ok)
+    uint64_t size = 0;    // bytes written
+    std::string sha256;   // 64 lower-case hex digits of the output, when ok
+};
+
+// Called now and then with the output bytes written and the delta's
+// announced result size; returning false cancels the apply (problem "cancelled").
+using ApplyProgress = std::function<bool(uint64_t written, uint64_t total)>;
+
+// Applies the delta at `deltaPath` to the file at `sourcePath`, writing `outputPath`
+// (created or replaced). On any failure `outputPath` is removed. Never throws for bad input.
+Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
+                  const std::string& outputPath, const ApplyProgress& progress = {});
+
+}  // namespace delta

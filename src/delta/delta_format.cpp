@@ -1,0 +1,114 @@
+#include "delta/delta_format.h"
+
+#include <algorithm>
+
+namespace delta {
+namespace {
+
+void Put32(uint8_t* out, uint32_t value) {
+    for (int i = 0; i < 4; i++) {
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+void Put64(uint8_t* out, uint64_t value) {
+    for (int i = 0; i < 8; i++) {
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+uint32_t Get32(const uint8_t* in) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; i--) {
+        value = (value << 8) | in[i];
+    }
+    return value;
+}
+uint64_t Get64(const uint8_t* in) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; i--) {
+        value = (value << 8) | in[i];
+    }
+    return value;
+}
+
+}  // namespace
+
+// Header: magic (8), version (4), instruction window log (1), data window
+// log (1), two reserved zero bytes, source size (8), result size (8), source
+// SHA-256 (32), result SHA-256 (32). Little-endian.
+std::array<uint8_t, kHeaderSize> WriteHeader(const Header& header) {
+    std::array<uint8_t, kHeaderSize> out{};
+    std::copy(kMagic.begin(), kMagic.end(), out.begin());
+    Put32(&out[8], header.version);
+    out[12] = header.instructionWindowLog;
+    out[13] = header.dataWindowLog;
+    Put64(&out[16], header.sourceSize);
+    Put64(&out[24], header.resultSize);
+    std::copy(header.sourceSha256.begin(), header.sourceSha256.end(), &out[32]);
+    std::copy(header.resultSha256.begin(), header.resultSha256.end(), &out[64]);
+    return out;
+}
+
+std::optional<Header> ReadHeader(const uint8_t* bytes, std::string* problem) {
+    if (!std::equal(kMagic.begin(), kMagic.end(), bytes)) {
+        *problem = "not a delta (bad magic)";
+        return std::nullopt;
+    }
+    Header header;
+    header.version = Get32(&bytes[8]);
+    if (header.version != kVersion) {
+        *problem = "unknown delta version " + std::to_string(header.version);
+        return std::nullopt;
+    }
+    header.instructionWindowLog = bytes[12];
+    header.dataWindowLog = bytes[13];
+    if (header.instructionWindowLog > kMaxWindowLog || header.dataWindowLog > kMaxWindowLog ||
+        bytes[14] != 0 || bytes[15] != 0) {
+        *problem = "delta header asks for more than the applier allows";
+        return std::nullopt;
+    }
+    header.sourceSize = Get64(&bytes[16]);
+    header.resultSize = Get64(&bytes[24]);
+    std::copy(&bytes[32], &bytes[64], header.sourceSha256.begin());
+    std::copy(&bytes[64], &bytes[96], header.resultSha256.begin());
+    return header;
+}
+
+std::array<uint8_t, kBlockHeaderSize> WriteBlockHeader(const BlockHeader& block) {
+    std::array<uint8_t, kBlockHeaderSize> out{};
+    Put32(&out[0], block.instructionBytes);
+    Put32(&out[4], block.instructionPacked);
+    Put32(&out[8], block.dataBytes);
+    Put32(&out[12], block.dataPacked);
+    return out;
+}
+
+std::optional<BlockHeader> ReadBlockHeader(const uint8_t* bytes, std::string* problem) {
+    BlockHeader block;
+    block.instructionBytes = Get32(&bytes[0]);
+    block.instructionPacked = Get32(&bytes[4]);
+    block.dataBytes = Get32(&bytes[8]);
+    block.dataPacked = Get32(&bytes[12]);
+    if (block.instructionBytes == 0 || block.instructionBytes > kMaxBlockInstructions ||
+        block.dataBytes > kMaxBlockData) {
+        *problem = "delta block sizes out of range";
+        return std::nullopt;
+    }
+    if (block.instructionPacked == 0 || (block.dataBytes == 0) != (block.dataPacked == 0)) {
+        *problem = "delta block sizes inconsistent";
+        return std::nullopt;
+    }
+    return block;
+}
+
+std::string ToHex(const uint8_t* bytes, size_t size) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * size);
+    for (size_t i = 0; i < size; i++) {
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 15];
+    }
+    return out;
+}
+
+}  // namespace delta

@@ -1,0 +1,190 @@
+// brfdelta: the operators' tool for binary deltas.
+//
+//   brfdelta make OLD NEW DELTA [--level N] [--quiet]
+//   brfdelta apply OLD DELTA OUT
+//   brfdelta info DELTA
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "brfdelta/delta_encoder.h"
+#include "delta/delta_apply.h"
+#include "delta/delta_format.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: brfdelta COMMAND ARGUMENTS\n"
+    "\n"
+    "Makes, applies and shows binary deltas between two versions of a file.\n"
+    "\n"
+    "commands:\n"
+    "  make OLD NEW DELTA [--level N] [--quiet]\n"
+    "                      writes the delta that turns OLD into NEW; N is the\n"
+    "                      zstd level, 1 to 22 (default 19); progress goes to\n"
+    "                      stderr unless --quiet\n"
+    "  apply OLD DELTA OUT applies DELTA to OLD, writing OUT, as the updater\n"
+    "                      does; prints the size and SHA-256 of OUT\n"
+    "  info DELTA          shows the header and the blocks of a delta\n"
+    "  --help              shows this text\n"
+    "\n"
+    "exit status: 0 success, 1 failure, 2 bad arguments\n";
+
+int UsageError(const char* message) {
+    std::fprintf(stderr, "brfdelta: %s\n", message);
+    std::fprintf(stderr, "Try 'brfdelta --help' for more information.\n");
+    return kExitUsage;
+}
+
+int Make(const std::vector<std::string>& args) {
+    std::vector<std::string> paths;
+    delta::EncodeOptions options;
+    bool quiet = false;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "--quiet") {
+            quiet = true;
+        } else if (args[i] == "--level" && i + 1 < args.size()) {
+            char* end = nullptr;
+            const long level = std::strtol(args[++i].c_str(), &end, 10);
+            if (*end != '\0' || level < 1 || level > 22) {
+                return UsageError("--level takes a number from 1 to 22");
+            }
+            options.level = static_cast<int>(level);
+        } else if (args[i].rfind("--", 0) == 0) {
+            return UsageError(("unknown option " + args[i]).c_str());
+        } else {
+            paths.push_back(args[i]);
+        }
+    }
+    if (paths.size() != 3) {
+        return UsageError("make takes OLD NEW DELTA");
+    }
+    if (!quiet) {
+        options.progress = [](uint64_t done, uint64_t total) {
+            if (total >= (16u << 20)) {
+                std::fprintf(stderr, "\rbrfdelta: %" PRIu64 " of %" PRIu64 " MB", done >> 20,
+                             total >> 20);
+                if (done == total) {
+                    std::fprintf(stderr, "\n");
+                }
+            }
+        };
+    }
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = delta::Encode(paths[0], paths[1], options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brfdelta: %s\n", e.what());
+        return kExitFailed;
+    }
+    std::ofstream out(paths[2], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        std::error_code ec;
+        std::filesystem::remove(paths[2], ec);
+        std::fprintf(stderr, "brfdelta: cannot write %s\n", paths[2].c_str());
+        return kExitFailed;
+    }
+    if (!quiet) {
+        std::fprintf(stderr, "brfdelta: %s: %zu bytes\n", paths[2].c_str(), bytes.size());
+    }
+    return kExitOk;
+}
+
+int Apply(const std::vector<std::string>& args) {
+    if (args.size() != 3) {
+        return UsageError("apply takes OLD DELTA OUT");
+    }
+    const delta::Applied applied = delta::ApplyFile(args[0], args[1], args[2]);
+    if (!applied.ok) {
+        std::fprintf(stderr, "brfdelta: %s\n", applied.problem.c_str());
+        return kExitFailed;
+    }
+    std::printf("%" PRIu64 " %s\n", applied.size, applied.sha256.c_str());
+    return kExitOk;
+}
+
+int Info(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        return UsageError("info takes DELTA");
+    }
+    std::ifstream in(args[0], std::ios::binary);
+    uint8_t head[delta::kHeaderSize];
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head)) {
+        std::fprintf(stderr, "brfdelta: cannot read a delta header from %s\n", args[0].c_str());
+        return kExitFailed;
+    }
+    std::string problem;
+    const auto header = delta::ReadHeader(head, &problem);
+    if (!header) {
+        std::fprintf(stderr, "brfdelta: %s\n", problem.c_str());
+        return kExitFailed;
+    }
+    std::printf("version %u\nsource size %" PRIu64 "\nsource sha256 %s\n", header->version,
+                header->sourceSize,
+                delta::ToHex(header->sourceSha256.data(), header->sourceSha256.size()).c_str());
+    std::printf("result size %" PRIu64 "\nresult sha256 %s\n", header->resultSize,
+                delta::ToHex(header->resultSha256.data(), header->resultSha256.size()).c_str());
+    std::printf("window logs %u (instructions) %u (data)\n", header->instructionWindowLog,
+                header->dataWindowLog);
+    uint64_t blocks = 0;
+    uint64_t instructions[2] = {0, 0};
+    uint64_t data[2] = {0, 0};
+    uint8_t blockHead[delta::kBlockHeaderSize];
+    while (in.read(reinterpret_cast<char*>(blockHead), sizeof blockHead)) {
+        const auto block = delta::ReadBlockHeader(blockHead, &problem);
+        if (!block) {
+            std::fprintf(stderr, "brfdelta: block %" PRIu64 ": %s\n", blocks, problem.c_str());
+            return kExitFailed;
+        }
+        blocks++;
+        instructions[0] += block->instructionBytes;
+        instructions[1] += block->instructionPacked;
+        data[0] += block->dataBytes;
+        data[1] += block->dataPacked;
+        in.seekg(static_cast<std::streamoff>(block->instructionPacked) + block->dataPacked,
+                 std::ios::cur);
+    }
+    std::printf("blocks %" PRIu64 "\n", blocks);
+    std::printf("instructions %" PRIu64 " bytes, packed %" PRIu64 "\n", instructions[0],
+                instructions[1]);
+    std::printf("data %" PRIu64 " bytes, packed %" PRIu64 "\n", data[0], data[1]);
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return UsageError("no command");
+    }
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h") {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (command == "make") {
+        return Make(args);
+    }
+    if (command == "apply") {
+        return Apply(args);
+    }
+    if (command == "info") {
+        return Info(args);
+    }
+    return UsageError(("unknown command " + command).c_str());
+}

@@ -43,22 +43,37 @@ for recipe in "${recipes[@]}"; do
     # shellcheck disable=SC1090
     source "$recipe"
     : "${SOURCE_PACKAGE:?$recipe sets no SOURCE_PACKAGE}"
-    version=$(apt-cache showsrc "$SOURCE_PACKAGE" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -1)
-    if [ -z "$version" ]; then
+    versions=$(apt-cache showsrc "$SOURCE_PACKAGE" 2>/dev/null | sed -n 's/^Version: //p' | sort -rV)
+    if [ -z "$versions" ]; then
       echo "mingw-libs: no source package $SOURCE_PACKAGE (run scripts/setup.sh)" >&2
       exit 1
     fi
-    stamp="$version $(sha256sum "$recipe" | cut -d' ' -f1)"
-    if [ "$(cat "$work/stamps/$name" 2>/dev/null)" = "$stamp" ]; then
-      exit 0
-    fi
-    echo "== mingw-libs: building $name from $SOURCE_PACKAGE $version"
+    recipe_sum=$(sha256sum "$recipe" | cut -d' ' -f1)
     scratch=$work/src/$name
-    rm -rf "$scratch" "$work/stamps/$name"
-    mkdir -p "$scratch"
+    # The newest source first; a mirror may not carry every update's sources,
+    # so an older version of the archive is taken when the newest cannot be
+    # fetched, and a library built from it is kept.
+    version=
+    for candidate in $versions; do
+      if [ "$(cat "$work/stamps/$name" 2>/dev/null)" = "$candidate $recipe_sum" ]; then
+        exit 0
+      fi
+      rm -rf "$scratch"
+      mkdir -p "$scratch"
+      if (cd "$scratch" && apt-get source -qq "$SOURCE_PACKAGE=$candidate" >/dev/null 2>&1); then
+        version=$candidate
+        break
+      fi
+      echo "mingw-libs: cannot fetch the source of $SOURCE_PACKAGE $candidate" >&2
+    done
+    if [ -z "$version" ]; then
+      echo "mingw-libs: no source of $SOURCE_PACKAGE could be fetched" >&2
+      exit 1
+    fi
+    stamp="$version $recipe_sum"
+    echo "== mingw-libs: building $name from $SOURCE_PACKAGE $version"
+    rm -f "$work/stamps/$name"
     cd "$scratch"
-    apt-get source -qq "$SOURCE_PACKAGE=$version" >/dev/null 2>&1 ||
-      apt-get source "$SOURCE_PACKAGE=$version"
     source_dir=$(find . -mindepth 1 -maxdepth 1 -type d | head -1)
     log=$scratch/build.log
     if ! (build_library "$PWD/$source_dir" "$prefix") >"$log" 2>&1; then

@@ -26,6 +26,9 @@ packages=(
   # signed updates: libsodium (Ed25519, SHA-256) natively; autotools to
   # cross-build it from its source package for the Windows lane
   libsodium-dev autoconf automake libtool
+  # binary deltas: libzstd for the applier and brfdelta; the zstd and xdelta3
+  # programs are the references the delta sizes are measured against
+  libzstd-dev zstd xdelta3
   # windows under a virtual display
   xvfb xauth xdotool
   # end-to-end runs and benchmarks against a real web server

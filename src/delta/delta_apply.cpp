@@ -4,11 +4,15 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "delta/delta_format.h"
@@ -16,20 +20,36 @@
 namespace delta {
 namespace {
 
-// Size of the window of the source kept in memory and of the output buffer.
+// Size of the output buffer.
 constexpr size_t kChunk = 1 << 20;
+// The source is read in aligned pieces of this size, of which the last few
+// read are kept: copies jump around in the source (code refers to its data),
+// and a jump should cost one small read, not a large one.
+constexpr size_t kSourcePiece = 16 * 1024;
+constexpr size_t kSourcePieces = 64;
 // Packed stream bytes are read from the delta in pieces of this size.
 constexpr size_t kPackedChunk = 128 * 1024;
 
 // Why an apply stopped; caught in ApplyFile and never seen by callers.
 struct Problem {
     std::string text;
+    // The output path named an input: it must stay as it is.
+    bool keepOutput = false;
 };
 
 struct DCtxFree {
     void operator()(ZSTD_DCtx* ctx) const { ZSTD_freeDCtx(ctx); }
 };
 using DCtxPtr = std::unique_ptr<ZSTD_DCtx, DCtxFree>;
+
+// The first bytes of a zstd frame.
+constexpr std::array<uint8_t, 4> kFrameMagic = {0x28, 0xb5, 0x2f, 0xfd};
+
+// One of the two compressed streams and its decoder.
+struct Stream {
+    DCtxPtr ctx;
+    bool started = false;
+};
 
 DCtxPtr MakeDecoder(uint8_t windowLog) {
     DCtxPtr ctx(ZSTD_createDCtx());
@@ -43,6 +63,74 @@ DCtxPtr MakeDecoder(uint8_t windowLog) {
     return ctx;
 }
 
+// SHA-256 of the output on a thread of its own, one buffer at a time, while
+// the applier fills and writes the next: hashing costs about as much as all
+// the rest of an apply.
+class Hasher {
+public:
+    Hasher() : thread_([this] { Run(); }) { crypto_hash_sha256_init(&state_); }
+    ~Hasher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+
+    // Hashes `size` bytes at `bytes`, which stay untouched until Wait().
+    void Add(const uint8_t* bytes, size_t size) {
+        Wait();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bytes_ = bytes;
+            size_ = size;
+        }
+        changed_.notify_all();
+    }
+
+    // Waits until the bytes last given are hashed.
+    void Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return bytes_ == nullptr; });
+    }
+
+    std::array<uint8_t, crypto_hash_sha256_BYTES> Final() {
+        Wait();
+        std::array<uint8_t, crypto_hash_sha256_BYTES> sha{};
+        crypto_hash_sha256_final(&state_, sha.data());
+        return sha;
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stop_ || bytes_ != nullptr; });
+            if (stop_) {
+                return;
+            }
+            const uint8_t* bytes = bytes_;
+            const size_t size = size_;
+            lock.unlock();
+            crypto_hash_sha256_update(&state_, bytes, size);
+            lock.lock();
+            bytes_ = nullptr;
+            changed_.notify_all();
+        }
+    }
+
+    crypto_hash_sha256_state state_{};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const uint8_t* bytes_ = nullptr;
+    size_t size_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 class Applier {
 public:
     explicit Applier(const ApplyProgress& progress) : progress_(progress) {}
@@ -52,8 +140,9 @@ public:
 
 private:
     void ReadDelta(uint8_t* into, size_t size);
-    void Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t size);
+    void Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size);
     void RunBlock(const BlockHeader& block);
+    const uint8_t* SourceAt(uint64_t position, size_t* available);
     void FromSource(uint64_t start, uint64_t length, const uint8_t* add);
     void Write(const uint8_t* bytes, size_t size);
     void Flush();
@@ -67,16 +156,22 @@ private:
     uint64_t written_ = 0;
     uint64_t lastCopyEnd_ = 0;
     std::vector<uint8_t> cache_;
-    uint64_t cacheStart_ = 0;
-    size_t cacheSize_ = 0;
+    // Which piece each slot of the cache holds (plus one), and its size.
+    std::array<uint64_t, kSourcePieces> cachedPiece_{};
+    std::array<size_t, kSourcePieces> cachedSize_{};
+    uint64_t sourceReadAt_ = 0;
+    // The output buffer being filled, and the one last written, which the
+    // hasher may still be reading.
     std::vector<uint8_t> out_;
+    std::vector<uint8_t> outHashing_;
     size_t outSize_ = 0;
     std::vector<uint8_t> packed_;
     std::vector<uint8_t> instructions_;
     std::vector<uint8_t> data_;
-    DCtxPtr instructionCtx_;
-    DCtxPtr dataCtx_;
-    crypto_hash_sha256_state sha_{};
+    Stream instructionStream_;
+    Stream dataStream_;
+    // Last, so that its thread ends before the buffers it reads go.
+    Hasher hasher_;
 };
 
 void Applier::ReadDelta(uint8_t* into, size_t size) {
@@ -91,7 +186,11 @@ void Applier::ReadDelta(uint8_t* into, size_t size) {
 
 // Decodes the next `packed` bytes of a stream, which must give exactly `size`
 // bytes: a block that holds more or less than it announces is refused.
-void Applier::Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t size) {
+//
+// Each stream is one zstd frame that never ends: its first block starts it
+// with the frame magic, and a frame that ends is refused. So no frame of an
+// older format, whose decoders would not keep to the window limit, can follow.
+void Applier::Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size) {
     ZSTD_outBuffer out{into, size, 0};
     ZSTD_inBuffer in{packed_.data(), 0, 0};
     uint32_t unread = packed;
@@ -102,6 +201,13 @@ void Applier::Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t si
             ReadDelta(packed_.data(), piece);
             in = ZSTD_inBuffer{packed_.data(), piece, 0};
             unread -= static_cast<uint32_t>(piece);
+            if (!stream->started) {
+                if (piece < kFrameMagic.size() ||
+                    !std::equal(kFrameMagic.begin(), kFrameMagic.end(), packed_.begin())) {
+                    throw Problem{"delta stream does not start a zstd frame"};
+                }
+                stream->started = true;
+            }
         }
         if (in.pos == in.size && unread == 0 && out.pos == size) {
             return;
@@ -112,9 +218,12 @@ void Applier::Unpack(ZSTD_DCtx* ctx, uint32_t packed, uint8_t* into, uint32_t si
         ZSTD_outBuffer* target = out.pos < size ? &out : &extra;
         const size_t inBefore = in.pos;
         const size_t outBefore = target->pos;
-        const size_t rc = ZSTD_decompressStream(ctx, target, &in);
+        const size_t rc = ZSTD_decompressStream(stream->ctx.get(), target, &in);
         if (ZSTD_isError(rc)) {
             throw Problem{std::string("delta data is corrupt (") + ZSTD_getErrorName(rc) + ")"};
+        }
+        if (rc == 0) {
+            throw Problem{"delta stream ends its zstd frame"};
         }
         if (extra.pos > 0) {
             throw Problem{"delta block holds more than it announces"};
@@ -142,37 +251,53 @@ void Applier::Flush() {
     if (outSize_ == 0) {
         return;
     }
-    crypto_hash_sha256_update(&sha_, out_.data(), outSize_);
+    hasher_.Add(out_.data(), outSize_);
     if (!output_.write(reinterpret_cast<const char*>(out_.data()),
                        static_cast<std::streamsize>(outSize_))) {
         throw Problem{"cannot write the output"};
     }
     written_ += outSize_;
     outSize_ = 0;
+    // The hasher is done with the other buffer: Add waited for it.
+    out_.swap(outHashing_);
     if (progress_ && !progress_(written_, header_.resultSize)) {
         throw Problem{"cancelled"};
     }
 }
 
+// The source bytes at `position` (below the source size) and how many
+// follow them in the same cached piece.
+const uint8_t* Applier::SourceAt(uint64_t position, size_t* available) {
+    const uint64_t piece = position / kSourcePiece;
+    const size_t slot = static_cast<size_t>(piece % kSourcePieces);
+    uint8_t* bytes = cache_.data() + slot * kSourcePiece;
+    if (cachedPiece_[slot] != piece + 1) {
+        const uint64_t at = piece * kSourcePiece;
+        const size_t n =
+            static_cast<size_t>(std::min<uint64_t>(kSourcePiece, header_.sourceSize - at));
+        if (at != sourceReadAt_) {
+            source_.clear();
+            source_.seekg(static_cast<std::streamoff>(at));
+        }
+        if (!source_ ||
+            !source_.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(n))) {
+            throw Problem{"cannot read the source"};
+        }
+        sourceReadAt_ = at + n;
+        cachedPiece_[slot] = piece + 1;
+        cachedSize_[slot] = n;
+    }
+    const size_t offset = static_cast<size_t>(position - piece * kSourcePiece);
+    *available = cachedSize_[slot] - offset;
+    return bytes + offset;
+}
+
 // Copies source bytes to the output, adding `add` byte by byte when given.
-// Copies mostly move forward through the source, so a window of it is kept.
 void Applier::FromSource(uint64_t start, uint64_t length, const uint8_t* add) {
     while (length > 0) {
-        if (start < cacheStart_ || start >= cacheStart_ + cacheSize_) {
-            const size_t n =
-                static_cast<size_t>(std::min<uint64_t>(cache_.size(), header_.sourceSize - start));
-            source_.clear();
-            if (!source_.seekg(static_cast<std::streamoff>(start)) ||
-                !source_.read(reinterpret_cast<char*>(cache_.data()),
-                              static_cast<std::streamsize>(n))) {
-                throw Problem{"cannot read the source"};
-            }
-            cacheStart_ = start;
-            cacheSize_ = n;
-        }
-        const size_t offset = static_cast<size_t>(start - cacheStart_);
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, cacheSize_ - offset));
-        const uint8_t* from = cache_.data() + offset;
+        size_t available = 0;
+        const uint8_t* from = SourceAt(start, &available);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, available));
         if (add == nullptr) {
             Write(from, n);
         } else {
@@ -197,10 +322,10 @@ void Applier::FromSource(uint64_t start, uint64_t length, const uint8_t* add) {
 }
 
 void Applier::RunBlock(const BlockHeader& block) {
-    Unpack(instructionCtx_.get(), block.instructionPacked, instructions_.data(),
+    Unpack(&instructionStream_, block.instructionPacked, instructions_.data(),
            block.instructionBytes);
     if (block.dataBytes > 0) {
-        Unpack(dataCtx_.get(), block.dataPacked, data_.data(), block.dataBytes);
+        Unpack(&dataStream_, block.dataPacked, data_.data(), block.dataBytes);
     }
     size_t at = 0;
     size_t dataAt = 0;
@@ -260,7 +385,10 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (std::filesystem::equivalent(sourcePath, outputPath, ec) ||
         std::filesystem::equivalent(deltaPath, outputPath, ec)) {
         // Opening the output would destroy the very input it is made from.
-        throw Problem{"the output must be a file of its own"};
+        throw Problem{"the output must be a file of its own", true};
+    }
+    if (std::filesystem::is_directory(outputPath, ec)) {
+        throw Problem{"the output is a directory", true};
     }
     const uint64_t sourceSize = std::filesystem::file_size(sourcePath, ec);
     if (ec) {
@@ -295,17 +423,16 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (!output_) {
         throw Problem{"cannot create the output"};
     }
-    cache_.resize(
-        static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(sourceSize, 1))));
+    cache_.resize(kSourcePiece * kSourcePieces);
     out_.resize(kChunk);
+    outHashing_.resize(kChunk);
     packed_.resize(kPackedChunk);
-    crypto_hash_sha256_init(&sha_);
     while (written_ + outSize_ < header_.resultSize) {
-        if (!instructionCtx_) {
+        if (!instructionStream_.ctx) {
             instructions_.resize(kMaxBlockInstructions);
             data_.resize(kMaxBlockData);
-            instructionCtx_ = MakeDecoder(header_.instructionWindowLog);
-            dataCtx_ = MakeDecoder(header_.dataWindowLog);
+            instructionStream_.ctx = MakeDecoder(header_.instructionWindowLog);
+            dataStream_.ctx = MakeDecoder(header_.dataWindowLog);
         }
         uint8_t blockHead[kBlockHeaderSize];
         ReadDelta(blockHead, sizeof blockHead);
@@ -323,8 +450,7 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     if (!output_) {
         throw Problem{"cannot write the output"};
     }
-    std::array<uint8_t, crypto_hash_sha256_BYTES> sha{};
-    crypto_hash_sha256_final(&sha_, sha.data());
+    const std::array<uint8_t, crypto_hash_sha256_BYTES> sha = hasher_.Final();
     if (sha != header_.resultSha256) {
         throw Problem{"the result's SHA-256 differs from the one the delta announces"};
     }
@@ -340,19 +466,21 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
 Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
                   const std::string& outputPath, const ApplyProgress& progress) {
     Applied failed;
+    bool keepOutput = false;
     try {
         // The applier and its buffers are gone before the output is removed,
         // so the file is closed when that happens.
         return Applier(progress).Run(sourcePath, deltaPath, outputPath);
     } catch (const Problem& problem) {
         failed.problem = problem.text;
+        keepOutput = problem.keepOutput;
     } catch (const std::bad_alloc&) {
         failed.problem = "out of memory";
     } catch (const std::exception& e) {
         failed.problem = e.what();
     }
     std::error_code ec;
-    if (failed.problem != "the output must be a file of its own") {
+    if (!keepOutput) {
         std::filesystem::remove(outputPath, ec);
     }
     return failed;

@@ -53,10 +53,10 @@ std::array<uint8_t, 32> Sha256(const std::vector<uint8_t>& bytes) {
 // pieces as the continuation of the two streams.
 class Writer {
 public:
-    Writer(std::vector<uint8_t>* out, int level)
+    Writer(std::vector<uint8_t>* out, int level, int windowLog)
         : out_(out),
-          instructionCtx_(MakeCompressor(level, kMaxWindowLog)),
-          dataCtx_(MakeCompressor(level, kMaxWindowLog)) {}
+          instructionCtx_(MakeCompressor(level, windowLog)),
+          dataCtx_(MakeCompressor(level, windowLog)) {}
 
     void Insert(const uint8_t* bytes, uint64_t length) {
         while (length > 0) {
@@ -349,16 +349,22 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 std::vector<uint8_t> EncodeBytes(const std::vector<uint8_t>& source,
                                  const std::vector<uint8_t>& target, const EncodeOptions& options) {
+    // No stream is longer than the target, so a window that holds the target
+    // loses nothing, and the updater reserves less for small files.
+    uint8_t windowLog = kMinWindowLog;
+    while (windowLog < kMaxWindowLog && (uint64_t{1} << windowLog) < target.size()) {
+        windowLog++;
+    }
     Header header;
-    header.instructionWindowLog = kMaxWindowLog;
-    header.dataWindowLog = kMaxWindowLog;
+    header.instructionWindowLog = windowLog;
+    header.dataWindowLog = windowLog;
     header.sourceSize = source.size();
     header.resultSize = target.size();
     header.sourceSha256 = Sha256(source);
     header.resultSha256 = Sha256(target);
     const auto head = WriteHeader(header);
     std::vector<uint8_t> out(head.begin(), head.end());
-    Writer writer(&out, std::clamp(options.level, 1, ZSTD_maxCLevel()));
+    Writer writer(&out, std::clamp(options.level, 1, ZSTD_maxCLevel()), windowLog);
     Matcher(source, target, &writer, options).Run();
     writer.Finish();
     return out;

@@ -1,0 +1,246 @@
+// Deltas from the encoder through the updater's applier: every kind of change
+// comes back byte for byte, and a wrong source, a damaged or a hostile delta
+// ends in a refusal that leaves no output file behind.
+#include <gtest/gtest.h>
+#include <sodium.h>
+#include <zstd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "brfdelta/delta_encoder.h"
+#include "delta/delta_apply.h"
+#include "delta/delta_format.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Random(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (auto& b : out) {
+        b = static_cast<uint8_t>(rng() % 251);
+    }
+    return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+Bytes Slice(const Bytes& b, size_t from, size_t size) {
+    return Bytes(b.begin() + from, b.begin() + from + size);
+}
+
+void Write(const std::string& path, const Bytes& b) {
+    brf_test::WriteFile(path, std::string(b.begin(), b.end()));
+}
+
+Bytes Read(const std::string& path) {
+    const std::string s = brf_test::ReadFile(path);
+    return Bytes(s.begin(), s.end());
+}
+
+std::string Sha(const Bytes& b) {
+    uint8_t hash[32];
+    crypto_hash_sha256(hash, b.data(), b.size());
+    return delta::ToHex(hash, sizeof hash);
+}
+
+// Code whose addresses moved: a few bytes changed in every few dozen.
+Bytes Shifted(Bytes b) {
+    for (size_t i = 0; i < b.size(); i += 37) {
+        b[i] = static_cast<uint8_t>(b[i] + 8);
+    }
+    return b;
+}
+
+// One block of a hand-made delta: its instructions and data, each packed
+// as a zstd stream with the given window.
+Bytes Block(const Bytes& instructions, const Bytes& data, int windowLog = 20,
+            ZSTD_EndDirective end = ZSTD_e_flush) {
+    auto pack = [windowLog, end](const Bytes& raw) {
+        Bytes out(ZSTD_compressBound(raw.size()) + 64);
+        ZSTD_CCtx* ctx = ZSTD_createCCtx();
+        ZSTD_CCtx_setParameter(ctx, ZSTD_c_windowLog, windowLog);
+        ZSTD_inBuffer in{raw.data(), raw.size(), 0};
+        ZSTD_outBuffer o{out.data(), out.size(), 0};
+        while (ZSTD_compressStream2(ctx, &o, &in, end) != 0) {
+        }
+        ZSTD_freeCCtx(ctx);
+        out.resize(raw.empty() ? 0 : o.pos);
+        return out;
+    };
+    const Bytes i = pack(instructions);
+    const Bytes d = pack(data);
+    const auto head = delta::WriteBlockHeader(
+        {static_cast<uint32_t>(instructions.size()), static_cast<uint32_t>(i.size()),
+         static_cast<uint32_t>(data.size()), static_cast<uint32_t>(d.size())});
+    return Cat({Bytes(head.begin(), head.end()), i, d});
+}
+
+Bytes Head(uint64_t sourceSize, uint64_t resultSize, uint8_t windowLog = 20) {
+    delta::Header h;
+    h.instructionWindowLog = h.dataWindowLog = windowLog;
+    h.sourceSize = sourceSize;
+    h.resultSize = resultSize;
+    const auto bytes = delta::WriteHeader(h);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+struct Files {
+    brf_test::ScratchDir dir;
+    std::string source = dir.File("old");
+    std::string target = dir.File("new");
+    std::string delta = dir.File("delta");
+    std::string output = dir.File("out");
+};
+
+TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
+    const Bytes base = Random(300000, 1);
+    const Bytes big = Random(5u << 20, 2);
+    const struct {
+        const char* what;
+        Bytes source, target;
+    } cases[] = {
+        {"identical files", base, base},
+        {"bytes inserted at the start", base, Cat({Random(100, 3), base})},
+        {"a block moved", base,
+         Cat({Slice(base, 0, 50000), Slice(base, 150000, 150000), Slice(base, 50000, 100000)})},
+        {"a file rewritten completely", base, Random(300000, 4)},
+        {"an empty target", base, {}},
+        {"a source of 0 bytes", {}, Random(20000, 5)},
+        {"code whose addresses moved", base, Shifted(base)},
+        {"more data than one block holds", Random(1000, 6), big},
+        {"a large file with a change in the middle", big,
+         Cat({Slice(big, 0, 3u << 20), Random(999, 7), Slice(big, 3u << 20, 2u << 20)})},
+    };
+    for (const auto& c : cases) {
+        Files f;
+        Write(f.source, c.source);
+        Write(f.target, c.target);
+        delta::EncodeOptions options;
+        options.level = 3;
+        const Bytes d = delta::Encode(f.source, f.target, options);
+        EXPECT_EQ(d, delta::Encode(f.source, f.target, options)) << c.what << ": deterministic";
+        Write(f.delta, d);
+        uint64_t lastWritten = 0;
+        const delta::Applied a =
+            delta::ApplyFile(f.source, f.delta, f.output, [&](uint64_t written, uint64_t total) {
+                EXPECT_EQ(total, c.target.size());
+                lastWritten = written;
+                return true;
+            });
+        ASSERT_TRUE(a.ok) << c.what << ": " << a.problem;
+        EXPECT_EQ(a.size, c.target.size()) << c.what;
+        EXPECT_EQ(a.sha256, Sha(c.target)) << c.what;
+        EXPECT_EQ(lastWritten, c.target.size()) << c.what;
+        EXPECT_TRUE(Read(f.output) == c.target) << c.what;
+    }
+}
+
+TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
+    const Bytes source = Random(200000, 8);
+    const Bytes target =
+        Cat({Random(500, 9), Shifted(Slice(source, 0, 100000)), Slice(source, 120000, 80000)});
+    const Bytes good = delta::EncodeBytes(source, target);
+    Bytes otherSource = source;
+    otherSource[150000] ^= 1;
+    const auto copy = [](uint64_t length, uint64_t distance) {
+        Bytes b(20);
+        size_t n = delta::PutVarint(b.data(), length << 2 | 1);
+        n += delta::PutVarint(b.data() + n, distance);
+        b.resize(n);
+        return b;
+    };
+    const auto insert = [](uint64_t length) {
+        Bytes b(10);
+        b.resize(delta::PutVarint(b.data(), length << 2));
+        return b;
+    };
+    struct Case {
+        std::string what;
+        Bytes source, delta;
+        std::string problem;
+    };
+    std::vector<Case> cases = {
+        {"a source one byte longer", Cat({source, {0}}), good, "wrong source"},
+        {"a source of the right size with other bytes", otherSource, good, "SHA-256 differs"},
+        {"a header asking for a huge window", source, Cat({Head(200000, 10, 30)}),
+         "applier allows"},
+        {"a result size beyond the blocks", source, Cat({Head(200000, uint64_t{1} << 62)}),
+         "cut off"},
+        {"a block of 4 GB of instructions", source,
+         Cat({Head(200000, 10), {0xff, 0xff, 0xff, 0xff, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
+         "out of range"},
+        {"a copy past the source's end", source,
+         Cat({Head(200000, 10), Block(copy(10, delta::ZigZag(199995)), {})}), "outside the source"},
+        {"a copy before the source's start", source,
+         Cat({Head(200000, 10), Block(copy(10, delta::ZigZag(-1)), {})}), "outside the source"},
+        {"a copy of 2^62 bytes", source,
+         Cat({Head(200000, uint64_t{1} << 62), Block(copy(uint64_t{1} << 60, 0), {})}),
+         "outside the source"},
+        {"an insert beyond its data", source, Cat({Head(200000, 10), Block(insert(10), {1, 2})}),
+         "past its block's data"},
+        {"instructions beyond the result size", source,
+         Cat({Head(200000, 5), Block(copy(10, 0), {})}), "past the announced result size"},
+        {"a zstd frame with a window beyond the limit", source,
+         Cat({Head(200000, 2000000), Block(insert(2000000), Random(2000000, 10), 27)}), "corrupt"},
+        {"a stream that is no zstd frame", source,
+         Cat({Head(200000, 10),
+              {1, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c', 'd'}}),
+         "does not start a zstd frame"},
+        {"a stream that ends its frame", source,
+         Cat({Head(200000, 10), Block(insert(10), Random(10, 11), 20, ZSTD_e_end)}),
+         "ends its zstd frame"},
+        {"bytes after the last block", source, Cat({good, {0}}), "after its last block"},
+    };
+    for (size_t cut : {size_t{0}, size_t{50}, size_t{100}, good.size() / 2, good.size() - 1}) {
+        cases.push_back({"a delta cut to " + std::to_string(cut), source, Slice(good, 0, cut), ""});
+    }
+    // Every byte but the informational source SHA-256 is checked, by a
+    // field, a zstd stream or the result's SHA-256.
+    for (size_t at = 0; at < good.size(); at += 7) {
+        if (at < 32 || at >= 64) {
+            Bytes flipped = good;
+            flipped[at] ^= 0x41;
+            cases.push_back({"a byte flipped at " + std::to_string(at), source, flipped, ""});
+        }
+    }
+    for (const Case& c : cases) {
+        Files f;
+        Write(f.source, c.source);
+        Write(f.delta, c.delta);
+        Write(f.output, {1, 2, 3});
+        const delta::Applied a = delta::ApplyFile(f.source, f.delta, f.output);
+        EXPECT_FALSE(a.ok) << c.what;
+        EXPECT_NE(a.problem, "") << c.what;
+        EXPECT_NE(a.problem.find(c.problem), std::string::npos) << c.what << ": " << a.problem;
+        EXPECT_FALSE(std::filesystem::exists(f.output)) << c.what;
+    }
+}
+
+TEST(Delta, ACancelledApplyLeavesNoOutputAndInputsOrFoldersAreNeverTheOutput) {
+    Files f;
+    const Bytes source = Random(3u << 20, 11);
+    Write(f.source, source);
+    Write(f.delta, delta::EncodeBytes(source, Shifted(source)));
+    const delta::Applied cancelled =
+        delta::ApplyFile(f.source, f.delta, f.output, [](uint64_t, uint64_t) { return false; });
+    EXPECT_EQ(cancelled.problem, "cancelled");
+    EXPECT_FALSE(std::filesystem::exists(f.output));
+    const delta::Applied onItself = delta::ApplyFile(f.source, f.delta, f.source);
+    EXPECT_FALSE(onItself.ok);
+    EXPECT_TRUE(Read(f.source) == source);
+    std::filesystem::create_directory(f.output);
+    EXPECT_FALSE(delta::ApplyFile(f.source, f.delta, f.output).ok);
+    EXPECT_TRUE(std::filesystem::is_directory(f.output));
+}
+
+}  // namespace

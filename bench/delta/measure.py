@@ -264,7 +264,7 @@ def ratio(a, b):
 
 
 def print_table(lines):
-    head = (f"{'':44} {'files':>6} {'containers':>10} {'ours':>8} {'xdelta3':>8} {'zstd':>8}"
+    head = (f"{'':47} {'files':>6} {'containers':>10} {'ours':>8} {'xdelta3':>8} {'zstd':>8}"
             f" {'ours/ref':>8} {'today/ours':>10}")
     log("\nwhat the player downloads, MB (a delta kept only when <= 80% of its container,"
         " new files as containers):")
@@ -275,18 +275,18 @@ def print_table(lines):
             continue
         best = min(line["xdelta3"], line["zstd"])
         files = f"{line['files']}+{line['added_count']}" if line["added_count"] else str(line["files"])
-        log(f"{line['name']:44} {files:>6} {megabytes(line['containers']):>10}"
+        log(f"{line['name']:47} {files:>6} {megabytes(line['containers']):>10}"
             f" {megabytes(line['ours']):>8} {megabytes(line['xdelta3']):>8}"
             f" {megabytes(line['zstd']):>8} {ratio(line['ours'], best):>8}"
             f" {ratio(line['containers'], line['ours']):>10}")
     log("\nraw sums over the changed files, MB (every delta as made, no keep rule, no new files):")
-    log(f"{'':44} {'files':>6} {'new bytes':>10} {'ours':>8} {'xdelta3':>8} {'zstd':>8}"
+    log(f"{'':47} {'files':>6} {'new bytes':>10} {'ours':>8} {'xdelta3':>8} {'zstd':>8}"
         f" {'ours>cont.':>10}")
     for line in lines:
         if line is None:
             log("")
             continue
-        log(f"{line['name']:44} {line['files']:>6} {megabytes(line['bytes']):>10}"
+        log(f"{line['name']:47} {line['files']:>6} {megabytes(line['bytes']):>10}"
             f" {megabytes(line['raw_ours']):>8} {megabytes(line['raw_xdelta3']):>8}"
             f" {megabytes(line['raw_zstd']):>8} {line['over_container']:>10}")
 
@@ -347,7 +347,7 @@ def main():
             best = min(line["xdelta3"], line["zstd"])
             verdict = "ok" if line["ours"] <= 1.2 * best and line["ours"] <= line["containers"] \
                 else "MISSED"
-            log(f"  {line['name']:44} {line['ours'] / best:5.2f}x  {verdict}")
+            log(f"  {line['name']:47} {line['ours'] / best:5.2f}x  {verdict}")
 
         if bench.apply_failures:
             log(f"\nDELTAS THAT DO NOT GIVE THE NEW FILE BACK: {len(bench.apply_failures)}")

@@ -340,9 +340,9 @@ TEST_F(WindowTest, CancelStopsASlowTransferAndEscWhenIdleClosesTheWindow) {
     EXPECT_FALSE(check.Has(ATSPI_STATE_SENSITIVE));
 
     // The window waits with the transfer: it must not spin while 48 KB
-    // trickle into the patch directory (two seconds at this rate). The
+    // trickle into the part file (two seconds at this rate). The
     // file is watched, not the window, which would have to answer.
-    const auto received = [part = w.game.Dir() / "patch" / "data-maps-north.map.upd"] {
+    const auto received = [part = w.game.Dir() / "patch" / "data-maps-north.map.upd.part"] {
         std::error_code error;
         const uintmax_t size = std::filesystem::file_size(part, error);
         return error ? 0 : size;

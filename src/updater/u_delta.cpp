@@ -26,10 +26,6 @@ int32_t BarScale(int64_t total) {
 
 }  // namespace
 
-std::string TFUpdater::AppliedPath(const std::string& container) {
-    return "patch/" + container + ".applied";
-}
-
 void TFUpdater::PlanDeltas() {
     plannedDeltas_.assign(downloadList.size(), std::nullopt);
     appliedFiles_.assign(downloadList.size(), false);
@@ -48,7 +44,7 @@ void TFUpdater::PlanDeltas() {
         const version_index::ListEntry& entry = downloadList[k];
         total += std::max(0, entry.size);
         std::error_code ignored;
-        fs::remove(AppliedPath(entry.name), ignored);  // left by a run that ended early
+        fs::remove(updater::AppliedPath(entry.name), ignored);  // left by a run that ended early
         // Only a file that has deltas at all is worth hashing.
         const auto first = announcedDeltas_.byName.lower_bound(entry.name + ".");
         if (first == announcedDeltas_.byName.end() ||
@@ -99,9 +95,7 @@ void TFUpdater::ReceivedDelta() {
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
     const version_index::ListEntry& entry = downloadList.at(k);
     const std::string path = "patch/" + delta.name;
-    const std::string result = AppliedPath(entry.name);
-    const auto received = static_cast<int32_t>(std::min<int64_t>(
-        std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
+    const std::string result = updater::AppliedPath(entry.name);
     deltaInFlight_ = false;
 
     signed_index::ListedFile arrived;
@@ -140,17 +134,7 @@ void TFUpdater::ReceivedDelta() {
     BRF_LOG(1, "delta applied: %s, %llu bytes", result.c_str(),
             static_cast<unsigned long long>(applied.size));
     appliedFiles_[k] = true;
-    if (fileProgress) {
-        (*fileProgress)[actCount] = received;
-    }
-    actCount++;
-    corruptReceipts_ = 0;
-    AddLog(kTextFileReceived);
-    if (actCount < newCount) {
-        DownloadFile(actCount);
-    } else {
-        InstallFiles();
-    }
+    AcceptReceivedFile();
 }
 
 void TFUpdater::FallBackToContainer(const std::string& why) {

@@ -209,26 +209,39 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
     }
     if (result == CPack::kCheckOk) {
         BRF_LOG(1, "file is ok.");
-        if (fileProgress) {
-            (*fileProgress)[actCount] = static_cast<int32_t>(std::min<int64_t>(
-                std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
-        }
-        actCount++;
-        corruptReceipts_ = 0;
-        AddLog(kTextFileReceived);
-    } else {
-        BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
-        if (!CountFailedReceipt()) {
-            sock_httpFailure(Cmd);
-            return false;
-        }
+        AcceptReceivedFile();
+        return true;
     }
+    BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
+    if (!CountFailedReceipt()) {
+        sock_httpFailure(Cmd);
+        return false;
+    }
+    DownloadFile(actCount);
+    return true;
+}
+
+int32_t TFUpdater::HeldBytes() const {
+    return static_cast<int32_t>(std::min<int64_t>(
+        std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
+}
+
+void TFUpdater::AcceptReceivedFile() {
+    if (fileProgress) {
+        (*fileProgress)[actCount] = HeldBytes();
+    }
+    actCount++;
+    corruptReceipts_ = 0;
+    AddLog(kTextFileReceived);
+    NextFileOrInstall();
+}
+
+void TFUpdater::NextFileOrInstall() {
     if (actCount < newCount) {
         DownloadFile(actCount);
     } else {
         InstallFiles();
     }
-    return true;
 }
 
 void TFUpdater::DropBrokenCopy() {

@@ -110,7 +110,7 @@ bool PlaceApplied(const std::string& source, const std::string& target, bool res
 std::string ContainerProblem(const InstallRecord::Entry& entry) {
     if (entry.applied) {
         signed_index::ListedFile hashed;
-        const std::string source = "patch/" + entry.container + ".applied";
+        const std::string source = updater::AppliedPath(entry.container);
         std::error_code ignored;
         const std::string& file = fs::exists(source, ignored) ? source : entry.target;
         if (!signed_index::HashFile(file, &hashed) || hashed.sha256 != entry.sha256) {
@@ -160,7 +160,7 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
         const auto at = static_cast<size_t>(k);
         if (received && at < appliedFiles_.size() && appliedFiles_[at]) {
             entry.applied = true;
-            entry.size = SizeOf(AppliedPath(name));
+            entry.size = SizeOf(updater::AppliedPath(name));
             entry.sha256 = plannedDeltas_[at]->resultSha256;
         } else if (signedFiles_) {
             if (const auto listed = signedFiles_->files.find("patch/" + name);
@@ -240,8 +240,9 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
 
         BRF_LOG(1, "copy  : %s -> %s", source.c_str(), entry.target.c_str());
         std::error_code why;
-        if (entry.applied ? !PlaceApplied(AppliedPath(entry.container), entry.target, resume, why)
-                          : !DecodeInPlace(source, entry.target, why)) {
+        if (entry.applied
+                ? !PlaceApplied(updater::AppliedPath(entry.container), entry.target, resume, why)
+                : !DecodeInPlace(source, entry.target, why)) {
             BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);

@@ -29,6 +29,10 @@ bool ReadVersion(const std::string& line, const char* word, uint32_t* version, u
 
 }  // namespace
 
+std::string AppliedPath(const std::string& container) {
+    return "patch/" + container + ".applied";
+}
+
 std::string FormatInstallRecord(const InstallRecord& record) {
     std::string text = std::string(kHeader) + "\r\n";
     text += base::Printf("from %u %u\r\nto %u %u\r\n", record.fromVersion, record.fromBuild,

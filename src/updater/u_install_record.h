@@ -44,6 +44,9 @@ struct InstallRecord {
 //   end
 std::string FormatInstallRecord(const InstallRecord& record);
 
+// Where the file made from the delta of `container` waits for the install.
+std::string AppliedPath(const std::string& container);
+
 // The record in the lines of its file; nothing (and `problem` set) when it
 // is damaged or names a target that is not its container's own game path.
 std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines,

@@ -379,10 +379,7 @@ void TFUpdater::sock_httpPacketRecvd() {
         return;
     }
     std::vector<int32_t>& progress = *fileProgress;
-    // What the file holds: the bytes of a part file continued, and those
-    // received now.
-    progress[actCount] = static_cast<int32_t>(std::min<int64_t>(
-        std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
+    progress[actCount] = HeldBytes();
     int64_t position = 0;
     for (const int32_t bytes : progress) {
         position += bytes;

@@ -188,6 +188,14 @@ private:
     void StartDownloadPhase();
     // False when the run ended with the file (the failure report was shown).
     bool ReceivedPatchFile(CmdType Cmd);
+    // What the file at actCount holds: the bytes of a part file continued
+    // and those received now.
+    int32_t HeldBytes() const;
+    // The file at actCount arrived whole and passed its checks: the bar
+    // keeps its bytes, the action log says so, and the run goes on with the
+    // next file, or installs after the last.
+    void AcceptReceivedFile();
+    void NextFileOrInstall();
     // Downloads of the files below "patch/" (u_download.cpp): each goes to
     // `path` + ".part" first, and a transfer cut short leaves what arrived
     // there for the next attempt to continue. FetchIntoPatch requests `path`,
@@ -273,8 +281,6 @@ private:
     void FallBackToContainer(const std::string& why);
     // Requests the container of file `index`.
     void RequestContainer(int32_t index);
-    // Where the file made from the delta of `container` is kept until the install.
-    static std::string AppliedPath(const std::string& container);
     // The index's delta lines, by name.
     delta_lines::Announced announcedDeltas_;
     // By download-list position: the delta to fetch, and whether the file

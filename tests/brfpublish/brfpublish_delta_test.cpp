@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "build_args.h"
 #include "platform/run_command.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
@@ -50,23 +51,7 @@ struct Publication {
         WriteFile(scratch.path() / "servers.dat", "sea-1.brinefall.invalid 7777 Open Sea\r\n");
     }
     int Build(const fs::path& out, const Args& extra = {}) const {
-        Args args = {"build",
-                     "--out",
-                     out.string(),
-                     "--release",
-                     scratch.File("1050"),
-                     "1050",
-                     "0",
-                     "--from",
-                     scratch.File("1040"),
-                     "1040",
-                     "0",
-                     "--servers",
-                     scratch.File("servers.dat"),
-                     "--time",
-                     "2004-09-18 21:05:33",
-                     "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
+        const Args args = brf_test::BuildArgs(scratch, out, extra);
         return plat::RunCommand(BRFPUBLISH_PATH, args, scratch.File("build.out"),
                                 scratch.File("build.err"));
     }

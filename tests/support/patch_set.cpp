@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <sodium.h>
+
 #include "brfdelta/delta_encoder.h"
 #include "brfpack/packer.h"
+#include "delta/delta_format.h"
 #include "index/delta_lines.h"
-#include "index/signed_index.h"
 #include "platform/run_command.h"
 #include "support/host_services.h"
 #include "support/test_support.h"
@@ -64,13 +66,10 @@ std::string PatchSet::Delta(const std::string& name, const std::string& from,
         return std::vector<uint8_t>(text.begin(), text.end());
     };
     const std::vector<uint8_t> made = delta::EncodeBytes(bytes(from), bytes(to));
-    const auto hash = [&](const std::string& text) {
-        const std::string path = (dir_ / "hashed").string();
-        WriteFile(path, text);
-        signed_index::ListedFile hashed;
-        signed_index::HashFile(path, &hashed);
-        std::filesystem::remove(path);
-        return hashed.sha256;
+    const auto hash = [](const std::string& text) {
+        uint8_t digest[crypto_hash_sha256_BYTES];
+        crypto_hash_sha256(digest, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        return delta::ToHex(digest, sizeof digest);
     };
     delta_lines::Delta line;
     line.size = made.size();

@@ -118,10 +118,7 @@ void TFUpdater::ReceivedDelta() {
     if (Closing() || runState != rsPatchDownload) {
         fs::remove(result, ignored);
         if (runState == rsCancelled) {
-            AddLog(kTextCancelled);
-            runState = rsIdle;
-            SelectLastLine();
-            btn_check->SetEnabled(true);
+            AcknowledgeCancel();
         }
         return;
     }

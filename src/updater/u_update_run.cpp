@@ -83,10 +83,7 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom) {
         if (runState == rsCancelled) {
             // The cancel cut the transfer short; acknowledge it as the next
             // event would have.
-            AddLog(kTextCancelled);
-            runState = rsIdle;
-            SelectLastLine();
-            btn_check->SetEnabled(true);
+            AcknowledgeCancel();
             return;
         }
         if (runState == rsPatchDownload && deltaInFlight_) {
@@ -117,6 +114,13 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom) {
                 runState == rsPatchDownload ? SpaceNeeded(PlanInstall(false).entries, true) : 0);
         }
     }
+}
+
+void TFUpdater::AcknowledgeCancel() {
+    AddLog(kTextCancelled);
+    runState = rsIdle;
+    SelectLastLine();
+    btn_check->SetEnabled(true);
 }
 
 void TFUpdater::ReportException(const std::exception& error) {

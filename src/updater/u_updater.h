@@ -185,6 +185,8 @@ private:
                      int64_t resumeFrom = -1);
     void RunRequest(std::string url, Origin origin, int64_t resumeFrom);
     void ReportException(const std::exception& error);
+    // A run cut short by Cancel: the action-log line, and the button usable.
+    void AcknowledgeCancel();
     void StartDownloadPhase();
     // False when the run ended with the file (the failure report was shown).
     bool ReceivedPatchFile(CmdType Cmd);

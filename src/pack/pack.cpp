@@ -75,6 +75,12 @@ CPack* CPack::Get() {
     return instance.get();
 }
 
+std::unique_ptr<CPack> CPack::Create() {
+    std::unique_ptr<CPack> coder{new CPack()};
+    coder->logsWriteErrors_ = false;
+    return coder;
+}
+
 CPack::CPack()
     : inBuf(std::make_unique<uint8_t[]>(kBufferSize)),
       outBuf(std::make_unique<uint8_t[]>(kBufferSize)) {
@@ -101,6 +107,7 @@ void CPack::Reset() {
     inEnd = 0;
     readFailed = false;
     writeFailed = false;
+    stopped_ = false;
 }
 
 void CPack::UseMemoryInput(std::string_view container) {
@@ -282,7 +289,9 @@ bool CPack::DecodeFile(const char* source, const char* destination) {
         return false;
     }
     if (!written) {
-        LogWriteError(destination);
+        if (logsWriteErrors_) {
+            LogWriteError(destination);
+        }
         return false;
     }
     // Times that cannot be set do not make the file any less complete.
@@ -439,6 +448,10 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
     while (count < originalSize) {
         // Room for the longest copy, so a symbol never checks per byte.
         if (outPos > kBufferSize - F) {
+            if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) {
+                stopped_ = true;
+                break;
+            }
             if (!FlushOutput(outPos)) {
                 break;
             }
@@ -463,6 +476,9 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
             }
             count += length;
         }
+    }
+    if (stopped_) {
+        return Decoded::Refused;
     }
     if (!writeFailed) {
         FlushOutput(outPos);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -74,6 +75,14 @@ public:
     // The process-wide instance, created on first use and kept until the
     // process ends.
     static CPack* Get();
+
+    // A coder of its own, for a worker thread: Get()'s instance belongs to
+    // the main thread. It logs nothing; its caller reports a failed decode.
+    static std::unique_ptr<CPack> Create();
+
+    // While `*stop` is true a running DecodeFile ends early and fails; null
+    // (the default) for never.
+    void SetStop(const std::atomic<bool>* stop) { stop_ = stop; }
 
     // Clears the whole coder state; every operation begins with it.
     void Reset();
@@ -168,4 +177,7 @@ private:
     bool readFailed;
     bool writeFailed;
     int destinationErrno = 0;
+    const std::atomic<bool>* stop_ = nullptr;
+    bool stopped_ = false;
+    bool logsWriteErrors_ = true;
 };

@@ -61,14 +61,14 @@ uint32_t SumBytes(const uint8_t* data, size_t count) {
     return total;
 }
 
+}  // namespace
+
 // The only place where the container code reports anything itself: a
 // destination that did not take the decoded bytes (a full disk) is otherwise
 // invisible to the caller, which only learns that the decode failed.
-void LogWriteError(const char* destination) {
+void CPack::LogWriteError(const char* destination) {
     BRF_LOG(0, "** write error on %s, the disk may be full", destination);
 }
-
-}  // namespace
 
 CPack* CPack::Get() {
     static const std::unique_ptr<CPack> instance{new CPack()};

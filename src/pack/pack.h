@@ -110,6 +110,12 @@ public:
     // destination was not the problem.
     std::error_code DestinationError() const { return {destinationErrno, std::generic_category()}; }
 
+    // Whether the last DecodeFile could not write all it decoded. Get()'s
+    // instance logs that itself with LogWriteError; for a coder of Create()
+    // whoever reports its result does.
+    bool WriteFailed() const { return writeFailed; }
+    static void LogWriteError(const char* destination);
+
     CPack(const CPack&) = delete;
     CPack& operator=(const CPack&) = delete;
 

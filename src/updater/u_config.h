@@ -22,4 +22,8 @@ struct UpdaterConfig {
     // Whether the index's delta lines are used: off, the updater fetches
     // every file whole, as one that knows no deltas.
     bool deltas = true;
+    // Whether received containers are decoded on worker threads while the
+    // download goes on; off, all of them are decoded in the install phase.
+    // What the player and the log see is the same either way.
+    bool decodeAhead = true;
 };

@@ -80,6 +80,7 @@ void TFUpdater::DownloadFile(int32_t index) {
                 return;
             }
             (*fileProgress)[actCount] = remoteSize;
+            DecodeReceived(actCount);
             actCount++;
             if (actCount < newCount) {
                 // The next file is handled from the loop, so a long run of
@@ -230,10 +231,22 @@ void TFUpdater::AcceptReceivedFile() {
     if (fileProgress) {
         (*fileProgress)[actCount] = HeldBytes();
     }
+    DecodeReceived(actCount);
     actCount++;
     corruptReceipts_ = 0;
     AddLog(kTextFileReceived);
     NextFileOrInstall();
+}
+
+void TFUpdater::DecodeReceived(int32_t index) {
+    const auto k = static_cast<size_t>(index);
+    const version_index::ListEntry& entry = downloadList.at(k);
+    // The next updater replaces the program, not a game file; a file made
+    // from a delta is whole already.
+    if (config_.decodeAhead && entry.name != kUpdaterContainer &&
+        !(k < appliedFiles_.size() && appliedFiles_[k])) {
+        decodeAhead_.Start("patch/" + entry.name, entry.target);
+    }
 }
 
 void TFUpdater::NextFileOrInstall() {

@@ -72,26 +72,6 @@ void BackUp(const std::string& target, const std::string& backup) {
     }
 }
 
-// Decodes `source` into a temporary file beside `target` and puts it in
-// place only when the whole file decoded, so a game file is always either
-// the old one or the new one, never half of it. `why` tells what the system
-// refused, when it was the destination.
-bool DecodeInPlace(const std::string& source, const std::string& target, std::error_code& why) {
-    const std::string temporary = target + ".brf-part";
-    std::error_code ignored;
-    if (!CPack::Get()->DecodeFile(source.c_str(), temporary.c_str())) {
-        why = CPack::Get()->DestinationError();
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    fs::rename(temporary, target, why);
-    if (why) {
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    return true;
-}
-
 // Puts the file made from a delta in place of `target` by renaming it, so
 // the game file is always the old one or the new one. A resumed install
 // finds it gone where it was already put in place.
@@ -203,7 +183,7 @@ void TFUpdater::InstallFiles() {
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);
             ReportFileProblem(kInstallRecord, why, SpaceNeeded(record.entries, false));
-            btn_check->SetEnabled(true);
+            EndRun();
             return;
         }
         if (!InstallEntries(record.entries, interrupted_.has_value())) {
@@ -228,6 +208,14 @@ void TFUpdater::InstallFiles() {
 }
 
 bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume) {
+    // Whatever was not decoded ahead is decoded now on every worker, in the
+    // order of installing, while the files before it are backed up and put
+    // in place.
+    for (const InstallRecord::Entry& entry : entries) {
+        if (!entry.applied) {
+            decodeAhead_.Start("patch/" + entry.container, entry.target);
+        }
+    }
     for (size_t i = 0; i < entries.size(); ++i) {
         const InstallRecord::Entry& entry = entries[i];
         const std::string source = "patch/" + entry.container;
@@ -242,7 +230,7 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
         std::error_code why;
         if (entry.applied
                 ? !PlaceApplied(updater::AppliedPath(entry.container), entry.target, resume, why)
-                : !DecodeInPlace(source, entry.target, why)) {
+                : !PlaceDecoded(entry.target, why)) {
             BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);
@@ -251,9 +239,32 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
                 ReportFileProblem(entry.target, why, SpaceNeeded(rest, false));
             }
             SelectLastLine();
-            btn_check->SetEnabled(true);
+            EndRun();
             return false;
         }
+    }
+    decodeAhead_.Discard();  // every file decoded is in place: only the list goes
+    return true;
+}
+
+// The decoded file was written beside `target` and is put in place only
+// when the whole file decoded, so a game file is always either the old one
+// or the new one, never half of it.
+bool TFUpdater::PlaceDecoded(const std::string& target, std::error_code& why) {
+    const std::string temporary = updater::DecodeAhead::TemporaryOf(target);
+    const updater::DecodeAhead::Outcome decoded = decodeAhead_.Finish(target);
+    if (!decoded.ok) {
+        if (decoded.writeFailed) {
+            CPack::LogWriteError(temporary.c_str());
+        }
+        why = decoded.why;
+        return false;
+    }
+    fs::rename(temporary, target, why);
+    if (why) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return false;
     }
     return true;
 }

@@ -120,6 +120,11 @@ void TFUpdater::AcknowledgeCancel() {
     AddLog(kTextCancelled);
     runState = rsIdle;
     SelectLastLine();
+    EndRun();
+}
+
+void TFUpdater::EndRun() {
+    decodeAhead_.Discard();
     btn_check->SetEnabled(true);
 }
 
@@ -127,7 +132,7 @@ void TFUpdater::ReportException(const std::exception& error) {
     BRF_LOG(0, "** unexpected exception: %s", error.what());
     AddLogLine(std::string(Text(kTextUnexpectedException)) + error.what());
     SelectLastLine();
-    btn_check->SetEnabled(true);
+    EndRun();
 }
 
 void TFUpdater::btn_checkClick() {
@@ -154,6 +159,7 @@ void TFUpdater::btn_checkClick() {
         btn_check->SetEnabled(true);
         return;
     }
+    decodeAhead_.RemoveLeftovers();
     if (!CompleteInterruptedInstall()) {
         return;
     }
@@ -229,7 +235,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
             case rsCancelled:
                 AddLog(kTextCancelled);
                 runState = rsIdle;
-                btn_check->SetEnabled(true);
+                EndRun();
                 break;
             default:
                 break;
@@ -353,7 +359,7 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             break;
     }
     SelectLastLine();
-    btn_check->SetEnabled(true);
+    EndRun();
 }
 
 void TFUpdater::ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner) {
@@ -367,14 +373,14 @@ void TFUpdater::sock_httpConnectionFailed() {
     BRF_LOG(0, "** connection failed");
     AddLog(kTextConnectionFailed);
     SelectLastLine();
-    btn_check->SetEnabled(true);
+    EndRun();
 }
 
 void TFUpdater::sock_httpInvalidHost(bool& Handled) {
     BRF_LOG(0, "** unknown update server");
     AddLog(kTextConnectionFailed);
     SelectLastLine();
-    btn_check->SetEnabled(true);
+    EndRun();
     Handled = true;
 }
 

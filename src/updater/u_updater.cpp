@@ -319,6 +319,7 @@ void TFUpdater::FormClose() {
     fileProgress.reset();
     versionIndex = {};
     downloadList.clear();
+    decodeAhead_.Discard();
     BRF_LOG(3, "done function FormClose");
 }
 

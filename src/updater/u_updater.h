@@ -34,6 +34,7 @@
 #include "ui/controls.h"
 #include "ui/toolkit.h"
 #include "updater/u_config.h"
+#include "updater/u_decode_ahead.h"
 #include "updater/u_install_record.h"
 
 enum TRunState : int32_t {
@@ -72,6 +73,9 @@ public:
     // The record of an install that has begun and not yet ended; written
     // beside and renamed into place.
     static constexpr const char* kInstallRecord = "patch/_install.rec";
+    // The list of the files decoded ahead of the install, kept until they
+    // are installed or removed.
+    static constexpr const char* kDecodingList = "patch/_decoding.lst";
     // The received-file check's code for a file that is not the one the
     // signed index lists.
     static constexpr int32_t kNotAuthentic = -10;
@@ -187,6 +191,9 @@ private:
     void ReportException(const std::exception& error);
     // A run cut short by Cancel: the action-log line, and the button usable.
     void AcknowledgeCancel();
+    // The run ended without installing: the button is usable again, and
+    // what was decoded ahead for it goes.
+    void EndRun();
     void StartDownloadPhase();
     // False when the run ended with the file (the failure report was shown).
     bool ReceivedPatchFile(CmdType Cmd);
@@ -198,6 +205,9 @@ private:
     // next file, or installs after the last.
     void AcceptReceivedFile();
     void NextFileOrInstall();
+    // The container of file `index` is in patch/ and passed its checks: it
+    // is decoded on a worker while the run goes on.
+    void DecodeReceived(int32_t index);
     // Downloads of the files below "patch/" (u_download.cpp): each goes to
     // `path` + ".part" first, and a transfer cut short leaves what arrived
     // there for the next attempt to continue. FetchIntoPatch requests `path`,
@@ -242,6 +252,11 @@ private:
     void ReportFileProblem(const std::string& path, const std::error_code& reason, uint64_t needed);
     // The install of an interrupted update that this run fetches again.
     std::optional<updater::InstallRecord> interrupted_;
+    // Puts the decoded container of `target` in its place; false, with
+    // `why` where the destination was the problem, when it could not be
+    // decoded or put there.
+    bool PlaceDecoded(const std::string& target, std::error_code& why);
+    updater::DecodeAhead decodeAhead_{kDecodingList};
     bool AcceptServerList();
     // The size in the info line of file `index`; 0 when it has none.
     int32_t ListedSize(int32_t index) const;

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -607,6 +609,82 @@ TEST_P(ConsoleUpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ConsoleUpdateRun, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// The log file without what differs from run to run: the clock and the
+// command line.
+std::string Untimed(const std::optional<std::string>& log) {
+    static const std::regex kClock(R"((^|\n)\d+ : \d\d:\d\d:\d\d : )");
+    static const std::regex kHeader(
+        R"(--- (logfile for application|logging started on) *: [^\r]*)");
+    return std::regex_replace(std::regex_replace(log.value_or("none"), kClock, "$1"), kHeader, "");
+}
+
+// Decoding while the download goes on changes when the work is done, never
+// what the player or the log file sees, nor the files it leaves: each case
+// runs once so and once with everything decoded at the install, on copies
+// of the same game directory, and no temporary file stays.
+class DecodingAhead : public ConsoleUpdateRun {};
+
+TEST_P(DecodingAhead, ShowsLogsAndLeavesTheSameAsDecodingAtTheInstall) {
+    const Case& c = GetParam();
+    World w;
+    ASSERT_TRUE(w.server.Running()) << w.server.Error();
+    w.set.ServerList(kServerList);
+    w.game.Config({"debug_loglevel=2"});
+    c.arrange(w);
+    brf_test::ScratchDir other;
+    GameDir atInstall(other.path());
+    std::filesystem::copy(w.game.Dir(), atInstall.Dir(), std::filesystem::copy_options::recursive);
+    for (const std::string& file : w.game.Files()) {  // kept copies are judged by their times
+        std::filesystem::last_write_time(atInstall.Dir() / file,
+                                         std::filesystem::last_write_time(w.game.Dir() / file));
+    }
+    Lines args = {"--server", w.url, "--timeout", "20"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::vector<brf_test::UpdaterRun> runs;
+    for (const GameDir* game : {&w.game, &atInstall}) {
+        ASSERT_TRUE(game->Registry(c.language, c.version, 0));
+        runs.push_back(brf_test::RunUpdater(BRFUPDATE_PATH, game->Dir(), args, game->Dir() / ".."));
+        args.push_back("--decode-at-install");
+    }
+    EXPECT_EQ(runs[0].status, runs[1].status);
+    EXPECT_EQ(runs[0].out, runs[1].out);
+    EXPECT_EQ(runs[0].err, runs[1].err);
+    ASSERT_EQ(w.game.Files(), atInstall.Files());
+    for (const std::string& file : w.game.Files()) {
+        EXPECT_FALSE(file.ends_with(".brf-part")) << file;
+        EXPECT_NE(file, "patch/_decoding.lst");
+        if (file == "_debugg.log") {
+            EXPECT_EQ(Untimed(w.game.Read(file)), Untimed(atInstall.Read(file)));
+        } else {
+            EXPECT_EQ(w.game.Read(file), atInstall.Read(file)) << file;
+        }
+    }
+}
+
+std::vector<Case> DecodingAheadCases() {
+    std::vector<Case> cases;
+    for (const Case& c : Cases()) {
+        for (const char* name :
+             {"FullUpdate", "KeepsIdenticalCopyOnNo", "FetchesAllAgainOnYesToAll",
+              "SaysWhenADirectoryStandsInAFilesPlace", "StopsAtFileMissingOnServer"}) {
+            if (c.name == name) {
+                cases.push_back(c);
+            }
+        }
+    }
+    // A decode that fails on its worker (its temporary file cannot be made)
+    // fails again at the install, and is reported there as ever.
+    Case& c = Add(cases, "TemporaryFileCannotBeWritten");
+    c.arrange = [](World& w) {
+        ArrangeFullUpdate(w);
+        w.game.Write("data/ships/fleet.dat.brf-part/in-the-way", "");
+    };
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, DecodingAhead, testing::ValuesIn(DecodingAheadCases()),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace

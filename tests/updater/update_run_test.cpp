@@ -3,7 +3,9 @@
 // stops the run wherever it is pressed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "brfpack/packer.h"
 #include "shared/base/s_logging.h"
@@ -45,14 +47,18 @@ public:
           }) {}
 
     // A patch set for client 1.040.0 with `count` files named f<i>.upd,
-    // each holding "file <i>" or, with `same`, all the same bytes.
-    void Publish(int count, bool same = false) {
+    // each holding "file <i>" or, with `same`, all the same bytes; `first`,
+    // when given, is what f0 holds.
+    void Publish(int count, bool same = false, const std::string& first = "") {
         const std::string stamp = "2004-09-18 21:05:33";
         const std::string shared = Container("the same file");
         std::string index = "1490\n1480\n1060\n0\n1030\n0\n[1040.0]\n";
         for (int i = 0; i < count; ++i) {
             const std::string name = "f" + std::to_string(i) + ".upd";
-            files["/patch/" + name] = same ? shared : Container("file " + std::to_string(i));
+            files["/patch/" + name] = same ? shared
+                                      : i == 0 && !first.empty()
+                                          ? Container(first)
+                                          : Container("file " + std::to_string(i));
             index +=
                 name + "\n" + std::to_string(files["/patch/" + name].size()) + ";" + stamp + "\n";
         }
@@ -169,6 +175,56 @@ TEST(UpdateRun, CancelDuringATransferIsAcknowledgedAndTheButtonIsUsable) {
     EXPECT_TRUE(u.btn_check->Enabled());
     EXPECT_FALSE(u.form->Closed());
     EXPECT_EQ(server.Requests(), 4u);  // f2 is never asked for
+}
+
+// The first file is decoded on a worker while the second arrives; the
+// cancel stops the decode and removes what it wrote.
+TEST(UpdateRun, CancelWithADecodeInFlightLeavesTheGameAsItWasAndNoTemporaryFile) {
+    std::string large;
+    for (int i = 0; large.size() < 16 << 20; ++i) {
+        large += std::to_string(i * 2654435761u) + (i % 7 ? " " : "\r\n");
+    }
+    PatchServer server;
+    server.Publish(3, false, large);
+    server.onRequest = [](ServerConnection& c, const std::string& body) {
+        if (PathOf(c) != "/patch/f1.upd") {
+            return true;
+        }
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size() + 1) +
+               "\r\n\r\n" + body);  // one byte short: the transfer stalls
+        c.WaitForClose();
+        return false;
+    };
+    GameDir game;
+    brf_test::WriteFile("f0", "the installed f0");
+    TFUpdater& u = *game.updater;
+    bool decoding = false;
+    const auto packet = u.sock_http->OnPacketRecvd;
+    u.sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
+        packet(sender);
+        for (int wait = 0; u.actCount == 1 && !decoding && wait < 1000; ++wait) {
+            decoding = std::filesystem::exists("f0.brf-part");
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (u.actCount == 1 && u.runState == rsPatchDownload) {
+            u.btn_cancel->Click();
+        }
+    };
+
+    RunCheck(game, server.Base());
+
+    EXPECT_TRUE(decoding);
+    EXPECT_EQ(game.Log().back(), T(240));
+    EXPECT_EQ(brf_test::ReadFile("f0"), "the installed f0");
+    std::vector<std::string> left;  // temporary files, the list of them, or files installed
+    for (const auto& file : std::filesystem::recursive_directory_iterator(".")) {
+        const std::string name = file.path().filename().string();
+        if (name.ends_with(".brf-part") || name == "_decoding.lst" || name == "f1" ||
+            name == "f2") {
+            left.push_back(name);
+        }
+    }
+    EXPECT_EQ(left, std::vector<std::string>{});
 }
 
 TEST(UpdateRun, CancelBetweenTwoRequestsClosesTheWindowAndNothingMoreIsFetched) {

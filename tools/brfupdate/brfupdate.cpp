@@ -41,6 +41,9 @@ const char kUsage[] =
     "                        ever)\n"
     "  --no-deltas           fetch every changed file whole, ignoring the deltas\n"
     "                        the index announces, as updaters that know none do\n"
+    "  --decode-at-install   decode every file in the install phase instead of\n"
+    "                        while the next one downloads (slower; the same\n"
+    "                        result and the same log)\n"
     "  --help                show this text\n"
     "\n"
     "exit status: 0 the client is up to date (after the update), 1 the run\n"
@@ -54,6 +57,7 @@ struct Options {
     bool start = false;
     int32_t timeoutSeconds = 60;
     bool deltas = true;
+    bool decodeAhead = true;
 };
 
 int Usage(const char* problem) {
@@ -73,6 +77,8 @@ int Parse(int argc, char** argv, Options& options) {
             options.start = true;
         } else if (arg == "--no-deltas") {
             options.deltas = false;
+        } else if (arg == "--decode-at-install") {
+            options.decodeAhead = false;
         } else if (arg == "--server" && hasValue) {
             options.server = argv[++i];
             options.serverGiven = true;
@@ -165,6 +171,7 @@ int main(int argc, char** argv) {
     };
     UpdaterConfig config = BuiltUpdaterConfig();
     config.deltas = options.deltas;
+    config.decodeAhead = options.decodeAhead;
     return UpdaterProgram(toolkit, config,
                           [&](TFUpdater& updater) { return Drive(toolkit, updater, options); });
 }

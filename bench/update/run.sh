@@ -1,51 +1,217 @@
 #!/usr/bin/env bash
-# Wall time and peak memory of the console updater updating a game directory
-# from a local nginx: 500 files of 200 MB in all (half compressible, half
-# random), the game directory one release behind (half the files in an older
-# version, which are backed up, the rest new). The yardstick is what the
-# update cannot do without: curl fetching the same 500 containers (one curl
-# for all, keeping its connection) plus brfpack decoding each of them.
-# Median of 3 rounds each, from the page cache. Not a test: nothing fails on
-# a missed target, the figures are printed.
+# How quickly the console updater brings a game directory one release
+# behind up to date, and with how much memory: over a player's line and over
+# unlimited loopback, from a local nginx. Not a test: nothing fails on a
+# missed goal, the figures are printed.
 #
-#   bench/update/run.sh [--files N] [--mb M] [--rounds R] [--preset bench|native]
+#   bench/update/run.sh [--rounds R] [--preset bench|native] [--brfupdate PATH]
+#                       [--rate MIB] [--synthetic [--files N] [--mb M]] [--help]
 #
-# Targets: brfupdate's wall time at most 1.25 times curl + decode; its peak
-# resident memory under 32 MB.
+# Data (fetched once, cached under build/bench-update-data/, never
+# committed): Debian's freeorion-data, the data of a space strategy game
+# (PNG graphics, Ogg sounds and music, content scripts, string tables,
+# Python AI scripts), two consecutive Debian releases of it:
+#   0.4.10.2-1 (bookworm)  installed as the game directory, 3072 files, 121 MB
+#   0.5.1-2    (trixie)    published as the new release,   3432 files, 150 MB
+# fetched with apt-get download from a private apt state under the cache
+# and checked against the sha256 digests below. The game's tree
+# (usr/share/games/freeorion) is the game directory; every "-" in a name
+# becomes "_" (the version index reads "-" as a path separator), links and
+# empty files are left out. brfpublish builds the server tree without
+# deltas, so the update fetches a full container for each of the 1222 new
+# or changed files (about 51 MB). The registry fixture says release 1.040
+# is installed; the new one is 1.050. Files only the old release has stay
+# (the updater deletes nothing). After every run the game directory must
+# equal the new release plus those files.
+# --synthetic instead uses update_bench_set's made-up set: N files of M MB
+# (default 500 and 200), half compressible text, half random bytes.
+#
+# Figures, each the median of R rounds (default 3), from the page cache:
+#   line      brfupdate through a relay (measure_update.py) that plays a
+#             player's line of MIB MiB/s (default 6): one token bucket for
+#             all connections, 64 KiB burst. From the last byte the relay
+#             hands to brfupdate to "ready", the moment brfupdate prints its
+#             last action-log line (update finished). Goal: at most 1 s.
+#             The whole run's wall time is printed beside it. Before the
+#             rounds, curl fetches the largest containers through the relay
+#             once, to show the relay carries the full rate.
+#   loopback  brfupdate straight from nginx, against the yardstick: curl
+#             fetching every container (one curl for all, keeping its
+#             connection) plus one `brfpack decode` per file. Goal: at most
+#             0.5 times the yardstick.
+#   memory    brfupdate's peak resident memory (the highest of all its runs,
+#             measured by the launcher update_bench_peak). Goal: at most 48 MB.
+# When brfupdate accepts --decode-at-install (decoding everything in the
+# install phase, as the engine used to), every brfupdate figure is measured
+# with it as well, for comparison.
+#
+# --brfupdate PATH measures that binary instead of the preset's own (the
+# tools and the data still come from the preset's build).
+# Needs apt-get, dpkg-deb, nginx, curl and python3. A round takes about a
+# minute, two with --decode-at-install (a second line run and loopback run).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-files=500
-mb=200
+usage() {
+  sed -n '/^#   bench/,/^#  *\[--rate/p' "$0" | sed 's/^# \{0,1\}//'
+  echo "(the comment at the top of bench/update/run.sh says what it measures)"
+}
+
 rounds=3
 preset=bench
+brfupdate=
+synthetic=0
+files=500
+mb=200
+rate_mib=6
+burst=65536
 while [ $# -gt 0 ]; do
   case "$1" in
-    --files) files=$2; shift 2 ;;
-    --mb) mb=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --preset) preset=$2; shift 2 ;;
-    *) echo "usage: bench/update/run.sh [--files N] [--mb M] [--rounds R] [--preset bench|native]" >&2; exit 2 ;;
+    --brfupdate) brfupdate=$(realpath "$2"); shift 2 ;;
+    --rate) rate_mib=$2; shift 2 ;;
+    --synthetic) synthetic=1; shift ;;
+    --files) files=$2; shift 2 ;;
+    --mb) mb=$2; shift 2 ;;
+    --help | -h) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
   esac
+done
+case "$rounds" in '' | *[!0-9]* | 0) echo "--rounds takes a positive number" >&2; exit 2 ;; esac
+
+for tool in nginx curl python3 dpkg-deb apt-get; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "$tool is missing (scripts/setup.sh installs it)" >&2
+    exit 1
+  fi
 done
 
 echo "== building (preset $preset)"
+targets="brfpack brfpublish update_bench_set update_bench_peak"
+[ -n "$brfupdate" ] || targets="$targets brfupdate"
 cmake --preset "$preset" -DBRF_BENCH=ON >/dev/null
-cmake --build --preset "$preset" -j 2 --target brfupdate brfpack update_bench_set >/dev/null
+cmake --build --preset "$preset" -j 2 --target $targets >/dev/null
 bin=$root/build/$preset
-brfupdate=$bin/tools/brfupdate/brfupdate
+[ -n "$brfupdate" ] || brfupdate=$bin/tools/brfupdate/brfupdate
 brfpack=$bin/tools/brfpack/brfpack
-
-# The patch set takes a while to pack; it is kept for the next run.
-set_dir=$bin/update-set-$files-$mb
-if [ ! -f "$set_dir/.complete" ]; then
-  echo "== packing the patch set ($files files, $mb MB) into $set_dir"
-  rm -rf "$set_dir"
-  "$bin/bench/update/update_bench_set" "$set_dir" --files "$files" --mb "$mb"
-  touch "$set_dir/.complete"
+brfpublish=$bin/tools/brfpublish/brfpublish
+launcher=$bin/bench/update/update_bench_peak
+tools="python3 $root/bench/update/set_tools.py"
+if [ ! -x "$brfupdate" ]; then
+  echo "no brfupdate at $brfupdate" >&2
+  exit 1
 fi
 
+# ---------------------------------------------------------------- the data
+data=$root/build/bench-update-data
+old_version=0.4.10.2-1
+new_version=0.5.1-2
+
+deb_sha256() {
+  case "$1" in
+    0.4.10.2-1) echo 911a15d562f9c2a454eda03d4ed9e9ddc01be850d415652f257fe14660896017 ;;
+    0.5.1-2) echo 87ee53e32ecbb9323da2d6879dc18c3dadc0aa03cd06f0b9e2bd4a76a649fe0d ;;
+  esac
+}
+
+# apt-get with a state of its own, so trixie's packages do not enter the
+# machine's package lists.
+apt_private() {
+  local cmd=$1
+  shift
+  "$cmd" -o Dir::Etc::SourceList="$data/apt/sources.list" \
+    -o Dir::Etc::SourceParts=/nonexistent \
+    -o Dir::State::Lists="$data/apt/lists" \
+    -o Dir::Cache="$data/apt/cache" \
+    -o APT::Architectures::=amd64 -o Acquire::Languages=none \
+    -o APT::Sandbox::User=root "$@"
+}
+
+fetch_release() {
+  local version=$1
+  local deb=$data/debs/freeorion-data_${version}_all.deb
+  local dir=$data/extract/$version
+  if [ ! -f "$deb" ] || ! echo "$(deb_sha256 "$version")  $deb" | sha256sum -c --status; then
+    if [ ! -f "$data/apt/.updated" ]; then
+      echo "== reading the package lists of bookworm and trixie"
+      mkdir -p "$data/apt/lists/partial" "$data/apt/cache/archives/partial"
+      printf 'deb http://deb.debian.org/debian %s main\n' bookworm trixie >"$data/apt/sources.list"
+      apt_private apt-get -qq update
+      touch "$data/apt/.updated"
+    fi
+    echo "== fetching freeorion-data $version"
+    mkdir -p "$data/debs"
+    rm -f "$deb"
+    (cd "$data/debs" && apt_private apt-get -qq download "freeorion-data=$version")
+    if ! echo "$(deb_sha256 "$version")  $deb" | sha256sum -c --status; then
+      echo "freeorion-data $version from Debian is not the package this benchmark knows" >&2
+      exit 1
+    fi
+    rm -rf "$dir"
+  fi
+  if [ ! -f "$dir/.complete" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    dpkg-deb -x "$deb" "$dir"
+    touch "$dir/.complete"
+  fi
+}
+
+# Publishing takes seconds; the set is built again whenever brfpublish
+# changes, so the containers are always the current publisher's.
+prepare_real_set() {
+  fetch_release "$old_version"
+  fetch_release "$new_version"
+  set_dir=$data/freeorion-$old_version-to-$new_version
+  local stamp
+  stamp="set 1, brfpublish $(sha256sum "$brfpublish" | cut -c1-16)"
+  if [ "$(cat "$set_dir/.complete" 2>/dev/null)" != "$stamp" ]; then
+    echo "== laying out both releases and publishing the new one into $set_dir"
+    rm -rf "$set_dir"
+    mkdir -p "$set_dir"
+    $tools tree "$data/extract/$old_version/usr/share/games/freeorion" "$set_dir/old" >/dev/null
+    $tools tree "$data/extract/$new_version/usr/share/games/freeorion" "$set_dir/new" >/dev/null
+    $tools expected "$set_dir/old" "$set_dir/new" "$set_dir/expected"
+    printf 'sea-1.brinefall.invalid 7777 Open Sea\r\n' >"$set_dir/servers.txt"
+    "$brfpublish" build --out "$set_dir/www" --release "$set_dir/new" 1050 0 \
+      --from "$set_dir/old" 1040 0 --servers "$set_dir/servers.txt" \
+      --time "2025-08-09 12:00:00" --no-deltas --quiet
+    echo "$stamp" >"$set_dir/.complete"
+  fi
+  title="update of Debian's freeorion-data $old_version (bookworm) to $new_version (trixie)"
+}
+
+prepare_synthetic_set() {
+  set_dir=$bin/update-set-$files-$mb
+  if [ ! -f "$set_dir/.complete" ]; then
+    echo "== packing the synthetic patch set ($files files, $mb MB) into $set_dir"
+    rm -rf "$set_dir"
+    "$bin/bench/update/update_bench_set" "$set_dir" --files "$files" --mb "$mb"
+    touch "$set_dir/.complete"
+  fi
+  ln -sfn new "$set_dir/expected"
+  title="update of the synthetic set ($files files, $mb MB, half of them text, half random)"
+}
+
+if [ "$synthetic" = 1 ]; then
+  prepare_synthetic_set
+else
+  prepare_real_set
+fi
+$tools names "$set_dir/www/patch/_versions.txt" >"$set_dir/names"
+listed=$(wc -l <"$set_dir/names")
+installed_files=$(find "$set_dir/new" -type f | wc -l)
+installed_mb=$(du -sbL "$set_dir/new" | awk '{ printf "%.1f", $1 / 1048576 }')
+# Container names may hold blanks.
+sizes_of_containers() {
+  (cd "$set_dir/www/patch" && tr '\n' '\0' <"$set_dir/names" | du -bL --files0-from=- "$@")
+}
+sent_mb=$(sizes_of_containers -c | tail -1 | awk '{ printf "%.1f", $1 / 1048576 }')
+title="$title: $installed_files files, $installed_mb MB installed; $listed containers of $sent_mb MB to fetch"
+
+# ---------------------------------------------------------------- the runs
 source scripts/nginx.sh
 work=$(mktemp -d /tmp/brf-update-bench.XXXXXX)
 chmod 755 "$work"
@@ -55,7 +221,7 @@ cleanup() {
 }
 trap cleanup EXIT
 nginx_start "$work/nginx" "$set_dir/www"
-base=http://127.0.0.1:$nginx_port/
+server=127.0.0.1:$nginx_port
 
 cat >"$work/user.reg" <<'REG'
 REGEDIT4
@@ -69,24 +235,63 @@ REG
 export BRF_HKCU_FILE=$work/user.reg
 export BRF_HKLM_FILE=$work/none.reg
 
-# Runs a command; prints "wall-seconds peak-kilobytes" of it and its children.
-measure() {
+rate=$(awk -v m="$rate_mib" 'BEGIN { printf "%d", m * 1048576 }')
+old_mode=0
+if "$brfupdate" --help 2>/dev/null | grep -q -- '--decode-at-install'; then
+  old_mode=1
+fi
+echo "== $title"
+echo "   brfupdate: $brfupdate"
+if [ "$old_mode" = 1 ]; then
+  echo "   it accepts --decode-at-install: measured with and without it"
+else
+  echo "   it has no --decode-at-install: today's engine, measured as it is"
+fi
+
+# Runs brfupdate once on a fresh copy of the old game directory; appends its
+# figures to $work/LABEL.jsonl and checks the result.
+run_brfupdate() {
+  local label=$1 round=$2
+  shift 2
+  local relay=() flags=()
+  case "$label" in line*) relay=(--rate "$rate" --burst "$burst") ;; esac
+  case "$label" in *-dai) flags=(--decode-at-install) ;; esac
+  rm -rf "$work/game"
+  cp -a "$set_dir/old" "$work/game"
+  sync
+  local figures
+  figures=$(cd "$work/game" && python3 "$root/bench/update/measure_update.py" \
+    --launcher "$launcher" --server "$server" "${relay[@]}" \
+    --log "$work/$label-$round.log" --stderr "$work/$label-$round.err" \
+    -- "$brfupdate" "${flags[@]}")
+  if ! $tools progress --code "$label" "$figures" >/dev/null; then
+    echo "brfupdate ($label) failed: $figures" >&2
+    tail -5 "$work/$label-$round.log" "$work/$label-$round.err" >&2
+    exit 1
+  fi
+  if ! $tools check "$set_dir/expected" "$work/game" >&2; then
+    echo "after brfupdate ($label), the game directory is not the new release" >&2
+    exit 1
+  fi
+  echo "$figures" >>"$work/$label.jsonl"
+  $tools progress "$label" "$figures"
+}
+
+# Runs a command; prints its wall seconds.
+wall_of() {
   python3 - "$@" <<'PY'
-import resource, subprocess, sys, time
+import subprocess, sys, time
 start = time.monotonic()
 code = subprocess.call(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-wall = time.monotonic() - start
-peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-print(f"{wall:.3f} {peak}")
+print(f"{time.monotonic() - start:.3f}")
 sys.exit(code)
 PY
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# curl: one process for all files, with the same output names as the updater.
+# The yardstick: one curl for all containers, with the updater's names.
 {
   while read -r name; do
-    printf 'url = "%spatch/%s"\noutput = "%s/fetched/%s"\n' "$base" "$name" "$work" "$name"
+    printf 'url = "http://%s/patch/%s"\noutput = "%s/fetched/%s"\n' "$server" "${name// /%20}" "$work" "$name"
   done <"$set_dir/names"
 } >"$work/curl.cfg"
 decode_all() {
@@ -97,48 +302,37 @@ decode_all() {
 export -f decode_all
 export brfpack work set_dir
 
-: >"$work/brf.txt"
-: >"$work/curl.txt"
-: >"$work/decode.txt"
-for round in $(seq "$rounds"); do
-  echo "== round $round"
-  rm -rf "$work/game"
-  cp -a "$set_dir/old" "$work/game"
-  sync
-  (cd "$work/game" && measure "$brfupdate" --server "$base") >>"$work/brf.txt" || {
-    echo "brfupdate failed; its action log:" >&2
-    (cd "$work/game" && "$brfupdate" --server "$base") >&2 || true
-    exit 1
-  }
-  if ! diff -rq -x servers.dat "$set_dir/new/data" "$work/game/data" >/dev/null; then
-    echo "the updated game directory differs from the new release:" >&2
-    diff -rq -x servers.dat "$set_dir/new/data" "$work/game/data" | head >&2
-    exit 1
-  fi
+# The relay must carry the full rate, or the line figures mean nothing:
+# the largest containers, at least 24 MiB of them, through it with one curl.
+relay_args=()
+sum=0
+while read -r size name; do
+  relay_args+=(-o /dev/null "{url}patch/$name")
+  sum=$((sum + size))
+  [ "$sum" -lt $((24 * 1048576)) ] || break
+done < <(sizes_of_containers | sort -rn | sed 's/ /%20/g')
+echo "== relay check: curl through the line for $((sum / 1048576)) MiB"
+relay_check=$(python3 "$root/bench/update/measure_update.py" --launcher "$launcher" \
+  --server "$server" --rate "$rate" --burst "$burst" -- curl -s -f "${relay_args[@]}")
 
-  rm -rf "$work/fetched" "$work/decoded"
+curl_walls=()
+decode_walls=()
+for round in $(seq "$rounds"); do
+  echo "== round $round of $rounds"
+  run_brfupdate line "$round"
+  [ "$old_mode" = 0 ] || run_brfupdate line-dai "$round"
+  run_brfupdate loop "$round"
+  [ "$old_mode" = 0 ] || run_brfupdate loop-dai "$round"
+  rm -rf "$work/fetched" "$work/decoded" "$work/game"
   mkdir -p "$work/fetched" "$work/decoded"
-  measure curl -s -f --config "$work/curl.cfg" >>"$work/curl.txt"
-  measure bash -c decode_all >>"$work/decode.txt"
-  echo "   brfupdate $(tail -1 "$work/brf.txt" | cut -d' ' -f1) s, curl $(tail -1 "$work/curl.txt" | cut -d' ' -f1) s, decode $(tail -1 "$work/decode.txt" | cut -d' ' -f1) s"
+  curl_walls+=("$(wall_of curl -s -f --config "$work/curl.cfg")")
+  decode_walls+=("$(wall_of bash -c decode_all)")
+  echo "   curl      wall ${curl_walls[-1]} s, decode ${decode_walls[-1]} s"
 done
 
-brf_wall=$(cut -d' ' -f1 "$work/brf.txt" | median)
-brf_peak=$(cut -d' ' -f2 "$work/brf.txt" | median)
-curl_wall=$(cut -d' ' -f1 "$work/curl.txt" | median)
-decode_wall=$(cut -d' ' -f1 "$work/decode.txt" | median)
-packed=$(du -sb "$set_dir/www/patch" | cut -f1)
-
 echo
-echo "update of $files files, $mb MB installed ($((packed / 1048576)) MB of containers) from nginx on 127.0.0.1, median of $rounds rounds:"
-awk -v bw="$brf_wall" -v bp="$brf_peak" -v cw="$curl_wall" -v dw="$decode_wall" 'BEGIN {
-  base = cw + dw
-  printf "  %-26s %9s\n", "", "wall s"
-  printf "  %-26s %9.3f\n", "curl (fetch all)", cw
-  printf "  %-26s %9.3f\n", "brfpack decode (each)", dw
-  printf "  %-26s %9.3f\n", "curl + decode", base
-  printf "  %-26s %9.3f\n", "brfupdate", bw
-  r = bw / base
-  printf "wall time ratio brfupdate / (curl + decode): %.2f (target <= 1.25) %s\n", r, (r <= 1.25 ? "ok" : "MISSED")
-  printf "brfupdate peak memory: %.1f MB (target < 32 MB) %s\n", bp / 1024, (bp < 32768 ? "ok" : "MISSED")
-}'
+summary=(--work "$work" --title "$title" --rounds "$rounds" --rate-mib "$rate_mib"
+  --burst "$burst" --relay-check "$relay_check"
+  --curl "${curl_walls[@]}" --decode "${decode_walls[@]}")
+[ "$old_mode" = 0 ] || summary+=(--old-mode)
+$tools summary "${summary[@]}"

@@ -33,6 +33,44 @@ uint32_t ReadLe32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+// Eight 16-bit lanes, which the compiler maps to the vector unit where there
+// is one.
+using Lanes = uint16_t __attribute__((vector_size(16)));
+using SignedLanes = int16_t __attribute__((vector_size(16)));
+
+// The number of entries of p[0 .. 8 * vectors) above x, all of them below
+// 2^15.
+template <uint32_t vectors>
+uint32_t CountAbove(const uint16_t* p, uint32_t x) {
+    const SignedLanes limit = SignedLanes{} + static_cast<int16_t>(std::min<uint32_t>(x, 0x7FFF));
+    SignedLanes above{};
+    for (uint32_t v = 0; v < vectors; v++) {
+        SignedLanes entries;
+        std::memcpy(&entries, p + 8 * v, sizeof entries);
+        // A true comparison is all ones: -1.
+        above -= entries > limit;
+    }
+    uint32_t count = 0;
+    for (uint32_t lane = 0; lane < 8; lane++) {
+        count += static_cast<uint16_t>(above[lane]);
+    }
+    return count;
+}
+
+// Adds 1 to p[0 .. n) of p[0 .. 8 * vectors).
+template <uint32_t vectors>
+void AddBelow(uint16_t* p, uint32_t n) {
+    const Lanes end = Lanes{} + static_cast<uint16_t>(n);
+    Lanes index = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (uint32_t v = 0; v < vectors; v++) {
+        Lanes entries;
+        std::memcpy(&entries, p + 8 * v, sizeof entries);
+        entries -= reinterpret_cast<Lanes>(index < end);
+        std::memcpy(p + 8 * v, &entries, sizeof entries);
+        index += 8;
+    }
+}
+
 // Sum of `count` bytes, each 0 to 255, modulo 2^32. Eight bytes are added at
 // a time as four 16-bit lanes; a lane takes at most 510 per word, so 128
 // words fit before the lanes are folded into the total.
@@ -83,19 +121,18 @@ std::unique_ptr<CPack> CPack::Create() {
 
 CPack::CPack()
     : inBuf(std::make_unique<uint8_t[]>(kBufferSize)),
-      outBuf(std::make_unique<uint8_t[]>(kBufferSize)) {
+      outBuf(std::make_unique<uint8_t[]>(N + kBufferSize + kCopySlack)) {
     Reset();
 }
 
 void CPack::Reset() {
-    textBuf.fill(0);
     low = 0;
     high = Q4;
     value = 0;
-    charToSym.fill(0);
     symToChar.fill(0);
     symFreq.fill(0);
-    symCum.fill(0);
+    blockCum.fill(0);
+    localCum.fill(0);
     input.reset();
     output.reset();
     originalSize = 0;
@@ -162,10 +199,10 @@ bool CPack::ReadHeader(uint32_t words[5]) {
 
 bool CPack::FlushOutput(size_t count) {
     if (memoryOutput != nullptr) {
-        memoryOutput->append(reinterpret_cast<const char*>(outBuf.get()), count);
+        memoryOutput->append(reinterpret_cast<const char*>(outBuf.get() + N), count);
         return true;
     }
-    if (!writeFailed && std::fwrite(outBuf.get(), 1, count, output.get()) != count) {
+    if (!writeFailed && std::fwrite(outBuf.get() + N, 1, count, output.get()) != count) {
         writeFailed = true;
         destinationErrno = errno;
     }
@@ -222,46 +259,71 @@ int32_t CPack::CheckInput() {
 }
 
 void CPack::StartModel() {
-    symCum[N_CHAR] = 0;
-    for (uint32_t sym = N_CHAR; sym >= 1; sym--) {
-        charToSym[sym - 1] = sym;
+    for (uint32_t sym = 1; sym <= N_CHAR; sym++) {
         symToChar[sym] = sym - 1;
         symFreq[sym] = 1;
-        symCum[sym - 1] = static_cast<uint16_t>(symCum[sym] + 1);
     }
     symFreq[0] = 0;
+    RebuildCum();
 }
 
-inline void CPack::UpdateModel(uint32_t sym) {
-    if (symCum[0] >= MAX_CUM) {
-        uint32_t c = 0;
-        for (uint32_t i = N_CHAR; i > 0; i--) {
-            symCum[i] = static_cast<uint16_t>(c);
+void CPack::RebuildCum() {
+    // symCum whole first, 0 from the last rank on.
+    std::array<uint16_t, kBlocks * kBlock + 1> cum{};
+    for (uint32_t i = N_CHAR; i > 0; i--) {
+        cum[i - 1] = static_cast<uint16_t>(cum[i] + symFreq[i]);
+        firstRank[symFreq[i]] = static_cast<uint16_t>(i);
+    }
+    for (uint32_t b = 0; b <= kBlocks; b++) {
+        blockCum[b] = cum[kBlock * b];
+    }
+    for (uint32_t i = 0; i < localCum.size(); i++) {
+        localCum[i] = static_cast<uint16_t>(cum[i] - blockCum[i / kBlock + 1]);
+    }
+}
+
+uint32_t CPack::FindRank(uint32_t x) const {
+    // The blocks whose first symCum is above x come first; the rank lies in
+    // the last of them, among the ranks whose local part is above what x
+    // leaves of the blocks after it. Every entry is below 2^15, so signed
+    // comparisons with the limits capped there give the same answers.
+    const uint32_t blocks = CountAbove<kBlockCumSize / 8>(blockCum.data(), x);
+    if (blocks == 0) {
+        return 1;  // x is the total or more: only a damaged stream gets here
+    }
+    // Ranks 0 to r - 1 are above x, so r is the one sought.
+    const uint32_t b = blocks - 1;
+    return kBlock * b + CountAbove<kBlock / 8>(localCum.data() + kBlock * b, x - blockCum[b + 1]);
+}
+
+void CPack::UpdateModel(uint32_t sym) {
+    if (blockCum[0] >= MAX_CUM) {
+        for (uint32_t i = 1; i <= N_CHAR; i++) {
             symFreq[i] = (symFreq[i] + 1) >> 1;
-            c += symFreq[i];
         }
-        symCum[0] = static_cast<uint16_t>(c);
+        RebuildCum();
     }
     // Ranks stay sorted by falling frequency: the symbol trades places with
     // the first rank of its frequency before that rank's count goes up.
-    uint32_t i = sym;
-    while (symFreq[i] == symFreq[i - 1]) {
-        i--;
+    // Trading with itself changes nothing, which spares a branch.
+    const uint32_t freq = symFreq[sym];
+    const uint32_t i = firstRank[freq];
+    const uint32_t chI = symToChar[i];
+    symToChar[i] = symToChar[sym];
+    symToChar[sym] = chI;
+    // Rank i joins frequency freq + 1 as its first rank, unless the ranks
+    // before it have that frequency already; frequency freq now starts at
+    // i + 1, if any rank is left with it.
+    if (symFreq[i - 1] != freq + 1) {
+        firstRank[freq + 1] = static_cast<uint16_t>(i);
     }
-    if (i < sym) {
-        const uint32_t chI = symToChar[i];
-        const uint32_t chSym = symToChar[sym];
-        symToChar[i] = chSym;
-        symToChar[sym] = chI;
-        charToSym[chI] = sym;
-        charToSym[chSym] = i;
-    }
-    symFreq[i] += 1;
-    // symCum[0 .. i-1] += 1, written forward so that it vectorises.
-    uint16_t* cum = symCum.data();
-    for (uint32_t k = 0; k < i; k++) {
-        cum[k] = static_cast<uint16_t>(cum[k] + 1);
-    }
+    firstRank[freq] = static_cast<uint16_t>(i + 1);
+    symFreq[i] = freq + 1;
+    // symCum[0 .. i-1] goes up by 1: the starts of the blocks up to i - 1's,
+    // and in that block the local parts before i.
+    const uint32_t b = (i - 1) / kBlock;
+    AddBelow<kBlockCumSize / 8>(blockCum.data(), b + 1);
+    AddBelow<kBlock / 8>(localCum.data() + kBlock * b, i - kBlock * b);
 }
 
 bool CPack::DecodeFile(const char* source, const char* destination) {
@@ -341,10 +403,10 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
     uint32_t gap = 0;
 
     // Bits are taken from each byte most significant first; past the end of
-    // the source every bit is 1. `window` holds the next `avail` bits at its
+    // the source every bit is 1. `bits` holds the next `avail` bits at its
     // top. A byte counts for the sum once its first bit has been taken, so
-    // the bytes still whole in the window are taken off again at the end.
-    uint64_t window = 0;
+    // the bytes still whole in `bits` are taken off again at the end.
+    uint64_t bits = 0;
     uint32_t avail = 0;
     uint32_t pastEnd = 0;  // bytes of one-bits appended after the end
     auto refill = [&]() {
@@ -362,7 +424,7 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
             } else {
                 pastEnd++;
             }
-            window |= static_cast<uint64_t>(b) << (56 - avail);
+            bits |= static_cast<uint64_t>(b) << (56 - avail);
             avail += 8;
         }
     };
@@ -371,8 +433,8 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
         if (avail < n) {
             refill();
         }
-        const uint32_t v = static_cast<uint32_t>((window >> 32) >> (32 - n));
-        window <<= n;
+        const uint32_t v = static_cast<uint32_t>((bits >> 32) >> (32 - n));
+        bits <<= n;
         avail -= n;
         return v;
     };
@@ -400,19 +462,14 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
 
     auto decodeSymbol = [&]() -> uint32_t {
         const uint32_t range = hi - lo;
-        const uint32_t total = symCum[0];
+        const uint32_t total = blockCum[0];
         const uint32_t x = ((gap + 1) * total - 1) / range;
         // The smallest rank i >= 1 with symCum[i] <= x: symCum falls
-        // strictly from rank to rank and is 0 from rank 314 on.
-        uint32_t below = 0;
-        for (uint32_t step = 256; step != 0; step >>= 1) {
-            if (symCum[below + step] > x) {
-                below += step;
-            }
-        }
-        const uint32_t sym = below + 1;
-        const uint32_t newHigh = lo + range * symCum[sym - 1] / total;
-        const uint32_t raise = range * symCum[sym] / total;
+        // strictly from rank to rank and is 0 from rank 314 on, so it is the
+        // rank after those above x.
+        const uint32_t sym = FindRank(x);
+        const uint32_t newHigh = lo + range * Cum(sym - 1) / total;
+        const uint32_t raise = range * Cum(sym) / total;
         hi = newHigh;
         lo += raise;
         gap -= raise;
@@ -437,11 +494,14 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
 
     gap = takeBits(M + 2);
     StartModel();
-    std::memset(textBuf.data(), kBlank, kStartIndex);
+    // The starting window: what a copy reaching back before the first byte
+    // finds.
+    uint8_t* const window = outBuf.get();
+    std::memset(window, 0, N - kStartIndex);
+    std::memset(window + (N - kStartIndex), kBlank, kStartIndex);
 
-    uint8_t* const out = outBuf.get();
+    uint8_t* const out = window + N;
     size_t outPos = 0;
-    uint32_t r = kStartIndex;
     // 64 bits: near 4 GiB a 32-bit count could wrap inside the last copy and
     // let the loop run on.
     uint64_t count = 0;
@@ -455,25 +515,35 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
             if (!FlushOutput(outPos)) {
                 break;
             }
+            // What follows reaches back into the last N bytes.
+            std::memcpy(window, out + outPos - N, N);
             outPos = 0;
         }
         const uint32_t c = decodeSymbol();
         if (c < 256) {
             out[outPos++] = static_cast<uint8_t>(c);
-            textBuf[r] = static_cast<uint8_t>(c);
-            r = (r + 1) & (N - 1);
             count++;
         } else {
-            const uint32_t p = decodePosition();
-            const uint32_t start = (r - p - 1) & (N - 1);
+            const uint32_t distance = decodePosition() + 1;
             const uint32_t length = c - 253;
-            // A copy is always completed whole, also past originalSize.
-            for (uint32_t k = 0; k < length; k++) {
-                const uint8_t b = textBuf[(start + k) & (N - 1)];
-                out[outPos++] = b;
-                textBuf[r] = b;
-                r = (r + 1) & (N - 1);
+            uint8_t* const to = out + outPos;
+            const uint8_t* const from = to - distance;
+            // A copy is always completed whole, also past originalSize. It
+            // reads bytes it has just written when it reaches back less
+            // than its length, so it goes byte by byte when it reaches back
+            // less than 16; otherwise each 16 bytes are read after they are
+            // final. The bytes past its end are written again before
+            // anything reads them.
+            if (distance >= 16) {
+                for (uint32_t k = 0; k < kCopySlack; k += 16) {
+                    std::memcpy(to + k, from + k, 16);
+                }
+            } else {
+                for (uint32_t k = 0; k < length; k++) {
+                    to[k] = from[k];
+                }
             }
+            outPos += length;
             count += length;
         }
     }
@@ -487,12 +557,12 @@ CPack::Decoded CPack::DecodeInput(uint32_t* accessTime, uint32_t* modificationTi
     low = lo;
     high = hi;
     value = lo + gap;
-    // Whole bytes still waiting in the window were never taken.
+    // Whole bytes still waiting in `bits` were never taken.
     const uint32_t partBits = avail % 8;
     const uint32_t waiting = avail / 8;
     const uint32_t realWaiting = waiting - std::min(waiting, pastEnd);
     for (uint32_t j = 0; j < realWaiting; j++) {
-        sum -= static_cast<uint32_t>((window << partBits) >> (56 - 8 * j)) & 0xFFu;
+        sum -= static_cast<uint32_t>((bits << partBits) >> (56 - 8 * j)) & 0xFFu;
     }
     byteSum = sum;
     return byteSum == checksum ? Decoded::Match : Decoded::Mismatch;

@@ -148,28 +148,51 @@ private:
     // Closes the destination; false if buffered data could not be written.
     bool CloseOutput();
     void StartModel();
+    // symCum[rank] as described below, and the smallest rank i >= 1 with
+    // symCum[i] <= x.
+    uint32_t Cum(uint32_t rank) const { return blockCum[rank / kBlock + 1] + localCum[rank]; }
+    uint32_t FindRank(uint32_t x) const;
+    // Sets blockCum, localCum and firstRank from symFreq.
+    void RebuildCum();
     void UpdateModel(uint32_t sym);
 
-    // Ring buffer of the most recent output; the decoder uses the first N.
-    std::array<uint8_t, N + F - 1> textBuf;
     uint32_t low;
     uint32_t high;
     uint32_t value;
-    std::array<uint32_t, N_CHAR> charToSym;
-    // Rank (1 to 314) to symbol; index 0 is not used.
+    // Rank (1 to 314) to symbol; index 0 is not used. The decoder never
+    // needs the other direction.
     std::array<uint32_t, N_CHAR + 1> symToChar;
-    // Frequency of each rank; symFreq[0] is a sentinel 0.
+    // Frequency of each rank; symFreq[0] is a sentinel 0. Ranks stay
+    // sorted by falling frequency.
     std::array<uint32_t, N_CHAR + 1> symFreq;
-    // symCum[i] = sum of symFreq[i+1 .. 314]; symCum[0] is the total. The
-    // entries past 314 stay 0, so the rank search can take power-of-two
-    // steps without a bound check.
-    std::array<uint16_t, 512> symCum;
+    // firstRank[f] is the first rank of frequency f while some rank has it
+    // (entries of frequencies that no rank has are stale), so that the rank
+    // a symbol trades places with is one load away.
+    std::array<uint16_t, MAX_CUM + 1> firstRank{};
+    // symCum[i] = sum of symFreq[i+1 .. 314], symCum[0] being the total,
+    // is kept in two levels so that a count going up touches two blocks of
+    // ranks rather than every rank before it: blockCum[b] is symCum at the
+    // start of block b, localCum[i] the part of symCum[i] from i's own block.
+    // Both are read and written eight entries at a time; those past the last
+    // rank and the last block stay 0.
+    static constexpr uint32_t kBlock = 16;
+    static constexpr uint32_t kBlocks = (N_CHAR + kBlock) / kBlock;
+    static constexpr uint32_t kBlockCumSize = (kBlocks + 8) / 8 * 8;
+    alignas(16) std::array<uint16_t, kBlockCumSize> blockCum;
+    alignas(16) std::array<uint16_t, kBlocks * kBlock> localCum;
     FilePtr input;
     FilePtr output;
     uint32_t originalSize;
     uint32_t byteSum;
 
     std::unique_ptr<uint8_t[]> inBuf;
+    // The window, the last N bytes written (at first F zeros and N - F
+    // blanks, oldest first), then kBufferSize bytes of output and
+    // kCopySlack more: a copy reads straight from the bytes before it,
+    // writes kCopySlack bytes whatever its length, and a flush carries the
+    // last N bytes back to the front.
+    static constexpr size_t kCopySlack = 64;
+    static_assert(kCopySlack >= F && kCopySlack % 16 == 0);
     std::unique_ptr<uint8_t[]> outBuf;
     // A source in memory, in place of `input`, and what of it is not yet
     // taken; a destination in memory, in place of `output`.

@@ -149,9 +149,9 @@ void DecodeAhead::Work() {
         Outcome outcome;
         outcome.ok = coder->DecodeFile(container.c_str(), temporary.c_str());
         if (outcome.ok) {
-            // On the disk now, so the install's last pass over its files has
-            // little left to write.
-            plat::FlushFile(temporary.c_str());
+            // On the disk now, so the install's last pass over its files
+            // need not wait for it.
+            outcome.onDisk = plat::FlushFile(temporary.c_str());
         } else {
             outcome.why = coder->DestinationError();
             outcome.writeFailed = coder->WriteFailed();

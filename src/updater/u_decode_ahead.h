@@ -22,11 +22,13 @@ namespace updater {
 
 class DecodeAhead {
 public:
-    // What became of a decode: `ok`, or the destination's error (empty when
-    // the destination was not the problem) and whether the decoder could not
+    // What became of a decode: `ok`, and `onDisk` once the file was also
+    // flushed to the disk; or the destination's error (empty when the
+    // destination was not the problem) and whether the decoder could not
     // write all its bytes, which the caller logs as the decoder would.
     struct Outcome {
         bool ok = false;
+        bool onDisk = false;
         std::error_code why;
         bool writeFailed = false;
     };

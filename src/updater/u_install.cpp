@@ -54,12 +54,21 @@ uint64_t DecodedSize(const std::string& container) {
     return header[8] | header[9] << 8 | header[10] << 16 | static_cast<uint64_t>(header[11]) << 24;
 }
 
-// Copies `target` to `backup` through a temporary name, so a backup that
-// exists is always whole: a resumed install keeps it as the old file.
-void BackUp(const std::string& target, const std::string& backup) {
+// Keeps the old `target` as `backup`, always whole: a resumed install keeps
+// it as the old file. Where the new file is ready (`move`) the old one is
+// moved there, which writes nothing; else, or where it cannot be moved, it
+// is copied through a temporary name.
+// True when the old file was moved.
+bool BackUp(const std::string& target, const std::string& backup, bool move) {
     std::error_code error;
     if (!fs::is_regular_file(target, error)) {
-        return;  // a new file: nothing to keep
+        return false;  // a new file: nothing to keep
+    }
+    if (move) {
+        fs::rename(target, backup, error);
+        if (!error) {
+            return true;
+        }
     }
     const std::string temporary = backup + ".brf-part";
     fs::copy_file(target, temporary, fs::copy_options::overwrite_existing, error);
@@ -70,6 +79,7 @@ void BackUp(const std::string& target, const std::string& backup) {
         BRF_LOG(1, "backup of %s not made: %s", target.c_str(), error.message().c_str());
         fs::remove(temporary, error);
     }
+    return false;
 }
 
 // Puts the file made from a delta in place of `target` by renaming it, so
@@ -216,21 +226,32 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
             decodeAhead_.Start("patch/" + entry.container, entry.target);
         }
     }
+    onDisk_.clear();
     for (size_t i = 0; i < entries.size(); ++i) {
         const InstallRecord::Entry& entry = entries[i];
         const std::string source = "patch/" + entry.container;
         const std::string backup = BackupOf(entry.container);
+        // The old file is only moved away once the new one is whole beside
+        // it, and never in a resumed install, where the file there may
+        // already be the new one.
+        const updater::DecodeAhead::Outcome decoded =
+            entry.applied ? updater::DecodeAhead::Outcome{true, false, {}, false}
+                          : decodeAhead_.Finish(entry.target);
         BRF_LOG(1, "backup: %s -> %s", entry.target.c_str(), backup.c_str());
         std::error_code ignored;
-        if (!resume || !fs::exists(backup, ignored)) {
-            BackUp(entry.target, backup);
+        if ((!resume || !fs::exists(backup, ignored)) &&
+            BackUp(entry.target, backup, decoded.ok && !resume)) {
+            onDisk_.insert(backup);  // the old file, on the disk long since
+        }
+        if (decoded.onDisk) {
+            onDisk_.insert(entry.target);
         }
 
         BRF_LOG(1, "copy  : %s -> %s", source.c_str(), entry.target.c_str());
         std::error_code why;
         if (entry.applied
                 ? !PlaceApplied(updater::AppliedPath(entry.container), entry.target, resume, why)
-                : !PlaceDecoded(entry.target, why)) {
+                : !PlaceDecoded(entry.target, decoded, why)) {
             BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);
@@ -250,9 +271,9 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
 // The decoded file was written beside `target` and is put in place only
 // when the whole file decoded, so a game file is always either the old one
 // or the new one, never half of it.
-bool TFUpdater::PlaceDecoded(const std::string& target, std::error_code& why) {
+bool TFUpdater::PlaceDecoded(const std::string& target,
+                             const updater::DecodeAhead::Outcome& decoded, std::error_code& why) {
     const std::string temporary = updater::DecodeAhead::TemporaryOf(target);
-    const updater::DecodeAhead::Outcome decoded = decodeAhead_.Finish(target);
     if (!decoded.ok) {
         if (decoded.writeFailed) {
             CPack::LogWriteError(temporary.c_str());
@@ -272,16 +293,16 @@ bool TFUpdater::PlaceDecoded(const std::string& target, std::error_code& why) {
 void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
     // One pass at the end instead of a flush per file: until the record goes,
     // a power cut only means the next run decodes the install once more.
+    // Files already on the disk only need their names flushed.
     std::set<std::string> directories = {"patch/backup"};
     bool flushed = true;
     for (const InstallRecord::Entry& entry : record.entries) {
         std::error_code ignored;
-        if (fs::exists(entry.target, ignored)) {
-            flushed = plat::FlushFile(entry.target.c_str()) && flushed;
-        }
         const std::string backup = BackupOf(entry.container);
-        if (fs::exists(backup, ignored)) {
-            flushed = plat::FlushFile(backup.c_str()) && flushed;
+        for (const std::string& file : {entry.target, backup}) {
+            if (!onDisk_.contains(file) && fs::exists(file, ignored)) {
+                flushed = plat::FlushFile(file.c_str()) && flushed;
+            }
         }
         const std::string parent = fs::path(entry.target).parent_path().generic_string();
         directories.insert(parent.empty() ? "." : parent);

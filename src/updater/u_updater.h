@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -252,11 +253,15 @@ private:
     void ReportFileProblem(const std::string& path, const std::error_code& reason, uint64_t needed);
     // The install of an interrupted update that this run fetches again.
     std::optional<updater::InstallRecord> interrupted_;
-    // Puts the decoded container of `target` in its place; false, with
+    // Puts the container decoded for `target` in its place; false, with
     // `why` where the destination was the problem, when it could not be
     // decoded or put there.
-    bool PlaceDecoded(const std::string& target, std::error_code& why);
+    bool PlaceDecoded(const std::string& target, const updater::DecodeAhead::Outcome& decoded,
+                      std::error_code& why);
     updater::DecodeAhead decodeAhead_{kDecodingList};
+    // The files of the running install that are on the disk already: decoded
+    // and flushed by a worker, or old files moved to their backups.
+    std::set<std::string> onDisk_;
     bool AcceptServerList();
     // The size in the info line of file `index`; 0 when it has none.
     int32_t ListedSize(int32_t index) const;

@@ -57,8 +57,7 @@ uint64_t DecodedSize(const std::string& container) {
 // Keeps the old `target` as `backup`, always whole: a resumed install keeps
 // it as the old file. Where the new file is ready (`move`) the old one is
 // moved there, which writes nothing; else, or where it cannot be moved, it
-// is copied through a temporary name.
-// True when the old file was moved.
+// is copied through a temporary name. True when it was moved.
 bool BackUp(const std::string& target, const std::string& backup, bool move) {
     std::error_code error;
     if (!fs::is_regular_file(target, error)) {

@@ -86,18 +86,7 @@ mkdir -p "$data"
 freeciv_versions="2.6.3-1 3.0.6-1+deb12u1 3.1.4+ds-2+deb13u1 3.2.6+ds-1"
 jsdos_versions="8.3.11 8.3.14 8.3.20 8.4.1"
 
-# apt-get with a state of its own, so the suites of the other releases do
-# not enter the machine's package lists.
-apt_private() {
-  local cmd=$1
-  shift
-  "$cmd" -o Dir::Etc::SourceList="$data/apt/sources.list" \
-    -o Dir::Etc::SourceParts=/nonexistent \
-    -o Dir::State::Lists="$data/apt/lists" \
-    -o Dir::Cache="$data/apt/cache" \
-    -o APT::Architectures::=amd64 -o Acquire::Languages=none \
-    -o APT::Sandbox::User=root "$@"
-}
+source bench/private_apt.sh
 
 fetch_freeciv() {
   local version dir

@@ -116,18 +116,7 @@ deb_sha256() {
   esac
 }
 
-# apt-get with a state of its own, so trixie's packages do not enter the
-# machine's package lists.
-apt_private() {
-  local cmd=$1
-  shift
-  "$cmd" -o Dir::Etc::SourceList="$data/apt/sources.list" \
-    -o Dir::Etc::SourceParts=/nonexistent \
-    -o Dir::State::Lists="$data/apt/lists" \
-    -o Dir::Cache="$data/apt/cache" \
-    -o APT::Architectures::=amd64 -o Acquire::Languages=none \
-    -o APT::Sandbox::User=root "$@"
-}
+source bench/private_apt.sh
 
 fetch_release() {
   local version=$1

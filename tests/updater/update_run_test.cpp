@@ -227,6 +227,37 @@ TEST(UpdateRun, CancelWithADecodeInFlightLeavesTheGameAsItWasAndNoTemporaryFile)
     EXPECT_EQ(left, std::vector<std::string>{});
 }
 
+// A killed run's temporary files go with the next run; the list can name
+// nothing else, whatever it holds.
+TEST(UpdateRun, TheNextRunRemovesTheTemporaryFilesOfAKilledOneAndNothingElse) {
+    PatchServer server;
+    server.Publish(1);
+    GameDir game;
+    brf_test::ScratchDir outside;
+    const std::string elsewhere = (outside.path() / "x.brf-part").string();
+    const std::vector<std::string> kept = {"f0.txt", "data.brf-part.txt", elsewhere};
+    const std::vector<std::string> removed = {"data/ships.dat.brf-part", "maps/north.brf-part"};
+    std::string list;
+    for (const auto& files : {kept, removed}) {
+        for (const std::string& file : files) {
+            brf_test::WriteFile(file, "left");
+            list += file + "\n";
+        }
+    }
+    brf_test::WriteFile("patch/_decoding.lst", list + "../f0.txt.brf-part\n");
+
+    RunCheck(game, server.Base());
+
+    EXPECT_EQ(game.updater->runState, rsReady);
+    for (const std::string& file : kept) {
+        EXPECT_TRUE(std::filesystem::exists(file)) << file;
+    }
+    for (const std::string& file : removed) {
+        EXPECT_FALSE(std::filesystem::exists(file)) << file;
+    }
+    EXPECT_FALSE(std::filesystem::exists("patch/_decoding.lst"));
+}
+
 TEST(UpdateRun, CancelBetweenTwoRequestsClosesTheWindowAndNothingMoreIsFetched) {
     PatchServer server;
     server.Publish(3);

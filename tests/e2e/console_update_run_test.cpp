@@ -545,23 +545,32 @@ std::vector<Case> Cases() {
 
 class ConsoleUpdateRun : public testing::TestWithParam<Case> {
 protected:
+    void SetUp() override {
+        if (brf_test::host::UnderWine() && !GetParam().underWine) {
+            GTEST_SKIP() << "runs in the native lane only";
+        }
+    }
+    // The server with its list, the game directory with its settings, and
+    // what the case puts there.
+    void Arrange(World& w) const {
+        const Case& c = GetParam();
+        ASSERT_TRUE(w.server.Running()) << w.server.Error();
+        w.set.ServerList(kServerList);
+        w.game.Config({"debug_loglevel=2"});
+        ASSERT_TRUE(w.game.Registry(c.language, c.version, 0));
+        if (c.arrange) {
+            c.arrange(w);
+        }
+    }
+
     // The size line in the locale-neutral form the run prints under LC_ALL=C.
     brf_test::ScopedEnv locale_{"LC_ALL", "C.UTF-8"};
 };
 
 TEST_P(ConsoleUpdateRun, ShowsAndLeavesWhatThePlayerExpects) {
     const Case& c = GetParam();
-    if (brf_test::host::UnderWine() && !c.underWine) {
-        GTEST_SKIP() << "runs in the native lane only";
-    }
     World w;
-    ASSERT_TRUE(w.server.Running()) << w.server.Error();
-    w.set.ServerList(kServerList);
-    w.game.Config({"debug_loglevel=2"});
-    ASSERT_TRUE(w.game.Registry(c.language, c.version, 0));
-    if (c.arrange) {
-        c.arrange(w);
-    }
+    ASSERT_NO_FATAL_FAILURE(Arrange(w));
 
     Lines args = {"--server", w.url, "--timeout", "20"};
     args.insert(args.end(), c.args.begin(), c.args.end());
@@ -628,14 +637,8 @@ class DecodingAhead : public ConsoleUpdateRun {};
 
 TEST_P(DecodingAhead, ShowsLogsAndLeavesTheSameAsDecodingAtTheInstall) {
     const Case& c = GetParam();
-    if (brf_test::host::UnderWine() && !c.underWine) {
-        GTEST_SKIP() << "runs in the native lane only";
-    }
     World w;
-    ASSERT_TRUE(w.server.Running()) << w.server.Error();
-    w.set.ServerList(kServerList);
-    w.game.Config({"debug_loglevel=2"});
-    c.arrange(w);
+    ASSERT_NO_FATAL_FAILURE(Arrange(w));
     brf_test::ScratchDir other;
     GameDir atInstall(other.path());
     std::filesystem::remove(atInstall.Dir());  // made anew by the copy

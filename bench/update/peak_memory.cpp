@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
         }
     }
     std::FILE* out = std::fopen(argv[1], "w");
-    if (out == nullptr || std::fprintf(out, "%ld\n", usage.ru_maxrss) < 0 || std::fclose(out) != 0) {
+    if (out == nullptr || std::fprintf(out, "%ld\n", usage.ru_maxrss) < 0 ||
+        std::fclose(out) != 0) {
         std::fprintf(stderr, "update_bench_peak: cannot write %s\n", argv[1]);
         return 125;
     }

@@ -6,9 +6,10 @@
 // copy lengths are coded by an adaptive arithmetic coder and whose copy
 // positions are coded by the same coder over a fixed position model.
 //
-// The one instance is reached through CPack::Get(). It owns the coder tables
-// and both stream buffers, allocated once, so checking or decoding a file of
-// any size allocates nothing and keeps memory constant.
+// The main thread's instance is reached through CPack::Get(); a worker
+// thread makes one of its own with CPack::Create(). Each owns its coder
+// tables and both stream buffers, allocated once, so checking or decoding a
+// file of any size allocates nothing and keeps memory constant.
 #pragma once
 
 #include <array>

@@ -238,8 +238,9 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
                           : decodeAhead_.Finish(entry.target);
         BRF_LOG(1, "backup: %s -> %s", entry.target.c_str(), backup.c_str());
         std::error_code ignored;
-        if ((!resume || !fs::exists(backup, ignored)) &&
-            BackUp(entry.target, backup, decoded.ok && !resume)) {
+        const bool moved = (!resume || !fs::exists(backup, ignored)) &&
+                           BackUp(entry.target, backup, decoded.ok && !resume);
+        if (moved) {
             onDisk_.insert(backup);  // the old file, on the disk long since
         }
         if (decoded.onDisk) {
@@ -251,6 +252,11 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
         if (entry.applied
                 ? !PlaceApplied(updater::AppliedPath(entry.container), entry.target, resume, why)
                 : !PlaceDecoded(entry.target, decoded, why)) {
+            if (moved) {
+                // The old file goes back rather than leave none there until
+                // the next run completes the install.
+                fs::rename(backup, entry.target, ignored);
+            }
             BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);

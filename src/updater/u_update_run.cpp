@@ -233,9 +233,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 ReceivedUpdater();
                 break;
             case rsCancelled:
-                AddLog(kTextCancelled);
-                runState = rsIdle;
-                EndRun();
+                AcknowledgeCancel();
                 break;
             default:
                 break;
@@ -352,9 +350,8 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             break;
         }
         case rsCancelled:
-            AddLog(kTextCancelled);
-            runState = rsIdle;
-            break;
+            AcknowledgeCancel();
+            return;
         default:
             break;
     }

@@ -22,10 +22,10 @@ run_native() {
     echo "== $preset: test"
     ctest --preset "$preset" -j "$jobs"
   done
-  # The fuzz targets (clang, libFuzzer): built, and each run ten seconds
+  # The fuzz targets (clang, libFuzzer): built, and each run eight seconds
   # over its seed corpus.
   echo "== fuzz: build and smoke run"
-  bash fuzz/run.sh 10
+  bash fuzz/run.sh 8
 }
 
 case "$lane" in

@@ -265,29 +265,47 @@ bool Sign(const std::string& text, const Manifest& manifest, const std::string& 
     return true;
 }
 
+struct Sha256::State {
+    crypto_hash_sha256_state sodium;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+    Ready();
+    crypto_hash_sha256_init(&state_->sodium);
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Update(const void* data, size_t size) {
+    crypto_hash_sha256_update(&state_->sodium, static_cast<const unsigned char*>(data), size);
+}
+
+std::string Sha256::HexDigest() {
+    unsigned char hash[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&state_->sodium, hash);
+    crypto_hash_sha256_init(&state_->sodium);
+    return ToHex(hash, sizeof hash);
+}
+
 bool HashFile(const std::string& path, ListedFile* out) {
     std::ifstream in(path, std::ios::binary);
     if (!Ready() || !in) {
         return false;
     }
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    Sha256 hasher;
     std::vector<char> buffer(64 * 1024);
     uint64_t size = 0;
     while (in) {
         in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<size_t>(in.gcount());
-        crypto_hash_sha256_update(&state, reinterpret_cast<const unsigned char*>(buffer.data()),
-                                  got);
+        hasher.Update(buffer.data(), got);
         size += got;
     }
     if (in.bad()) {
         return false;
     }
-    unsigned char hash[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256_final(&state, hash);
     out->size = size;
-    out->sha256 = ToHex(hash, sizeof hash);
+    out->sha256 = hasher.HexDigest();
     return true;
 }
 

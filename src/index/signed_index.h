@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -75,6 +76,22 @@ bool Sign(const std::string& text, const Manifest& manifest, const std::string& 
 
 // Size and SHA-256 of a file; false when it cannot be read.
 bool HashFile(const std::string& path, ListedFile* out);
+
+// SHA-256 of bytes that arrive piece by piece.
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+    void Update(const void* data, size_t size);
+    // 64 lower-case hex digits; the hasher starts anew afterwards.
+    std::string HexDigest();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Whether the file at `localPath` is the one listed as `requestPath`: empty
 // when it is, else the reason it is not (not listed, other size, other

@@ -26,7 +26,8 @@ const char kUsage[] =
     "                        [--from TREE VERSION BUILD]... --servers FILE\n"
     "                        [--min VERSION BUILD] [--updater PROGRAM VERSION MIN]\n"
     "                        [--updater-version VERSION MIN] [--time \"yyyy-mm-dd hh:mm:ss\"]\n"
-    "                        [--mode optimal|lazy|greedy] [--no-deltas] [--quiet]\n"
+    "                        [--mode optimal|lazy|greedy] [--no-deltas] [--no-bundles]\n"
+    "                        [--quiet]\n"
     "                        [--key SECRETFILE [--serial N] [--expires \"yyyy-mm-dd hh:mm:ss\"]]\n"
     "       brfpublish verify [--public-key PUBLICFILE] [--from TREE]... DIR\n"
     "       brfpublish keygen --secret SECRETFILE --public PUBLICFILE\n"
@@ -77,6 +78,14 @@ const char kUsage[] =
     "       every updater removes with the comments; updaters that know deltas\n"
     "       fetch one instead of the container when the installed file is its\n"
     "       source). --no-deltas makes none.\n"
+    "       Bundles (docs/bundles.md): for each --from release whose section lists\n"
+    "       files, _bundle.VVVV.B.bdl holds everything its clients fetch, one file\n"
+    "       after another in the order of their download list (the delta where\n"
+    "       the release's own copy is its source, else the container), so that\n"
+    "       an updater can fetch it with one request. \"#bundle\" and\n"
+    "       \"#bundle-member\" lines announce each bundle and where each file lies\n"
+    "       in it; updaters that know no bundles remove them with the comments.\n"
+    "       --no-bundles makes none.\n"
     "       Progress (files and bytes packed) goes to stderr; --quiet hides it.\n"
     "       --key signs the index (docs/signed-index.md): signature lines listing\n"
     "       the size and SHA-256 of every served file, a serial and an optional\n"
@@ -97,7 +106,11 @@ const char kUsage[] =
     "       with --public-key the index must be signed with that key. Every\n"
     "       announced delta must be served with its size and SHA-256 and make the\n"
     "       file its container holds; with --from, deltas whose source file is in\n"
-    "       one of the trees are applied to it and must make that file.\n"
+    "       one of the trees are applied to it and must make that file. Every\n"
+    "       announced bundle must be served with its size and SHA-256, each\n"
+    "       file's bytes in it must have that file's SHA-256 and be the file as\n"
+    "       served alone, and its files must be those its section's walk lists,\n"
+    "       in that order.\n"
     "\n"
     "keygen writes a new key pair: the secret key (readable by its owner only;\n"
     "       an existing file is never overwritten) and the public key, which is\n"
@@ -204,6 +217,8 @@ int Build(int argc, char** argv) {
             options.quiet = true;
         } else if (arg == "--no-deltas") {
             options.deltas = false;
+        } else if (arg == "--no-bundles") {
+            options.bundles = false;
         } else if (arg == "--key" && values(1)) {
             options.secretKeyFile = argv[++i];
         } else if (arg == "--serial" && values(1)) {

@@ -15,6 +15,7 @@
 #include "brfpublish/release_tree.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
+#include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/version_index.h"
 #include "platform/process.h"
@@ -200,8 +201,8 @@ public:
         for (int (Publication::*stage)() :
              {&Publication::CheckOptions, &Publication::ReadServerList, &Publication::ReadRelease,
               &Publication::CompareEarlier, &Publication::CheckSizes, &Publication::PrepareOutput,
-              &Publication::PackContainers, &Publication::MakeDeltas, &Publication::WriteIndex,
-              &Publication::PutOut}) {
+              &Publication::PackContainers, &Publication::MakeDeltas, &Publication::LayOutIndex,
+              &Publication::MakeBundles, &Publication::WriteIndex, &Publication::PutOut}) {
             if (const int status = (this->*stage)(); status != 0) {
                 return status;
             }
@@ -489,6 +490,7 @@ private:
                 if (!signed_index::HashFile(source, &from)) {
                     return Fail("cannot read " + source);
                 }
+                copySha256_[source] = from.sha256;
                 if (!hashed.insert(from.sha256).second) {
                     continue;  // the same copy in another earlier release
                 }
@@ -529,12 +531,12 @@ private:
         return 0;
     }
 
-    // The index. A published time stamp tells a copy that a client already
-    // received from this publication: its last-write time is the time it
-    // arrived, later than the publication.
-    int WriteIndex() {
-        std::string error;
-        std::vector<std::string> lines = {
+    // The index's header and sections. A published time stamp tells a copy
+    // that a client already received from this publication: its last-write
+    // time is the time it arrived, later than the publication.
+    int LayOutIndex() {
+        std::vector<std::string>& lines = indexHead_;
+        lines = {
             "# Brinefall patch set for release " + Name(release_) + ", published " + options_.time,
             std::to_string(options_.updaterVersion),
             std::to_string(options_.updaterMinimum),
@@ -554,8 +556,141 @@ private:
             client_);
         lines.insert(lines.end(), sections.begin(), sections.end());
         indexLines_ = lines.size();
+        return 0;
+    }
+
+    // The size and SHA-256 of a served file, each read once.
+    const signed_index::ListedFile* Served(const std::string& name) {
+        auto found = served_.find(name);
+        if (found == served_.end()) {
+            signed_index::ListedFile file;
+            if (!signed_index::HashFile((patch_ / name).string(), &file)) {
+                Fail("cannot read " + (patch_ / name).string());
+                return nullptr;
+            }
+            found = served_.emplace(name, file).first;
+        }
+        return &found->second;
+    }
+
+    // One bundle per earlier release: the files its clients fetch, one
+    // after another in the order of their download list, which is the walk
+    // of its section through the index as published. Where the release's
+    // own copy of a file is the source of a kept delta, its clients fetch
+    // the delta, and so does the bundle; else the container.
+    int MakeBundles() {
+        if (!options_.bundles) {
+            return 0;
+        }
+        std::string head;
+        for (const std::string& line : indexHead_) {
+            head += line + "\r\n";
+        }
+        const version_index::Index index = version_index::ReadIndex(head);
+        std::map<std::string, std::string> pathOf;  // listed name -> game path
+        for (const std::string& path : changed_) {
+            pathOf[ListedName(path)] = path;
+        }
+        std::set<std::string> kept;
+        for (const delta_lines::Delta& made : deltas_) {
+            kept.insert(made.name);
+        }
+        for (const ReleaseSpec& r : options_.earlier) {
+            const version_index::ClientVersion from{r.version, r.build};
+            const auto key = std::find(index.lines.begin(), index.lines.end(),
+                                       version_index::SectionKey(r.version, r.build));
+            if (key == index.lines.end()) {
+                return Fail("the index has no section for release " + Name(r));
+            }
+            bundle_lines::Bundle bundle;
+            bundle.from = from;
+            bundle.name = bundle_lines::BundleName(from);
+            for (const version_index::WalkStep& step : version_index::WalkSection(
+                     index, static_cast<size_t>(key - index.lines.begin()), from, "/")) {
+                if (step.fault) {
+                    return Fail("section " + *key + ": " + step.fault->message);
+                }
+                if (!step.entry || step.entry->directory) {
+                    continue;
+                }
+                const std::string& container = step.entry->name;
+                std::string name = container;
+                const auto own =
+                    copySha256_.find((fs::path(r.tree) / pathOf.at(container)).string());
+                if (own != copySha256_.end()) {
+                    const std::string delta = delta_lines::DeltaName(container, own->second);
+                    name = kept.count(delta) != 0 ? delta : container;
+                }
+                const signed_index::ListedFile* file = Served(name);
+                if (!file) {
+                    return kFailed;
+                }
+                bundle.members.push_back({bundle.size, file->size, file->sha256, name});
+                bundle.size += file->size;
+            }
+            if (bundle.members.empty()) {
+                continue;
+            }
+            if (!WriteBundle(bundle)) {
+                return kFailed;
+            }
+            const signed_index::ListedFile* written = Served(bundle.name);
+            if (!written) {
+                return kFailed;
+            }
+            if (written->size != bundle.size) {
+                return Fail(base::Printf("cannot write %s: it holds %llu bytes, its files %llu",
+                                         (patch_ / bundle.name).string().c_str(),
+                                         static_cast<unsigned long long>(written->size),
+                                         static_cast<unsigned long long>(bundle.size)));
+            }
+            bundle.sha256 = written->sha256;
+            bundleBytes_ += bundle.size;
+            bundles_.push_back(std::move(bundle));
+        }
+        std::sort(bundles_.begin(), bundles_.end(),
+                  [](const bundle_lines::Bundle& a, const bundle_lines::Bundle& b) {
+                      return a.name < b.name;
+                  });
+        return 0;
+    }
+
+    // The members copied one after another into the bundle, a buffer at a
+    // time: files of hundreds of megabytes are never held whole.
+    bool WriteBundle(const bundle_lines::Bundle& bundle) {
+        const fs::path target = patch_ / bundle.name;
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        std::vector<char> buffer(1024 * 1024);
+        for (const bundle_lines::Member& member : bundle.members) {
+            std::ifstream in(patch_ / member.name, std::ios::binary);
+            while (in && out) {
+                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                out.write(buffer.data(), in.gcount());
+            }
+            if (out && (in.bad() || !in.eof())) {
+                Fail("cannot read " + (patch_ / member.name).string());
+                return false;
+            }
+        }
+        out.close();
+        if (!out) {
+            Fail("cannot write " + target.string());
+            return false;
+        }
+        return true;
+    }
+
+    // The index: the sections, the delta lines and the bundle lines, and
+    // the signature over all of them when a key is given.
+    int WriteIndex() {
+        std::string error;
+        std::vector<std::string> lines = indexHead_;
         for (const delta_lines::Delta& made : deltas_) {
             lines.push_back(delta_lines::FormatDeltaLine(made));
+        }
+        for (const bundle_lines::Bundle& bundle : bundles_) {
+            const std::vector<std::string> written = bundle_lines::FormatBundleLines(bundle);
+            lines.insert(lines.end(), written.begin(), written.end());
         }
         std::string text;
         for (const std::string& line : lines) {
@@ -605,6 +740,12 @@ private:
                              "their containers\n",
                              deltas_.size(), static_cast<unsigned long long>(savedBytes_));
             }
+            if (!bundles_.empty()) {
+                std::fprintf(stderr,
+                             "brfpublish: %zu bundle(s), one per earlier release with files to "
+                             "fetch, %llu bytes in all\n",
+                             bundles_.size(), static_cast<unsigned long long>(bundleBytes_));
+            }
             if (!secretKey_.empty()) {
                 std::fprintf(stderr, "brfpublish: signed the index, serial %llu\n",
                              static_cast<unsigned long long>(serial_));
@@ -625,6 +766,13 @@ private:
     // The earlier releases' copies of each changed file that they have.
     std::map<std::string, std::vector<std::string>> earlierCopies_;
     std::vector<delta_lines::Delta> deltas_;
+    // The SHA-256 of each earlier copy of a changed file, by its path.
+    std::map<std::string, std::string> copySha256_;
+    std::vector<bundle_lines::Bundle> bundles_;
+    uint64_t bundleBytes_ = 0;
+    // Served files already hashed, by name below patch/.
+    std::map<std::string, signed_index::ListedFile> served_;
+    std::vector<std::string> indexHead_;
     // An earlier copy of each delta's source, by its hash, for the check.
     std::map<std::string, std::string> deltaSources_;
     uint64_t savedBytes_ = 0;

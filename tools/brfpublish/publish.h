@@ -34,6 +34,9 @@ struct PublishOptions {
     ParseMode mode = ParseMode::Optimal;
     // Deltas from the earlier releases' copies of changed files.
     bool deltas = true;
+    // One bundle per earlier release: everything its clients fetch, in one
+    // file.
+    bool bundles = true;
     bool quiet = false;
     // The secret key file that signs the index; empty for an unsigned one.
     std::string secretKeyFile;

@@ -1,5 +1,6 @@
 #include "brfpublish/verify.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "brfpublish/publish.h"
 #include "delta/delta_apply.h"
+#include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/signed_index.h"
 #include "index/version_index.h"
@@ -66,10 +68,12 @@ public:
                    "section " + text + " starts a second time; clients read only the first");
                 continue;
             }
+            sectionStart_[{version, build}] = i;
             Section(i, {version, build});
         }
         Signature();
         Deltas();
+        Bundles();
         return problems_;
     }
 
@@ -328,12 +332,100 @@ private:
         fs::remove_all(scratch, ec);
     }
 
+    // The files a client of `from` fetches, in the order of its download
+    // list: the containers its section's walk lists.
+    std::vector<std::string> WalkedFiles(size_t start, version_index::ClientVersion from) const {
+        std::vector<std::string> files;
+        for (const version_index::WalkStep& step :
+             version_index::WalkSection(parsed_, start, from, "/")) {
+            if (step.entry && !step.entry->directory && !step.fault) {
+                files.push_back(step.entry->name);
+            }
+        }
+        return files;
+    }
+
+    // Each announced bundle: served as announced, each member's bytes in it
+    // with the member's hash and the same as the member served alone, and
+    // its members the files its section's walk lists, in that order, each
+    // the container or one of its announced deltas.
+    void Bundles() {
+        const std::string text = base::ReadWholeFile(index_).value_or("");
+        const bundle_lines::Announced announced = bundle_lines::ReadBundleLines(text);
+        for (const std::string& problem : announced.problems) {
+            Problem(index_ + ": " + problem);
+        }
+        const delta_lines::Announced deltas = delta_lines::ReadDeltaLines(text);
+        std::map<std::string, std::optional<signed_index::ListedFile>> served;
+        for (const auto& [name, bundle] : announced.byName) {
+            const std::string path = (fs::path(dir_) / name).string();
+            bundle_lines::FileHashes hashes;
+            if (!bundle_lines::HashBundleFile(path, bundle, &hashes)) {
+                Problem(path + " is announced as a bundle but missing");
+                continue;
+            }
+            if (hashes.size != bundle.size || hashes.sha256 != bundle.sha256) {
+                Problem(path + " is not the announced bundle (other size or SHA-256)");
+            }
+            for (size_t k = 0; k < bundle.members.size(); ++k) {
+                const bundle_lines::Member& member = bundle.members[k];
+                if (hashes.memberSha256[k] != member.sha256) {
+                    Problem(path + ": the bytes of " + member.name +
+                            " in it do not have the announced SHA-256");
+                }
+                auto alone = served.find(member.name);
+                if (alone == served.end()) {
+                    signed_index::ListedFile file;
+                    const bool read =
+                        signed_index::HashFile((fs::path(dir_) / member.name).string(), &file);
+                    alone = served.emplace(member.name, read ? std::optional(file) : std::nullopt)
+                                .first;
+                }
+                if (!alone->second) {
+                    Problem(path + ": its member " + member.name + " is not served alone");
+                } else if (alone->second->size != member.size ||
+                           alone->second->sha256 != member.sha256) {
+                    Problem(path + ": its member " + member.name +
+                            " is served alone with other bytes");
+                }
+            }
+            const auto start = sectionStart_.find({bundle.from.version, bundle.from.build});
+            if (start == sectionStart_.end()) {
+                Problem(path + " is a bundle for clients of " +
+                        version_index::SectionKey(bundle.from.version, bundle.from.build) +
+                        ", but the index has no such section");
+                continue;
+            }
+            const std::vector<std::string> files = WalkedFiles(start->second, bundle.from);
+            const auto fits = [&](size_t k) {
+                const std::string& name = bundle.members[k].name;
+                if (name == files[k]) {
+                    return true;
+                }
+                const auto delta = deltas.byName.find(name);
+                return delta != deltas.byName.end() &&
+                       name == delta_lines::DeltaName(files[k], delta->second.sourceSha256);
+            };
+            for (size_t k = 0; k < std::max(files.size(), bundle.members.size()); ++k) {
+                if (k >= files.size() || k >= bundle.members.size() || !fits(k)) {
+                    Problem(path + ": member " + std::to_string(k + 1) + " is " +
+                            (k < bundle.members.size() ? bundle.members[k].name : "missing") +
+                            ", but the walk of section " + lines_[start->second].text + " lists " +
+                            (k < files.size() ? files[k] : "no more files") + " there");
+                    break;
+                }
+            }
+        }
+    }
+
     std::string dir_;
     std::string index_;
     std::string publicKey_;
     const std::map<std::string, std::string>& sources_;
     version_index::Index parsed_;
     std::vector<Line> lines_;
+    // Where each client's section starts (its first start line).
+    std::map<std::pair<uint32_t, uint32_t>, size_t> sectionStart_;
     std::set<std::string> checked_;
     std::vector<std::string> problems_;
 };

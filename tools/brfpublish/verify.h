@@ -16,7 +16,10 @@ namespace brfpublish {
 // Every announced delta must be served with its size and hash and must make
 // the file its container holds; where `sources` (paths by their SHA-256)
 // has the file a delta applies to, the delta is applied to it and must make
-// that file.
+// that file. Every announced bundle must be served with its size and hash,
+// each member's bytes in it must have the member's hash and be the member
+// as served alone, and its members must be the files its section's walk
+// lists, in that order (the container or one of its announced deltas).
 std::vector<std::string> VerifyPatchDir(const std::string& patchDir,
                                         const std::string& publicKeyHex = "",
                                         const std::map<std::string, std::string>& sources = {});

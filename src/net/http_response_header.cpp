@@ -127,6 +127,12 @@ bool THttpResponseHeader::TakeLine(const std::string& line) {
             value.pop_back();
         }
         ContentRange = ++ContentRangeLines == 1 ? ParseContentRange(value) : std::nullopt;
+        const std::string unsatisfied = "bytes */";
+        int64_t total = -1;
+        if (value.compare(0, unsatisfied.size(), unsatisfied) == 0 &&
+            ParseCount(value.substr(unsatisfied.size()), &total)) {
+            UnsatisfiedTotal = total;
+        }
     }
 
     const size_t colon = line.find(':');

@@ -64,4 +64,7 @@ public:
     // malformed, and when there are several.
     std::optional<TContentRange> ContentRange;
     int ContentRangeLines = 0;
+    // The document's size that a 416 answer gives as "Content-Range: bytes
+    // */N" when the range asked for starts at or past its end; -1 without.
+    int64_t UnsatisfiedTotal = -1;
 };

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace plat {
@@ -30,6 +31,8 @@ inline constexpr uint32_t kFdClose = 32;
 inline constexpr int kWsaEWouldBlock = 10035;
 inline constexpr int kWsaENotConn = 10057;
 inline constexpr int kWsaEConnRefused = 10061;
+inline constexpr int kWsaEIntr = 10004;
+inline constexpr int kWsaETimedOut = 10060;
 
 struct SocketsInfo {
     uint16_t version = 0;      // low byte major, high byte minor
@@ -61,6 +64,13 @@ int SockAsyncSelect(Socket s, const HiddenWindow& window, uint32_t msg, uint32_t
 // non-blocking socket fails with kWsaEWouldBlock and reports the outcome
 // as a connect notification.
 int SockConnect(Socket s, uint32_t address, uint16_t port);
+// For a socket that is not registered, on a worker thread: connects while
+// the caller waits, at most `milliseconds` (0: as long as the system
+// tries), and gives up early once `keepWaiting` says no. Fails with
+// kWsaETimedOut after the time, kWsaEIntr when given up; the socket blocks
+// again afterwards.
+int SockConnectWithin(Socket s, uint32_t address, uint16_t port, uint32_t milliseconds,
+                      const std::function<bool()>& keepWaiting);
 int SockSend(Socket s, const void* data, int length);
 // Receives (or with `peek` copies without removing) up to `length` bytes;
 // 0 when the peer has closed the connection.

@@ -26,4 +26,9 @@ struct UpdaterConfig {
     // download goes on; off, all of them are decoded in the install phase.
     // What the player and the log see is the same either way.
     bool decodeAhead = true;
+    // Connections that fetch the files of the list ahead of their turn; 0
+    // fetches each file at its turn, one after another.
+    unsigned connections = 4;
+    // Whether the index's bundle lines are used.
+    bool bundles = true;
 };

@@ -90,7 +90,7 @@ void TFUpdater::RequestContainer(int32_t index) {
     FetchIntoPatch("patch/" + downloadList.at(static_cast<size_t>(index)).name, ListedSize(index));
 }
 
-void TFUpdater::ReceivedDelta() {
+void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
     const auto k = static_cast<size_t>(actCount);
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
     const version_index::ListEntry& entry = downloadList.at(k);
@@ -99,7 +99,8 @@ void TFUpdater::ReceivedDelta() {
     deltaInFlight_ = false;
 
     signed_index::ListedFile arrived;
-    if (!TakePart(path, static_cast<int32_t>(std::min<uint64_t>(delta.size, INT32_MAX)))) {
+    if (!TakePart(path, static_cast<int32_t>(std::min<uint64_t>(delta.size, INT32_MAX)),
+                  fetchedAhead.has_value())) {
         FallBackToContainer("its transfer did not complete it");
         return;
     }
@@ -131,7 +132,9 @@ void TFUpdater::ReceivedDelta() {
     BRF_LOG(1, "delta applied: %s, %llu bytes", result.c_str(),
             static_cast<unsigned long long>(applied.size));
     appliedFiles_[k] = true;
-    AcceptReceivedFile();
+    AcceptReceivedFile(fetchedAhead
+                           ? static_cast<int32_t>(std::min<int64_t>(*fetchedAhead, INT32_MAX))
+                           : HeldBytes());
 }
 
 void TFUpdater::FallBackToContainer(const std::string& why) {

@@ -38,31 +38,17 @@ void TFUpdater::DownloadFile(int32_t index) {
     AddLogLine(std::string(Text(kTextReceivingFile)) + name);
     SelectLastLine();
 
-    int32_t localSize = 0;
-    std::string localTime;
-    int32_t remoteSize = 0;
-    std::string remoteTime = "9999";
     const std::string path = "patch/" + name;
-    std::error_code error;
-    const uintmax_t size = fs::file_size(path, error);
-    if (!error) {
-        localSize = static_cast<int32_t>(size);
-        plat::LocalTime time{};
-        if (plat::FileLastWriteLocal(path.c_str(), &time)) {
-            localTime = updater::Printf("%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
-                                        time.day, time.hour, time.minute, time.second);
-        }
-        remoteSize = entry.size;
-        if (!entry.stamp.empty()) {
-            remoteTime = entry.stamp;
-        }
-    }
+    const updater::LocalCopy copy = updater::CompareLocalCopy(path, entry);
+    const int32_t localSize = copy.localSize;
+    const int32_t remoteSize = copy.remoteSize;
+    const std::string& localTime = copy.localTime;
+    const std::string& remoteTime = copy.remoteTime;
 
     // With a signed index a copy already in "patch/" must also be the listed
     // file: one planted there is fetched again like any other.
     const bool same = CPack::Get()->CheckFile(path.c_str()) == CPack::kCheckOk &&
-                      localSize == remoteSize && updater::LocalTimeIsNewer(localTime, remoteTime) &&
-                      AuthenticityProblem(path, path).empty();
+                      copy.LooksSame() && AuthenticityProblem(path, path).empty();
     if (same) {
         BRF_LOG(1, "local file is the same as remote: sizes: %i->%i, times: %s->%s", localSize,
                 remoteSize, localTime.c_str(), remoteTime.c_str());
@@ -103,7 +89,9 @@ void TFUpdater::DownloadFile(int32_t index) {
     if (Closing()) {
         return;
     }
-    if (!FetchDelta(index)) {
+    if (transfers_ && transfers_->Covers(index)) {
+        AwaitTransfer(index);
+    } else if (!FetchDelta(index)) {
         RequestContainer(index);
     }
 }
@@ -131,12 +119,12 @@ void TFUpdater::FetchIntoPatch(const std::string& path, int32_t listed) {
                 Origin::SuccessHandler, false, held);
 }
 
-bool TFUpdater::TakePart(const std::string& path, int32_t listed) {
+bool TFUpdater::TakePart(const std::string& path, int32_t listed, bool fetchedAhead) {
     const std::string part = PartOf(path);
     std::error_code error;
     const auto size = static_cast<int64_t>(fs::file_size(part, error));
-    bool complete = !error && sock_http->StoredAt >= 0;
-    if (complete && sock_http->StatusCode == 206) {
+    bool complete = !error && (fetchedAhead || sock_http->StoredAt >= 0);
+    if (complete && !fetchedAhead && sock_http->StatusCode == 206) {
         // The client stored the part only where its range starts at the
         // bytes held; it must also run to the end of the listed file.
         const TContentRange range = sock_http->Response().ContentRange.value_or(TContentRange());
@@ -154,6 +142,22 @@ bool TFUpdater::TakePart(const std::string& path, int32_t listed) {
         throw EFileError("Cannot rename \"" + part + "\"", path, error);
     }
     return true;
+}
+
+std::optional<int64_t> TFUpdater::PartHeldWhole() const {
+    if (actCount < 0 || actCount >= newCount || sock_http->ResumeFrom <= 0 ||
+        sock_http->StatusCode != 416 ||
+        sock_http->Response().UnsatisfiedTotal != sock_http->ResumeFrom) {
+        return std::nullopt;
+    }
+    const auto k = static_cast<size_t>(actCount);
+    const int64_t listed = deltaInFlight_ && plannedDeltas_[k]
+                               ? static_cast<int64_t>(plannedDeltas_[k]->size)
+                               : ListedSize(actCount);
+    if (listed != sock_http->ResumeFrom) {
+        return std::nullopt;
+    }
+    return listed;
 }
 
 bool TFUpdater::ResumeRefused() {
@@ -186,16 +190,16 @@ int32_t TFUpdater::ListedSize(int32_t index) const {
     return std::max(0, downloadList.at(static_cast<size_t>(index)).size);
 }
 
-bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
+bool TFUpdater::ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetchedAhead) {
     if (deltaInFlight_) {
-        ReceivedDelta();
+        ReceivedDelta(fetchedAhead);
         return true;
     }
     const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
     BRF_LOG(1, "received file: %s", path.c_str());
     // The whole file is checked, however many transfers it took.
     int32_t result = kNotCompleted;
-    if (TakePart(path, ListedSize(actCount))) {
+    if (TakePart(path, ListedSize(actCount), fetchedAhead.has_value())) {
         const std::string problem = AuthenticityProblem(path, path);
         if (problem.empty()) {
             result = CPack::Get()->CheckFile(path.c_str());
@@ -210,7 +214,9 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd) {
     }
     if (result == CPack::kCheckOk) {
         BRF_LOG(1, "file is ok.");
-        AcceptReceivedFile();
+        AcceptReceivedFile(fetchedAhead
+                               ? static_cast<int32_t>(std::min<int64_t>(*fetchedAhead, INT32_MAX))
+                               : HeldBytes());
         return true;
     }
     BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
@@ -227,9 +233,9 @@ int32_t TFUpdater::HeldBytes() const {
         std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
 }
 
-void TFUpdater::AcceptReceivedFile() {
+void TFUpdater::AcceptReceivedFile(int32_t held) {
     if (fileProgress) {
-        (*fileProgress)[actCount] = HeldBytes();
+        (*fileProgress)[actCount] = held;
     }
     DecodeReceived(actCount);
     actCount++;
@@ -268,3 +274,31 @@ void TFUpdater::DropBrokenCopy() {
         fs::remove(path, ignored);
     }
 }
+
+namespace updater {
+
+LocalCopy CompareLocalCopy(const std::string& path, const version_index::ListEntry& entry) {
+    LocalCopy copy;
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    if (error) {
+        return copy;
+    }
+    copy.localSize = static_cast<int32_t>(size);
+    plat::LocalTime time{};
+    if (plat::FileLastWriteLocal(path.c_str(), &time)) {
+        copy.localTime = Printf("%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month, time.day,
+                                time.hour, time.minute, time.second);
+    }
+    copy.remoteSize = entry.size;
+    if (!entry.stamp.empty()) {
+        copy.remoteTime = entry.stamp;
+    }
+    return copy;
+}
+
+bool LocalCopy::LooksSame() const {
+    return localSize == remoteSize && LocalTimeIsNewer(localTime, remoteTime);
+}
+
+}  // namespace updater

@@ -166,6 +166,7 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
 }
 
 void TFUpdater::InstallFiles() {
+    StopTransfers();  // every file of the list is in patch/ by now
     // The backups of an interrupted install are the only copies of the old
     // files: a run that completes it keeps them.
     std::error_code error;

@@ -124,6 +124,7 @@ void TFUpdater::AcknowledgeCancel() {
 }
 
 void TFUpdater::EndRun() {
+    StopTransfers();
     decodeAhead_.Discard();
     btn_check->SetEnabled(true);
 }
@@ -179,6 +180,13 @@ void TFUpdater::btn_cancelClick() {
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
         runState = rsCancelled;
         sock_http->Disconnect();
+    } else if (awaitingTransfer_) {
+        // The run waits for files fetched ahead: every transfer ends now, and
+        // the cancel is acknowledged as a cut request's event would.
+        BRF_LOG(1, "Cancel was pressed with active connections, close it");
+        runState = rsCancelled;
+        StopTransfers();
+        AcknowledgeCancel();
     } else {
         BRF_LOG(1, "Cancel was pressed with no active connections, close updater");
         form->Close();
@@ -313,6 +321,7 @@ void TFUpdater::StartDownloadPhase() {
         return;
     }
     if (newCount > 0) {
+        StartTransfers();
         DownloadFile(0);
     } else {
         // A section without files: the run completes like one whose files
@@ -334,6 +343,13 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             ShowErrorBox(kTextNoUpdater, kTextUpdaterInfo, plat::BoxOwner::None);
             break;
         case rsPatchDownload: {
+            if (const std::optional<int64_t> whole = PartHeldWhole()) {
+                BRF_LOG(1, "the part file holds the whole file: %lld bytes",
+                        static_cast<long long>(*whole));
+                ReceivedPatchFile(Cmd, whole);
+                SelectLastLine();
+                return;
+            }
             if (deltaInFlight_) {
                 FallBackToContainer("the server did not send it");
                 return;
@@ -387,14 +403,19 @@ void TFUpdater::sock_httpPacketRecvd() {
     }
     std::vector<int32_t>& progress = *fileProgress;
     progress[actCount] = HeldBytes();
+    const int32_t shown = ShowProgress();
+    BRF_LOG(3, "actCount/newCount: %i,%i; actProgress=%i; overallProgress=%i", actCount, newCount,
+            progress[actCount], shown);
+}
+
+int32_t TFUpdater::ShowProgress() {
     int64_t position = 0;
-    for (const int32_t bytes : progress) {
+    for (const int32_t bytes : *fileProgress) {
         position += bytes;
     }
     const auto shown = static_cast<int32_t>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX));
     pnl_progress->SetPosition(shown);
-    BRF_LOG(3, "actCount/newCount: %i,%i; actProgress=%i; overallProgress=%i", actCount, newCount,
-            progress[actCount], shown);
+    return shown;
 }
 
 namespace updater {

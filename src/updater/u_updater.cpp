@@ -299,6 +299,7 @@ void TFUpdater::FormActivate() {
 void TFUpdater::FormClose() {
     BRF_LOG(3, "entering function FormClose");
     stopped_ = true;
+    StopTransfers();
     {
         std::ofstream out(kServerAddressFile, std::ios::binary | std::ios::trunc);
         out << box_host->Text() << "\r\n";

@@ -37,6 +37,7 @@
 #include "updater/u_config.h"
 #include "updater/u_decode_ahead.h"
 #include "updater/u_install_record.h"
+#include "updater/u_transfers.h"
 
 enum TRunState : int32_t {
     rsIdle = 0,
@@ -170,8 +171,9 @@ public:
     void DownloadFile(int32_t index);
     void InstallFiles();
 
-    // True while a request runs or a step of the run waits in the loop.
-    bool Busy() const { return pendingSteps_ > 0 || requestRunning_; }
+    // True while a request runs, a step of the run waits in the loop, or the
+    // run waits for a file fetched ahead.
+    bool Busy() const { return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_; }
 
 private:
     // Where a request was started, which decides how an error it raises is
@@ -197,14 +199,16 @@ private:
     void EndRun();
     void StartDownloadPhase();
     // False when the run ended with the file (the failure report was shown).
-    bool ReceivedPatchFile(CmdType Cmd);
+    // `fetchedAhead`: the part file was fetched ahead and is whole, with
+    // that many bytes; else the HTTP client's answer says what it holds.
+    bool ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetchedAhead = std::nullopt);
     // What the file at actCount holds: the bytes of a part file continued
     // and those received now.
     int32_t HeldBytes() const;
-    // The file at actCount arrived whole and passed its checks: the bar
-    // keeps its bytes, the action log says so, and the run goes on with the
-    // next file, or installs after the last.
-    void AcceptReceivedFile();
+    // The file at actCount arrived whole and passed its checks, with `held`
+    // bytes: the bar keeps them, the action log says so, and the run goes on
+    // with the next file, or installs after the last.
+    void AcceptReceivedFile(int32_t held);
     void NextFileOrInstall();
     // The container of file `index` is in patch/ and passed its checks: it
     // is decoded on a worker while the run goes on.
@@ -217,8 +221,12 @@ private:
     // returns false; ResumeRefused says the last answer would not continue
     // the part file of the file at actCount (which it removes).
     void FetchIntoPatch(const std::string& path, int32_t listed);
-    bool TakePart(const std::string& path, int32_t listed);
+    bool TakePart(const std::string& path, int32_t listed, bool fetchedAhead);
     bool ResumeRefused();
+    // The last answer was a 416 saying that the part file of the file at
+    // actCount holds all of it already (a run stopped just before taking
+    // it): its size, which makes the part the received file.
+    std::optional<int64_t> PartHeldWhole() const;
     // Counts a receipt of the file at actCount that cannot be used: true
     // when it is fetched again, false once it failed kMaxReceipts times.
     bool CountFailedReceipt();
@@ -298,7 +306,7 @@ private:
     // Starts the delta of file `index` when one is planned; false when none is.
     bool FetchDelta(int32_t index);
     // The delta at actCount arrived: its result counts as the received file.
-    void ReceivedDelta();
+    void ReceivedDelta(std::optional<int64_t> fetchedAhead);
     // The delta at actCount failed for `why`: the container is fetched.
     void FallBackToContainer(const std::string& why);
     // Requests the container of file `index`.
@@ -310,6 +318,25 @@ private:
     std::vector<std::optional<delta_lines::Delta>> plannedDeltas_;
     std::vector<bool> appliedFiles_;
     bool deltaInFlight_ = false;
+
+    // Fetching ahead (u_fetch_ahead.cpp): the files of the list that are
+    // not asked about are fetched by workers, from the section's bundle
+    // where one serves them, while the run handles the files before them;
+    // at its turn a file waits for its transfer and is then checked as one
+    // fetched alone. A failed transfer fetches the file alone.
+    void StartTransfers();
+    // The file at actCount is fetched ahead: its turn goes on once it is there.
+    void AwaitTransfer(int32_t index);
+    void TransferArrived(int32_t index, const updater::Transfers::Result& result);
+    void TransfersProgressed();
+    // Sets the bar to the bytes of fileProgress, which must exist; returns
+    // the position.
+    int32_t ShowProgress();
+    // Ends every transfer of the run at once.
+    void StopTransfers();
+    std::unique_ptr<updater::Transfers> transfers_;
+    // The run waits for the transfer of the file at actCount.
+    bool awaitingTransfer_ = false;
 
     ui::Toolkit& toolkit_;
     const UpdaterConfig config_;
@@ -358,6 +385,20 @@ SizeDisplay SizeForDisplay(int32_t bytes);
 // The local copy's time stamp text compared with the listed one: true when
 // the local one is greater, byte by byte.
 bool LocalTimeIsNewer(const std::string& local, const std::string& remote);
+
+// What the copy of a listed file in "patch/" is compared by before the
+// question whether to fetch it again: its size and last-write time, and the
+// listed ones (the listed values stay at 0 and "9999" when there is no copy).
+struct LocalCopy {
+    int32_t localSize = 0;
+    std::string localTime;
+    int32_t remoteSize = 0;
+    std::string remoteTime = "9999";
+    // Size and time say it may be the listed file; its container check and
+    // its signature decide.
+    bool LooksSame() const;
+};
+LocalCopy CompareLocalCopy(const std::string& path, const version_index::ListEntry& entry);
 
 // The program and arguments that open `address` with the system's
 // registered command for web addresses (`"C:\...\browser.exe" -url "%1"`):

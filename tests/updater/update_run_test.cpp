@@ -3,6 +3,7 @@
 // stops the run wherever it is pressed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -76,6 +77,14 @@ private:
     TestHttpServer server_;
 };
 
+// An updater that fetches each file at its turn, one request after another:
+// the run whose events these tests follow one by one.
+UpdaterConfig Sequential() {
+    UpdaterConfig config = BuiltUpdaterConfig();
+    config.connections = 0;
+    return config;
+}
+
 // Presses the check button and handles messages until the run stops.
 void RunCheck(GameDir& game, const std::string& base) {
     game.updater->box_host->SetText(base);
@@ -90,7 +99,7 @@ TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
     }
     PatchServer server;
     server.Publish(2000);
-    GameDir game;
+    GameDir game(Sequential());
     CLog::Get()->Open(0, -1, "_debugg.log", 0, 2000000);  // keep the log small
     THttpClient& http = *game.updater->sock_http;
     int successes = 0, disconnects = 0, depth = 0, deepest = 0;
@@ -158,7 +167,7 @@ TEST(UpdateRun, CancelDuringATransferIsAcknowledgedAndTheButtonIsUsable) {
         c.WaitForClose();  // stalls until the client cuts the transfer
         return false;
     };
-    GameDir game;
+    GameDir game(Sequential());
     TFUpdater& u = *game.updater;
     const auto packet = u.sock_http->OnPacketRecvd;
     u.sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
@@ -198,7 +207,7 @@ TEST(UpdateRun, CancelWithADecodeInFlightLeavesTheGameAsItWasAndNoTemporaryFile)
         c.WaitForClose();
         return false;
     };
-    GameDir game;
+    GameDir game(Sequential());
     brf_test::WriteFile("f0", "the installed f0");
     TFUpdater& u = *game.updater;
     bool decoding = false;
@@ -264,7 +273,7 @@ TEST(UpdateRun, TheNextRunRemovesTheTemporaryFilesOfAKilledOneAndNothingElse) {
 TEST(UpdateRun, CancelBetweenTwoRequestsClosesTheWindowAndNothingMoreIsFetched) {
     PatchServer server;
     server.Publish(3);
-    GameDir game;
+    GameDir game(Sequential());
     TFUpdater& u = *game.updater;
     game.toolkit.OnLineAdded = [&](const std::string& line) {
         if (line == T(212) + "f1.upd") {
@@ -278,6 +287,76 @@ TEST(UpdateRun, CancelBetweenTwoRequestsClosesTheWindowAndNothingMoreIsFetched) 
     EXPECT_EQ(server.Requests(), 3u);  // list, index, f0
     EXPECT_FALSE(std::filesystem::exists("patch/_versions.txt"));
     EXPECT_EQ(brf_test::ReadFile("save/updateservers.sav"), server.Base() + "\r\n");
+}
+
+// Files fetched ahead on several connections reach the player in list
+// order: the action log, the questions and the files are those of the run
+// that fetches one file after another, and each file is asked for once.
+TEST(UpdateRun, FetchingAheadShowsWhatTheSequentialRunShows) {
+    if (brf_test::host::UnderWine()) {
+        GTEST_SKIP() << "the engine's logic, checked natively";
+    }
+    PatchServer server;
+    server.Publish(300);
+    struct Seen {
+        std::vector<std::string> log;
+        size_t questions = 0;
+        std::string last;
+    };
+    const auto run = [&server](UpdaterConfig config) {
+        GameDir game(std::move(config));
+        // A copy that looks like the listed one is asked about, and kept.
+        brf_test::WriteFile("patch/f7.upd", server.files["/patch/f7.upd"]);
+        game.toolkit.confirmAnswer = ui::Confirmation::No;
+        const size_t before = server.Requests();
+        RunCheck(game, server.Base());
+        EXPECT_EQ(server.Requests() - before, 301u);  // list, index, every file but f7
+        return Seen{game.Log(), game.toolkit.shown.size(), brf_test::ReadFile("f299")};
+    };
+    const Seen sequential = run(Sequential());
+    const Seen ahead = run(BuiltUpdaterConfig());
+    EXPECT_EQ(ahead.log, sequential.log);
+    EXPECT_EQ(std::count(ahead.log.begin(), ahead.log.end(), T(215)), 1);
+    EXPECT_EQ(ahead.questions, sequential.questions);
+    EXPECT_EQ(ahead.last, "file 299");
+}
+
+// A cancel while the run waits for a file fetched ahead ends every transfer
+// at once and is acknowledged as a cut request is.
+TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
+    PatchServer server;
+    server.Publish(3);
+    server.onRequest = [](ServerConnection& c, const std::string& body) {
+        if (PathOf(c) != "/patch/f1.upd") {
+            return true;
+        }
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size() + 100000) +
+               "\r\n\r\n" + body);
+        c.WaitForClose();  // stalls until the client cuts the transfer
+        return false;
+    };
+    GameDir game;
+    TFUpdater& u = *game.updater;
+    u.box_host->SetText(server.Base());
+    u.btn_check->Click();
+    // The turn of f1 has begun and waits once its line is there and the
+    // loop has nothing left to do.
+    while (game.Log().back() != T(212) + "f1.upd") {
+        game.toolkit.ProcessMessages();
+        game.toolkit.Loop().WaitMessage(10);
+    }
+    for (int k = 0; k < 10; ++k) {
+        game.toolkit.ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    u.btn_cancel->Click();
+    RunUntilStopped(game.toolkit, u);
+
+    EXPECT_EQ(game.Log().back(), T(240));
+    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_TRUE(u.btn_check->Enabled());
+    EXPECT_FALSE(u.form->Closed());
+    EXPECT_FALSE(std::filesystem::exists("f1"));
 }
 
 TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {

@@ -37,8 +37,13 @@ public:
 
     // A game directory whose registry hives hold these texts (empty: none),
     // with the window made in it once `prepare` has filled it.
+    // A game directory of client 1.040.0 whose updater is built as `config`.
+    explicit GameDir(UpdaterConfig config)
+        : GameDir(RegistryFile(1, 1040, 0), "", nullptr, std::move(config)) {}
+
     GameDir(const std::string& currentUser, const std::string& localMachine,
-            const std::function<void()>& prepare = nullptr)
+            const std::function<void()>& prepare = nullptr,
+            UpdaterConfig config = BuiltUpdaterConfig())
         : hkcu_("BRF_HKCU_FILE", dir_.File("user.reg")),
           hklm_("BRF_HKLM_FILE", dir_.File("system.reg")) {
         // A loop of its own, so a window closed by one test does not end the
@@ -57,7 +62,7 @@ public:
         if (prepare) {
             prepare();
         }
-        updater = std::make_unique<TFUpdater>(toolkit, BuiltUpdaterConfig());
+        updater = std::make_unique<TFUpdater>(toolkit, std::move(config));
     }
     ~GameDir() { plat::SetMainLoop(nullptr); }
 

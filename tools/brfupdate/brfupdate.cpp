@@ -44,6 +44,11 @@ const char kUsage[] =
     "  --decode-at-install   decode every file in the install phase instead of\n"
     "                        while the next one downloads (slower; the same\n"
     "                        result and the same log)\n"
+    "  --connections N       fetch files ahead of their turn on up to N\n"
+    "                        connections at once, 0 to 4 (default 4; 0 fetches\n"
+    "                        each file at its turn, one after another)\n"
+    "  --no-bundles          fetch file by file, ignoring the bundles the index\n"
+    "                        announces\n"
     "  --help                show this text\n"
     "\n"
     "exit status: 0 the client is up to date (after the update), 1 the run\n"
@@ -58,6 +63,8 @@ struct Options {
     int32_t timeoutSeconds = 60;
     bool deltas = true;
     bool decodeAhead = true;
+    unsigned connections = 4;
+    bool bundles = true;
 };
 
 int Usage(const char* problem) {
@@ -79,6 +86,14 @@ int Parse(int argc, char** argv, Options& options) {
             options.deltas = false;
         } else if (arg == "--decode-at-install") {
             options.decodeAhead = false;
+        } else if (arg == "--no-bundles") {
+            options.bundles = false;
+        } else if (arg == "--connections" && hasValue) {
+            const std::string value = argv[++i];
+            if (value.size() != 1 || value[0] < '0' || value[0] > '4') {
+                return Usage("--connections takes a number from 0 to 4");
+            }
+            options.connections = static_cast<unsigned>(value[0] - '0');
         } else if (arg == "--server" && hasValue) {
             options.server = argv[++i];
             options.serverGiven = true;
@@ -172,6 +187,8 @@ int main(int argc, char** argv) {
     UpdaterConfig config = BuiltUpdaterConfig();
     config.deltas = options.deltas;
     config.decodeAhead = options.decodeAhead;
+    config.connections = options.connections;
+    config.bundles = options.bundles;
     return UpdaterProgram(toolkit, config,
                           [&](TFUpdater& updater) { return Drive(toolkit, updater, options); });
 }

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/hidden_window.h"
@@ -124,6 +126,38 @@ int SockConnect(Socket s, uint32_t address, uint16_t port) {
     }
     hub.ConnectStarted(fd, WsaErrorFromErrno(error));
     return Fail(kWsaEWouldBlock);
+}
+
+int SockConnectWithin(Socket s, uint32_t address, uint16_t port, uint32_t milliseconds,
+                      const std::function<bool()>& keepWaiting) {
+    const int fd = Fd(s);
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const sockaddr_in sa = Address(address, port);
+    int error = connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+        // Waited for in short slices, so that giving up is noticed soon.
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            pollfd entry{fd, POLLOUT, 0};
+            if (poll(&entry, 1, 100) > 0) {
+                socklen_t length = sizeof error;
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                break;
+            }
+            if (!keepWaiting()) {
+                fcntl(fd, F_SETFL, flags);
+                return Fail(kWsaEIntr);
+            }
+            if (milliseconds > 0 && std::chrono::steady_clock::now() - start >=
+                                        std::chrono::milliseconds(milliseconds)) {
+                fcntl(fd, F_SETFL, flags);
+                return Fail(kWsaETimedOut);
+            }
+        }
+    }
+    fcntl(fd, F_SETFL, flags);
+    return error == 0 ? 0 : Fail(WsaErrorFromErrno(error));
 }
 
 int SockSend(Socket s, const void* data, int length) {

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <map>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -28,11 +30,13 @@ sockaddr_in Address(uint32_t address, uint16_t port) {
 }
 
 // Where each registered socket's notifications go, so that closing it can
-// drop those still queued.
+// drop those still queued. Worker threads close sockets of their own too,
+// hence the lock.
 std::map<SOCKET, std::pair<HWND, UINT>>& Registrations() {
     static std::map<SOCKET, std::pair<HWND, UINT>> registrations;
     return registrations;
 }
+std::mutex registrationsMutex;
 
 void DropQueuedNotifications(SOCKET s, HWND hwnd, UINT msg) {
     std::vector<MSG> others;
@@ -98,6 +102,7 @@ int SockAsyncSelect(Socket s, const HiddenWindow& window, uint32_t msg, uint32_t
     if (WSAAsyncSelect(S(s), hwnd, msg, static_cast<long>(events)) != 0) {
         return kSocketError;
     }
+    const std::lock_guard<std::mutex> lock(registrationsMutex);
     Registrations()[S(s)] = {hwnd, msg};
     return 0;
 }
@@ -105,6 +110,57 @@ int SockAsyncSelect(Socket s, const HiddenWindow& window, uint32_t msg, uint32_t
 int SockConnect(Socket s, uint32_t address, uint16_t port) {
     const sockaddr_in sa = Address(address, port);
     return connect(S(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : kSocketError;
+}
+
+int SockConnectWithin(Socket s, uint32_t address, uint16_t port, uint32_t milliseconds,
+                      const std::function<bool()>& keepWaiting) {
+    u_long on = 1;
+    u_long off = 0;
+    ioctlsocket(S(s), FIONBIO, &on);
+    const sockaddr_in sa = Address(address, port);
+    int error = connect(S(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0
+                    ? 0
+                    : WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+        // Waited for in short slices, so that giving up is noticed soon.
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            fd_set writable;
+            fd_set failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(S(s), &writable);
+            FD_SET(S(s), &failed);
+            timeval slice{0, 100000};
+            if (select(0, nullptr, &writable, &failed, &slice) > 0) {
+                error = 0;
+                if (FD_ISSET(S(s), &failed)) {
+                    int length = sizeof error;
+                    getsockopt(S(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                               &length);
+                    if (error == 0) {
+                        error = WSAECONNREFUSED;
+                    }
+                }
+                break;
+            }
+            if (!keepWaiting()) {
+                error = WSAEINTR;
+                break;
+            }
+            if (milliseconds > 0 && std::chrono::steady_clock::now() - start >=
+                                        std::chrono::milliseconds(milliseconds)) {
+                error = WSAETIMEDOUT;
+                break;
+            }
+        }
+    }
+    ioctlsocket(S(s), FIONBIO, &off);
+    if (error != 0) {
+        WSASetLastError(error);
+        return kSocketError;
+    }
+    return 0;
 }
 
 int SockSend(Socket s, const void* data, int length) {
@@ -121,12 +177,17 @@ int SockClose(Socket s) {
     if (closesocket(S(s)) != 0) {
         return kSocketError;
     }
-    auto it = Registrations().find(S(s));
-    if (it != Registrations().end()) {
-        const auto [hwnd, msg] = it->second;
+    std::pair<HWND, UINT> registered{nullptr, 0};
+    {
+        const std::lock_guard<std::mutex> lock(registrationsMutex);
+        auto it = Registrations().find(S(s));
+        if (it == Registrations().end()) {
+            return 0;
+        }
+        registered = it->second;
         Registrations().erase(it);
-        DropQueuedNotifications(S(s), hwnd, msg);
     }
+    DropQueuedNotifications(S(s), registered.first, registered.second);
     return 0;
 }
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # How quickly the console updater brings a game directory one release
-# behind up to date, and with how much memory: over a player's line and over
-# unlimited loopback, from a local nginx. Not a test: nothing fails on a
-# missed goal, the figures are printed.
+# behind up to date, and with how much memory: over a player's line, over
+# the same line with round trips of a player far away, and over unlimited
+# loopback, from a local nginx. Not a test: nothing fails on a missed goal,
+# the figures are printed.
 #
-#   bench/update/run.sh [--rounds R] [--preset bench|native] [--brfupdate PATH]
-#                       [--rate MIB] [--synthetic [--files N] [--mb M]] [--help]
+#   bench/update/run.sh [--rounds R] [--preset bench|native] [--build DIR]
+#                       [--brfupdate PATH] [--rate MIB] [--rtt "MS ..."]
+#                       [--rtt-rounds N] [--deltas] [--no-bundles]
+#                       [--synthetic [--files N] [--mb M]] [--help]
 #
 # Data (fetched once, cached under build/bench-update-data/, never
 # committed): Debian's freeorion-data, the data of a space strategy game
@@ -19,12 +22,19 @@
 # becomes "_" (the version index reads "-" as a path separator), links and
 # empty files are left out. brfpublish builds the server tree without
 # deltas, so the update fetches a full container for each of the 1222 new
-# or changed files (about 51 MB). The registry fixture says release 1.040
+# or changed files (about 51 MB); --deltas publishes with deltas instead,
+# --no-bundles passes --no-bundles to brfpublish build (when its --help lists
+# that option; otherwise the script says so and publishes as it does by
+# default). Each choice has a server tree of its own in the cache, built
+# again whenever brfpublish changes (with --deltas the loopback yardstick
+# below still fetches and decodes the whole containers; the round trips'
+# yardsticks fetch what brfupdate fetched). The registry fixture says release 1.040
 # is installed; the new one is 1.050. Files only the old release has stay
 # (the updater deletes nothing). After every run the game directory must
 # equal the new release plus those files.
 # --synthetic instead uses update_bench_set's made-up set: N files of M MB
-# (default 500 and 200), half compressible text, half random bytes.
+# (default 500 and 200), half compressible text, half random bytes
+# (--deltas and --no-bundles do not apply to it).
 #
 # Figures, each the median of R rounds (default 3), from the page cache:
 #   line      brfupdate through a relay (measure_update.py) that plays a
@@ -41,26 +51,59 @@
 #             0.5 times the yardstick.
 #   memory    brfupdate's peak resident memory (the highest of all its runs,
 #             measured by the launcher update_bench_peak). Goal: at most 48 MB.
+#   round trips (after the R rounds; --rtt "" leaves them out)
+#             for each round trip time of --rtt (default "0 50 100 200"
+#             milliseconds), N rounds (--rtt-rounds, default 1), median: the
+#             same relay and line plus the round trip: every chunk it
+#             forwards is held RTT/2 in each direction (order kept), and a
+#             new connection's first request only leaves one RTT after the
+#             connect, so connect plus request cost two round trips, every
+#             further request on a kept connection one. One row per RTT:
+#             brfupdate's whole run (wall), bytes/line (the bytes it received
+#             through the relay, headers included, at the line's rate), their
+#             ratio, the connections and HTTP requests the relay saw from it;
+#             then the files it fetched (the GET requests in the relay's log
+#             that name files on the server) fetched through the same relay
+#             by aria2c -j 4 -x1 (from an input file of URLs, into a
+#             temporary directory) and by one curl process keeping its
+#             connection (nginx closes a kept connection after 1000
+#             requests, so curl may need a second one), each checked byte
+#             for byte. Goals: the whole run at most 1.15 x bytes/line + 2 s
+#             and never slower than aria2c -j 4; at most 4 requests for a
+#             client that needs a whole bundle (counts printed, not judged).
+#             A row costs about 2 RTT per connection brfupdate opens one
+#             after another (today about 1224: some 8 minutes at 200 ms),
+#             plus the yardsticks' runs.
 # When brfupdate accepts --decode-at-install (decoding everything in the
 # install phase, as the engine used to), every brfupdate figure is measured
 # with it as well, for comparison.
 #
 # --brfupdate PATH measures that binary instead of the preset's own (the
-# tools and the data still come from the preset's build).
-# Needs apt-get, dpkg-deb, nginx, curl and python3. A round takes about a
+# tools and the data still come from the preset's build). --build DIR
+# configures the preset into DIR and builds there instead of build/PRESET
+# (for a build directory of one's own). Relative paths are taken from the
+# directory the script is started in.
+# Needs apt-get, dpkg-deb, nginx, curl and python3; aria2c for the round
+# trips' aria2c column (left empty without it). A round takes about a
 # minute, two with --decode-at-install (a second line run and loopback run).
 set -euo pipefail
+caller=$PWD
 cd "$(dirname "$0")/../.."
 root=$PWD
 
 usage() {
-  sed -n '/^#   bench/,/^#  *\[--rate/p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '/^#   bench/,/^#  *\[--synthetic/p' "$0" | sed 's/^# \{0,1\}//'
   echo "(the comment at the top of bench/update/run.sh says what it measures)"
 }
 
 rounds=3
 preset=bench
+build=
 brfupdate=
+rtt_list="0 50 100 200"
+rtt_rounds=1
+deltas=0
+no_bundles=0
 synthetic=0
 files=500
 mb=200
@@ -70,8 +113,13 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) rounds=$2; shift 2 ;;
     --preset) preset=$2; shift 2 ;;
-    --brfupdate) brfupdate=$(realpath "$2"); shift 2 ;;
+    --build) build=$(cd "$caller" && realpath -m "$2"); shift 2 ;;
+    --brfupdate) brfupdate=$(cd "$caller" && realpath "$2"); shift 2 ;;
     --rate) rate_mib=$2; shift 2 ;;
+    --rtt) rtt_list=$2; shift 2 ;;
+    --rtt-rounds) rtt_rounds=$2; shift 2 ;;
+    --deltas) deltas=1; shift ;;
+    --no-bundles) no_bundles=1; shift ;;
     --synthetic) synthetic=1; shift ;;
     --files) files=$2; shift 2 ;;
     --mb) mb=$2; shift 2 ;;
@@ -80,6 +128,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 case "$rounds" in '' | *[!0-9]* | 0) echo "--rounds takes a positive number" >&2; exit 2 ;; esac
+case "$rtt_rounds" in '' | *[!0-9]* | 0) echo "--rtt-rounds takes a positive number" >&2; exit 2 ;; esac
+for ms in $rtt_list; do
+  case "$ms" in *[!0-9]*) echo "--rtt takes round trips in whole milliseconds: \"0 50 100\"" >&2; exit 2 ;; esac
+done
 
 for tool in nginx curl python3 dpkg-deb apt-get; do
   if ! command -v "$tool" >/dev/null; then
@@ -91,9 +143,15 @@ done
 echo "== building (preset $preset)"
 targets="brfpack brfpublish update_bench_set update_bench_peak"
 [ -n "$brfupdate" ] || targets="$targets brfupdate"
-cmake --preset "$preset" -DBRF_BENCH=ON >/dev/null
-cmake --build --preset "$preset" -j 2 --target $targets >/dev/null
-bin=$root/build/$preset
+if [ -n "$build" ]; then
+  cmake --preset "$preset" -B "$build" -DBRF_BENCH=ON >/dev/null
+  cmake --build "$build" -j 2 --target $targets >/dev/null
+  bin=$build
+else
+  cmake --preset "$preset" -DBRF_BENCH=ON >/dev/null
+  cmake --build --preset "$preset" -j 2 --target $targets >/dev/null
+  bin=$root/build/$preset
+fi
 [ -n "$brfupdate" ] || brfupdate=$bin/tools/brfupdate/brfupdate
 brfpack=$bin/tools/brfpack/brfpack
 brfpublish=$bin/tools/brfpublish/brfpublish
@@ -148,14 +206,36 @@ fetch_release() {
   fi
 }
 
+# What brfpublish build is told besides the trees; each choice has a set
+# directory of its own.
+publish_flags=(--no-deltas)
+publish_suffix=
+publish_words="without deltas"
+if [ "$deltas" = 1 ]; then
+  publish_flags=()
+  publish_suffix=-deltas
+  publish_words="with deltas"
+fi
+if [ "$no_bundles" = 1 ] && [ "$synthetic" = 0 ]; then
+  publish_help=$("$brfpublish" --help 2>&1 || true)
+  case "$publish_help" in
+    *--no-bundles*)
+      publish_flags+=(--no-bundles)
+      publish_suffix=$publish_suffix-no-bundles
+      publish_words="$publish_words, --no-bundles"
+      ;;
+    *) echo "   brfpublish --help lists no --no-bundles yet: publishing without that option" ;;
+  esac
+fi
+
 # Publishing takes seconds; the set is built again whenever brfpublish
 # changes, so the containers are always the current publisher's.
 prepare_real_set() {
   fetch_release "$old_version"
   fetch_release "$new_version"
-  set_dir=$data/freeorion-$old_version-to-$new_version
+  set_dir=$data/freeorion-$old_version-to-$new_version$publish_suffix
   local stamp
-  stamp="set 1, brfpublish $(sha256sum "$brfpublish" | cut -c1-16)"
+  stamp="set 1, brfpublish $(sha256sum "$brfpublish" | cut -c1-16), ${publish_flags[*]}"
   if [ "$(cat "$set_dir/.complete" 2>/dev/null)" != "$stamp" ]; then
     echo "== laying out both releases and publishing the new one into $set_dir"
     rm -rf "$set_dir"
@@ -166,10 +246,10 @@ prepare_real_set() {
     printf 'sea-1.brinefall.invalid 7777 Open Sea\r\n' >"$set_dir/servers.txt"
     "$brfpublish" build --out "$set_dir/www" --release "$set_dir/new" 1050 0 \
       --from "$set_dir/old" 1040 0 --servers "$set_dir/servers.txt" \
-      --time "2025-08-09 12:00:00" --no-deltas --quiet
+      --time "2025-08-09 12:00:00" "${publish_flags[@]}" --quiet
     echo "$stamp" >"$set_dir/.complete"
   fi
-  title="update of Debian's freeorion-data $old_version (bookworm) to $new_version (trixie)"
+  title="update of Debian's freeorion-data $old_version (bookworm) to $new_version (trixie), published $publish_words"
 }
 
 prepare_synthetic_set() {
@@ -226,9 +306,9 @@ export BRF_HKLM_FILE=$work/none.reg
 
 rate=$(awk -v m="$rate_mib" 'BEGIN { printf "%d", m * 1048576 }')
 old_mode=0
-if "$brfupdate" --help 2>/dev/null | grep -q -- '--decode-at-install'; then
-  old_mode=1
-fi
+case "$("$brfupdate" --help 2>/dev/null || true)" in
+  *--decode-at-install*) old_mode=1 ;;
+esac
 echo "== $title"
 echo "   brfupdate: $brfupdate"
 if [ "$old_mode" = 1 ]; then
@@ -238,12 +318,13 @@ else
 fi
 
 # Runs brfupdate once on a fresh copy of the old game directory; appends its
-# figures to $work/LABEL.jsonl and checks the result.
+# figures to $work/LABEL.jsonl and checks the result. Further arguments go
+# to measure_update.py.
 run_brfupdate() {
   local label=$1 round=$2
   shift 2
   local relay=() flags=()
-  case "$label" in line*) relay=(--rate "$rate" --burst "$burst") ;; esac
+  case "$label" in line* | rtt*) relay=(--rate "$rate" --burst "$burst") ;; esac
   case "$label" in *-dai) flags=(--decode-at-install) ;; esac
   rm -rf "$work/game"
   cp -a "$set_dir/old" "$work/game"
@@ -251,11 +332,11 @@ run_brfupdate() {
   local figures
   figures=$(cd "$work/game" && python3 "$root/bench/update/measure_update.py" \
     --launcher "$launcher" --server "$server" "${relay[@]}" \
-    --log "$work/$label-$round.log" --stderr "$work/$label-$round.err" \
+    --log "$work/$label-$round.log" --stderr "$work/$label-$round.err" "$@" \
     -- "$brfupdate" "${flags[@]}")
   if ! $tools progress --code "$label" "$figures" >/dev/null; then
     echo "brfupdate ($label) failed: $figures" >&2
-    tail -5 "$work/$label-$round.log" "$work/$label-$round.err" >&2
+    tail -n 5 "$work/$label-$round.log" "$work/$label-$round.err" >&2
     exit 1
   fi
   if ! $tools check "$set_dir/expected" "$work/game" >&2; then
@@ -319,9 +400,77 @@ for round in $(seq "$rounds"); do
   echo "   curl      wall ${curl_walls[-1]} s, decode ${decode_walls[-1]} s"
 done
 
+# ------------------------------------------------------- the round trips
+# Fetches the files of LIST (request targets) through the relay with TOOL
+# (aria2c or curl) at a round trip of MS milliseconds; appends the figures
+# to $work/TOOL-MS.jsonl after checking every file.
+fetch_list() {
+  local tool=$1 ms=$2 round=$3 list=$4
+  local label=$tool-$ms yard=$work/yard command=() number=0 target
+  rm -rf "$yard"
+  mkdir -p "$yard/files"
+  case "$tool" in
+    aria2c)
+      while read -r target; do
+        number=$((number + 1))
+        printf '{url}%s\n  out=%d\n' "${target#/}" "$number"
+      done <"$list" >"$yard/template"
+      command=(aria2c --no-conf -q -j 4 -x 1 -d "$yard/files" -i "$yard/input"
+        --allow-overwrite=true --auto-file-renaming=false --file-allocation=none
+        --summary-interval=0)
+      ;;
+    curl)
+      while read -r target; do
+        number=$((number + 1))
+        printf 'url = "{url}%s"\noutput = "%s/files/%d"\n' "${target#/}" "$yard" "$number"
+      done <"$list" >"$yard/template"
+      command=(curl -s -S -f -g --config "$yard/input")
+      ;;
+  esac
+  local figures
+  figures=$(python3 "$root/bench/update/measure_update.py" --launcher "$launcher" \
+    --server "$server" --rate "$rate" --burst "$burst" --rtt "$ms" \
+    --deadline "$deadline" --requests "$work/$label-$round.requests" \
+    --stderr "$work/$label-$round.err" --fill "$yard/template" "$yard/input" -- "${command[@]}")
+  if ! $tools progress --tool --code "$label" "$figures"; then
+    echo "$tool failed through the relay: $figures" >&2
+    tail -n 5 "$work/$label-$round.err" >&2
+    exit 1
+  fi
+  figures=$($tools fetched "$list" "$yard/files" "$set_dir/www" "$figures")
+  echo "$figures" >>"$work/$label.jsonl"
+  rm -rf "$yard"
+}
+
+have_aria2c=0
+if command -v aria2c >/dev/null; then
+  have_aria2c=1
+fi
+rtt_done=()
+for ms in $rtt_list; do
+  echo "== round trip $ms ms, $rtt_rounds round(s)"
+  # Bounded: the updater opens about one connection per file one after the
+  # other, at about two round trips each.
+  deadline=$((900 + listed * ms * 4 / 1000))
+  for round in $(seq "$rtt_rounds"); do
+    run_brfupdate "rtt$ms" "$round" --rtt "$ms" --deadline "$deadline" \
+      --requests "$work/rtt$ms-$round.requests"
+    $tools paths "$work/rtt$ms-$round.requests" "$set_dir/www" >"$work/list-$ms-$round"
+    echo "   brfupdate fetched $(wc -l <"$work/list-$ms-$round") files; the same through the relay:"
+    if [ "$have_aria2c" = 1 ]; then
+      fetch_list aria2c "$ms" "$round" "$work/list-$ms-$round"
+    else
+      echo "   aria2c is missing (apt-get install aria2): no aria2c column"
+    fi
+    fetch_list curl "$ms" "$round" "$work/list-$ms-$round"
+  done
+  rtt_done+=("$ms")
+done
+
 echo
 summary=(--work "$work" --title "$title" --rounds "$rounds" --rate-mib "$rate_mib"
   --burst "$burst" --relay-check "$relay_check"
-  --curl "${curl_walls[@]}" --decode "${decode_walls[@]}")
+  --curl "${curl_walls[@]}" --decode "${decode_walls[@]}"
+  --rtt-ms "${rtt_done[@]}" --rtt-rounds "$rtt_rounds")
 [ "$old_mode" = 0 ] || summary+=(--old-mode)
 $tools summary "${summary[@]}"

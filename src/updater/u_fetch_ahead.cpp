@@ -84,7 +84,7 @@ void TFUpdater::StartTransfers() {
         const uint64_t start =
             member.offset + static_cast<uint64_t>(updater::Transfers::PartSize(member.file.part));
         if (runs.empty() || start > runEnd + kMergeGap) {
-            runs.push_back({"patch/" + bundle->name, bundle->size, {}});
+            runs.push_back({"patch/" + bundle->name, bundle->size, {}, false});
         }
         runEnd = member.offset + static_cast<uint64_t>(member.file.size);
         runs.back().members.push_back(std::move(member));

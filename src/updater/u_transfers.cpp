@@ -214,20 +214,25 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
             request.first = start;
             request.last = end;
         }
+        bool accepted = false;
         const auto check = [&](const net::FetchResult& answer) {
             if (whole) {
-                return answer.status == 200 &&
-                       (answer.announced < 0 ||
-                        answer.announced == static_cast<int64_t>(run.bundleSize));
+                accepted = answer.status == 200 &&
+                           (answer.announced < 0 ||
+                            answer.announced == static_cast<int64_t>(run.bundleSize));
+                return accepted;
             }
             const auto& range = answer.header.ContentRange;
-            return answer.status == 206 && range && range->start == start && range->end == end &&
-                   (range->total < 0 || range->total == static_cast<int64_t>(run.bundleSize));
+            accepted = answer.status == 206 && range && range->start == start &&
+                       range->end == end &&
+                       (range->total < 0 || range->total == static_cast<int64_t>(run.bundleSize));
+            return accepted;
         };
 
-        // The member being written, where the stream stands, and what the
-        // members that ended made of their bytes.
+        // The member being written, where the stream stands, and how many
+        // members came with other bytes.
         size_t current = 0;
+        int wrongMembers = 0;
         int64_t position = start;
         FilePtr out;
         int64_t held = 0;
@@ -297,14 +302,30 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
                 if (position == memberEnd) {
                     const bool written = std::fflush(out.get()) == 0;
                     out.reset();
-                    if (!written || hasher.HexDigest() != member.sha256) {
-                        std::error_code ignored;
-                        fs::remove(member.file.part, ignored);
-                        problem = member.file.path + " came with other bytes than its line says";
+                    if (!written) {
+                        problem = "cannot write " + member.file.part;
                         return false;
                     }
-                    Finish(member.file.index, Result{true, held, {}});
                     ++current;
+                    if (hasher.HexDigest() == member.sha256) {
+                        Finish(member.file.index, Result{true, held, {}});
+                        continue;
+                    }
+                    // One member with other bytes is fetched alone at its
+                    // turn; a second says the bundle is not the one announced.
+                    std::error_code ignored;
+                    fs::remove(member.file.part, ignored);
+                    const std::string wrong =
+                        member.file.path + " came with other bytes than its line says";
+                    if (++wrongMembers > 1) {
+                        --current;
+                        problem = wrong;
+                        return false;
+                    }
+                    Post([line = "bundle " + run.path + ": " + wrong](Shared& shared) {
+                        shared.log(line);
+                    });
+                    Finish(member.file.index, Result{false, 0, wrong, 0});
                 }
             }
             return true;
@@ -317,6 +338,20 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
             return;
         }
         if (stop.Stopped()) {
+            return;
+        }
+        if (accepted && problem.empty() && !run.continued) {
+            // Broken off: asked for once more, from the first byte not held.
+            const std::string line = "bundle " + run.path + " broke off in " +
+                                     run.members[current].file.path + " (" + fetched.problem +
+                                     "): continuing it";
+            Post([line](Shared& shared) { shared.log(line); });
+            BundleRun rest{run.path, run.bundleSize, {}, true};
+            rest.members.assign(run.members.begin() + static_cast<ptrdiff_t>(current),
+                                run.members.end());
+            const std::lock_guard<std::mutex> lock(mutex);
+            queue.push_front(std::move(rest));
+            work.notify_all();
             return;
         }
         if (problem.empty()) {

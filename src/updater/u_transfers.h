@@ -62,6 +62,8 @@ public:
         std::string path;  // below the base address
         uint64_t bundleSize = 0;
         std::vector<Member> members;
+        // A run that broke off is continued once.
+        bool continued = false;
     };
 
     struct Result {

@@ -124,7 +124,11 @@ void TamperProxy::Serve() {
 
 void TamperProxy::Relay(intptr_t clientHandle) {
     const auto client = static_cast<Socket>(clientHandle);
-    const std::string request = Receive(client, "\r\n\r\n");
+    std::string request = Receive(client, "\r\n\r\n");
+    const size_t range = request.find("\r\nRange: ");
+    if (dropRange && range != std::string::npos) {
+        request.erase(range, request.find("\r\n", range + 2) - range);
+    }
     const Socket server = socket(AF_INET, SOCK_STREAM, 0);
     if (server == kNoSocket) {
         return;
@@ -146,7 +150,7 @@ void TamperProxy::Relay(intptr_t clientHandle) {
         std::string header = response.substr(0, headerEnd + 2);
         const std::string body = rewrite_(response.substr(headerEnd + 4));
         const size_t length = header.find("Content-Length: ");
-        if (length != std::string::npos) {
+        if (length != std::string::npos && !keepLength) {
             const size_t end = header.find("\r\n", length);
             header.replace(length, end - length, "Content-Length: " + std::to_string(body.size()));
         }

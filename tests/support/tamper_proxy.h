@@ -30,6 +30,12 @@ public:
     // Responses rewritten so far.
     int Rewritten() const { return rewritten_; }
 
+    // Set before the first request: a rewritten body keeps the original
+    // Content-Length, so a shorter one is a transfer cut off; the Range
+    // lines of requests are left out, as by a server that ignores them.
+    std::atomic<bool> keepLength{false};
+    std::atomic<bool> dropRange{false};
+
 private:
     void Serve();
     void Relay(intptr_t client);

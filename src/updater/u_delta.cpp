@@ -26,42 +26,68 @@ int32_t BarScale(int64_t total) {
 
 }  // namespace
 
-void TFUpdater::PlanDeltas() {
+void TFUpdater::PlanDeltas(std::function<void()> then) {
     plannedDeltas_.assign(downloadList.size(), std::nullopt);
     appliedFiles_.assign(downloadList.size(), false);
     deltaInFlight_ = false;
     announcedDeltas_ = {};
-    if (!config_.deltas) {
+    std::vector<std::string> installed;
+    if (config_.deltas) {
+        announcedDeltas_ =
+            delta_lines::ReadDeltaLines(base::ReadWholeFile("patch/_versions.txt").value_or(""));
+        for (const std::string& problem : announcedDeltas_.problems) {
+            BRF_LOG(1, "delta line ignored: %s", problem.c_str());
+        }
+        for (const version_index::ListEntry& entry : downloadList) {
+            std::error_code ignored;
+            fs::remove(updater::AppliedPath(entry.name),
+                       ignored);  // left by a run that ended early
+            if (HasDeltas(entry) && fs::is_regular_file(entry.target, ignored)) {
+                installed.push_back(entry.target);
+            }
+        }
+    }
+    if (installed.empty()) {
+        FinishDeltaPlan({});
+        then();
         return;
     }
-    announcedDeltas_ =
-        delta_lines::ReadDeltaLines(base::ReadWholeFile("patch/_versions.txt").value_or(""));
-    for (const std::string& problem : announcedDeltas_.problems) {
-        BRF_LOG(1, "delta line ignored: %s", problem.c_str());
-    }
+    // Only files that have deltas at all are worth hashing; the window keeps
+    // answering while they are read.
+    BRF_LOG(1, "hashing %zu installed file(s) for deltas", installed.size());
+    installedHashes_ = std::make_unique<updater::InstalledHashes>(
+        std::move(installed), [this, then](const updater::InstalledHashes::Hashes& hashes) {
+            installedHashes_.reset();
+            FinishDeltaPlan(hashes);
+            then();
+        });
+}
+
+bool TFUpdater::HasDeltas(const version_index::ListEntry& entry) const {
+    const auto first = announcedDeltas_.byName.lower_bound(entry.name + ".");
+    return first != announcedDeltas_.byName.end() &&
+           first->first.compare(0, entry.name.size() + 1, entry.name + ".") == 0;
+}
+
+void TFUpdater::FinishDeltaPlan(const updater::InstalledHashes::Hashes& hashes) {
     int64_t total = 0;
     for (size_t k = 0; k < downloadList.size(); ++k) {
         const version_index::ListEntry& entry = downloadList[k];
         total += std::max(0, entry.size);
         std::error_code ignored;
-        fs::remove(updater::AppliedPath(entry.name), ignored);  // left by a run that ended early
-        // Only a file that has deltas at all is worth hashing.
-        const auto first = announcedDeltas_.byName.lower_bound(entry.name + ".");
-        if (first == announcedDeltas_.byName.end() ||
-            first->first.compare(0, entry.name.size() + 1, entry.name + ".") != 0 ||
-            !fs::is_regular_file(entry.target, ignored)) {
+        if (!config_.deltas || !HasDeltas(entry) || !fs::is_regular_file(entry.target, ignored)) {
             continue;
         }
-        signed_index::ListedFile installed;
-        if (!signed_index::HashFile(entry.target, &installed)) {
+        const auto installed = hashes.find(entry.target);
+        if (installed == hashes.end()) {
             BRF_LOG(1, "no delta for %s: it cannot be read", entry.target.c_str());
             continue;
         }
         const delta_lines::Delta* delta =
-            delta_lines::FindDelta(announcedDeltas_, entry.name, installed.sha256);
+            delta_lines::FindDelta(announcedDeltas_, entry.name, installed->second);
         if (delta == nullptr || delta->size > static_cast<uint64_t>(std::max(0, entry.size))) {
             BRF_LOG(1, "no delta for the installed %s (SHA-256 %s)", entry.target.c_str(),
-                    installed.sha256.c_str());
+                    installed->second.c_str());
             continue;
         }
         BRF_LOG(1, "delta %s (%llu bytes) planned for %s", delta->name.c_str(),

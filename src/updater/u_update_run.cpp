@@ -125,6 +125,7 @@ void TFUpdater::AcknowledgeCancel() {
 
 void TFUpdater::EndRun() {
     StopTransfers();
+    installedHashes_.reset();
     decodeAhead_.Discard();
     btn_check->SetEnabled(true);
 }
@@ -180,12 +181,13 @@ void TFUpdater::btn_cancelClick() {
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
         runState = rsCancelled;
         sock_http->Disconnect();
-    } else if (awaitingTransfer_) {
+    } else if (awaitingTransfer_ || installedHashes_) {
         // The run waits for files fetched ahead: every transfer ends now, and
         // the cancel is acknowledged as a cut request's event would.
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
         runState = rsCancelled;
         StopTransfers();
+        installedHashes_.reset();
         AcknowledgeCancel();
     } else {
         BRF_LOG(1, "Cancel was pressed with no active connections, close updater");
@@ -288,8 +290,23 @@ void TFUpdater::StartDownloadPhase() {
     corruptReceipts_ = 0;
 
     PrepareDownloadList();
-    PlanDeltas();
+    PlanDeltas([this] {
+        if (!Closing() && runState == rsVersionIndex) {
+            ContinueDownloadPhase();
+        }
+    });
+}
 
+void TFUpdater::ContinueDownloadPhase() {
+    try {
+        StartDownloadList();
+    } catch (const std::exception& error) {
+        ReportException(error);
+    }
+    SelectLastLine();
+}
+
+void TFUpdater::StartDownloadList() {
     const updater::SizeDisplay size = updater::SizeForDisplay(pnl_progress->Max());
     nfo_updsize->SetCaption(
         updater::Printf(Text(kTextUpdateSize), newCount, size.value, Text(size.unitText)));

@@ -300,6 +300,7 @@ void TFUpdater::FormClose() {
     BRF_LOG(3, "entering function FormClose");
     stopped_ = true;
     StopTransfers();
+    installedHashes_.reset();
     {
         std::ofstream out(kServerAddressFile, std::ios::binary | std::ios::trunc);
         out << box_host->Text() << "\r\n";

@@ -37,6 +37,7 @@
 #include "updater/u_config.h"
 #include "updater/u_decode_ahead.h"
 #include "updater/u_install_record.h"
+#include "updater/u_installed_hashes.h"
 #include "updater/u_transfers.h"
 
 enum TRunState : int32_t {
@@ -172,8 +173,10 @@ public:
     void InstallFiles();
 
     // True while a request runs, a step of the run waits in the loop, or the
-    // run waits for a file fetched ahead.
-    bool Busy() const { return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_; }
+    // run waits for a file fetched ahead or for the installed files' hashes.
+    bool Busy() const {
+        return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_ || installedHashes_;
+    }
 
 private:
     // Where a request was started, which decides how an error it raises is
@@ -198,6 +201,11 @@ private:
     // what was decoded ahead for it goes.
     void EndRun();
     void StartDownloadPhase();
+    // The download phase once the deltas are planned: the size display, the
+    // room on the drive, the first file (StartDownloadList), with an error it
+    // raises reported.
+    void ContinueDownloadPhase();
+    void StartDownloadList();
     // False when the run ended with the file (the failure report was shown).
     // `fetchedAhead`: the part file was fetched ahead and is whole, with
     // that many bytes; else the HTTP client's answer says what it holds.
@@ -302,7 +310,13 @@ private:
     // the installed files, with the bar's scale for what is fetched. In it:
     // a planned delta is fetched instead of its container, checked and
     // applied; any failure falls back to the container once.
-    void PlanDeltas();
+    // Hashes the installed files that have deltas on a worker, then plans
+    // and calls `then` from the loop (at once when there is nothing to hash).
+    void PlanDeltas(std::function<void()> then);
+    bool HasDeltas(const version_index::ListEntry& entry) const;
+    void FinishDeltaPlan(const updater::InstalledHashes::Hashes& hashes);
+    // Set while the installed files are hashed.
+    std::unique_ptr<updater::InstalledHashes> installedHashes_;
     // Starts the delta of file `index` when one is planned; false when none is.
     bool FetchDelta(int32_t index);
     // The delta at actCount arrived: its result counts as the received file.

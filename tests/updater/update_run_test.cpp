@@ -359,6 +359,37 @@ TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
     EXPECT_FALSE(std::filesystem::exists("f1"));
 }
 
+// Planning a delta hashes the installed file on a worker: with gigabytes to
+// read the window still answers, and Cancel during it is acknowledged.
+TEST(UpdateRun, CancelWhileAnInstalledFileIsHashedIsAcknowledged) {
+    if (brf_test::host::UnderWine()) {
+        GTEST_SKIP() << "the engine's logic, checked natively";
+    }
+    PatchServer server;
+    server.Publish(1);
+    const std::string hash(64, 'a');
+    server.files["/patch/_versions.txt"] += "#delta 10 " + hash + " " + hash + " " + hash +
+                                            " f0.upd." + hash.substr(0, 16) + ".dlt\n";
+    GameDir game;
+    brf_test::WriteFile("f0", "");
+    std::filesystem::resize_file("f0", uintmax_t{4} << 30);  // sparse: nothing written
+    TFUpdater& u = *game.updater;
+    u.box_host->SetText(server.Base());
+    u.btn_check->Click();
+    while (brf_test::ReadFile("_debugg.log").find("hashing 1 installed file") == std::string::npos) {
+        game.toolkit.ProcessMessages();
+        game.toolkit.Loop().WaitMessage(10);
+    }
+    u.btn_cancel->Click();
+    RunUntilStopped(game.toolkit, u);
+
+    EXPECT_EQ(game.Log().back(), T(240));
+    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_TRUE(u.btn_check->Enabled());
+    EXPECT_FALSE(u.form->Closed());
+    EXPECT_EQ(server.Requests(), 2u);  // the list and the index only
+}
+
 TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {
     GameDir game;
     RunCheck(game, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/");

@@ -1,6 +1,5 @@
 #include "index/bundle_lines.h"
 
-
 #include <algorithm>
 #include <fstream>
 #include <set>
@@ -12,31 +11,6 @@
 namespace bundle_lines {
 
 namespace {
-
-constexpr size_t kHashDigits = 64;
-
-bool IsHash(const std::string& text) {
-    return text.size() == kHashDigits && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
-// Plain decimal: no sign, no blank, no leading zero, at most 19 digits so
-// that it cannot overflow.
-bool ParseSize(const std::string& text, uint64_t* value) {
-    if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) {
-        return false;
-    }
-    uint64_t result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        result = result * 10 + static_cast<uint64_t>(c - '0');
-    }
-    *value = result;
-    return true;
-}
 
 // A name the updater may put below "patch/": printable, no separator, no
 // drive, no leading dot. A bundle's name also stands as a field of its
@@ -96,7 +70,8 @@ Announced ReadBundleLines(std::string_view indexText) {
             Bundle bundle;
             const bool read =
                 SplitFields(text, bundleTag.size(), 3, &fields, &rest) &&
-                ParseSize(fields[0], &bundle.size) && IsHash(fields[1]) &&
+                version_index::ParsePlainSize(fields[0], &bundle.size) &&
+                version_index::IsSha256Hex(fields[1]) &&
                 version_index::ParseSectionKey("[" + fields[2] + "]", &bundle.from.version,
                                                &bundle.from.build) &&
                 SafeName(rest, false);
@@ -114,9 +89,9 @@ Announced ReadBundleLines(std::string_view indexText) {
             // BUNDLE OFFSET SIZE SHA256 NAME
             Member member;
             const bool read = SplitFields(text, memberTag.size(), 4, &fields, &rest) &&
-                              ParseSize(fields[1], &member.offset) &&
-                              ParseSize(fields[2], &member.size) && IsHash(fields[3]) &&
-                              SafeName(rest, true);
+                              version_index::ParsePlainSize(fields[1], &member.offset) &&
+                              version_index::ParsePlainSize(fields[2], &member.size) &&
+                              version_index::IsSha256Hex(fields[3]) && SafeName(rest, true);
             if (!read) {
                 announced.problems.push_back("unreadable bundle member line: " + text);
                 // Its bundle would miss a member: it is left out too.

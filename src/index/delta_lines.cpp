@@ -8,30 +8,8 @@ namespace delta_lines {
 
 namespace {
 
-constexpr size_t kHashDigits = 64;
 constexpr size_t kNameDigits = 16;
 constexpr const char* kSuffix = ".dlt";
-
-bool IsHash(const std::string& text) {
-    return text.size() == kHashDigits && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
-bool ParseSize(const std::string& text, uint64_t* value) {
-    if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) {
-        return false;
-    }
-    uint64_t result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        result = result * 10 + static_cast<uint64_t>(c - '0');
-    }
-    *value = result;
-    return true;
-}
 
 // A name the updater may put below "patch/": printable, no separator, no
 // drive, no leading dot, and the delta suffix.
@@ -72,8 +50,10 @@ Announced ReadDeltaLines(std::string_view indexText) {
             at = blank + 1;
         }
         Delta delta;
-        const bool read = fields.size() == 4 && ParseSize(fields[0], &delta.size) &&
-                          IsHash(fields[1]) && IsHash(fields[2]) && IsHash(fields[3]);
+        const bool read =
+            fields.size() == 4 && version_index::ParsePlainSize(fields[0], &delta.size) &&
+            version_index::IsSha256Hex(fields[1]) && version_index::IsSha256Hex(fields[2]) &&
+            version_index::IsSha256Hex(fields[3]);
         if (read) {
             delta.sha256 = fields[1];
             delta.sourceSha256 = fields[2];

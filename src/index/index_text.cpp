@@ -92,4 +92,25 @@ bool ParseSectionKey(const std::string& text, uint32_t* version, uint32_t* build
     return true;
 }
 
+bool IsSha256Hex(const std::string& text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+bool ParsePlainSize(const std::string& text, uint64_t* value) {
+    if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) {
+        return false;
+    }
+    uint64_t result = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        result = result * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *value = result;
+    return true;
+}
+
 }  // namespace version_index

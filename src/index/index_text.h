@@ -36,6 +36,12 @@ std::vector<std::string> LoadTextLines(const std::string& path);
 // raises IndexError.
 int32_t ParseIndexInt(const std::string& text);
 
+// The fields of the lines the publisher adds (deltas, bundles): 64
+// lower-case hex digits; a size in plain decimal, no sign, no blank, no
+// leading zero, at most 19 digits so that it cannot overflow.
+bool IsSha256Hex(const std::string& text);
+bool ParsePlainSize(const std::string& text, uint64_t* value);
+
 // A client's section starts at "[%04u.%u]" and may end at "{%04u.%u}".
 std::string SectionKey(uint32_t version, uint32_t build);
 std::string SectionEndKey(uint32_t version, uint32_t build);

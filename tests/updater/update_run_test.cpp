@@ -77,6 +77,17 @@ private:
     TestHttpServer server_;
 };
 
+// f1 stalls after its body's first bytes until the client cuts the transfer.
+bool StallAtF1(ServerConnection& c, const std::string& body) {
+    if (PathOf(c) != "/patch/f1.upd") {
+        return true;
+    }
+    c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size() + 100000) +
+           "\r\n\r\n" + body);
+    c.WaitForClose();
+    return false;
+}
+
 // An updater that fetches each file at its turn, one request after another:
 // the run whose events these tests follow one by one.
 UpdaterConfig Sequential() {
@@ -158,15 +169,7 @@ TEST(UpdateRun, TwentyThousandKeptFilesAreSkippedWithoutDeepening) {
 TEST(UpdateRun, CancelDuringATransferIsAcknowledgedAndTheButtonIsUsable) {
     PatchServer server;
     server.Publish(3);
-    server.onRequest = [](ServerConnection& c, const std::string& body) {
-        if (PathOf(c) != "/patch/f1.upd") {
-            return true;
-        }
-        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size() + 100000) +
-               "\r\n\r\n" + body);
-        c.WaitForClose();  // stalls until the client cuts the transfer
-        return false;
-    };
+    server.onRequest = StallAtF1;
     GameDir game(Sequential());
     TFUpdater& u = *game.updater;
     const auto packet = u.sock_http->OnPacketRecvd;
@@ -326,15 +329,7 @@ TEST(UpdateRun, FetchingAheadShowsWhatTheSequentialRunShows) {
 TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
     PatchServer server;
     server.Publish(3);
-    server.onRequest = [](ServerConnection& c, const std::string& body) {
-        if (PathOf(c) != "/patch/f1.upd") {
-            return true;
-        }
-        c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size() + 100000) +
-               "\r\n\r\n" + body);
-        c.WaitForClose();  // stalls until the client cuts the transfer
-        return false;
-    };
+    server.onRequest = StallAtF1;
     GameDir game;
     TFUpdater& u = *game.updater;
     u.box_host->SetText(server.Base());

@@ -88,16 +88,26 @@ struct World {
         return entry;
     }
     // The version index: a header for client 1.050.0 (patchable from 1.040.0)
-    // and the section of 1.040.0 with these entries.
+    // and the section of 1.040.0 with these entries; with `bundled`, the
+    // section's files are served in one bundle too.
     void Section(const std::vector<Lines>& entries) const {
         Lines index = brf_test::IndexHeader(1490, 1490, 1050, 0, 1040, 0);
         index.push_back("[1040.0]");
+        Lines files;
         for (const Lines& entry : entries) {
             index.insert(index.end(), entry.begin(), entry.end());
+            if (entry[1] != "0") {
+                files.push_back(entry[0]);
+            }
         }
         index.push_back("");
+        if (bundled) {
+            const Lines lines = set.Bundle(1040, files);
+            index.insert(index.end(), lines.begin(), lines.end());
+        }
         set.VersionIndex(index);
     }
+    bool bundled = false;
     // GETs of `name` that nginx logged.
     int Requests(const std::string& name) const {
         const std::string log = server.AccessLog();
@@ -335,6 +345,26 @@ std::vector<Case> Cases() {
         c.out = Concat({kStart, fullUpdate});
         c.boxes = {kPatchNotes};
         c.check = CheckFullUpdate;
+        c.underWine = true;
+    }
+
+    {
+        // What the player sees is that of the update fetched file by file.
+        Case& c = Add(cases, "FullUpdateFromABundle");
+        c.arrange = [](World& w) {
+            w.bundled = true;
+            ArrangeFullUpdate(w);
+        };
+        c.out = Concat({kStart, fullUpdate});
+        c.boxes = {kPatchNotes};
+        c.check = [](const World& w, const brf_test::UpdaterRun& run) {
+            CheckFullUpdate(w, run);
+            if (w.server.Shared()) {
+                return;  // the test script's server keeps no access log
+            }
+            EXPECT_EQ(w.Requests("_bundle.1040.0.bdl"), 1);
+            EXPECT_EQ(w.Requests("data-maps-north.map.upd") + w.Requests("readme.txt.upd"), 0);
+        };
         c.underWine = true;
     }
 

@@ -8,7 +8,9 @@
 #include "brfdelta/delta_encoder.h"
 #include "brfpack/packer.h"
 #include "delta/delta_format.h"
+#include "index/bundle_lines.h"
 #include "index/delta_lines.h"
+#include "index/signed_index.h"
 #include "platform/run_command.h"
 #include "support/host_services.h"
 #include "support/test_support.h"
@@ -79,6 +81,27 @@ std::string PatchSet::Delta(const std::string& name, const std::string& from,
     line.name = delta_lines::DeltaName(name, line.sourceSha256);
     Raw(line.name, std::string(made.begin(), made.end()));
     return delta_lines::FormatDeltaLine(line);
+}
+
+std::vector<std::string> PatchSet::Bundle(uint32_t from,
+                                          const std::vector<std::string>& members) const {
+    bundle_lines::Bundle bundle;
+    bundle.from = {from, 0};
+    bundle.name = bundle_lines::BundleName(bundle.from);
+    std::string bytes;
+    for (const std::string& name : members) {
+        const std::string member = ReadFile(dir_ / "patch" / name);
+        signed_index::ListedFile listed;
+        signed_index::HashFile((dir_ / "patch" / name).string(), &listed);
+        bundle.members.push_back({bytes.size(), member.size(), listed.sha256, name});
+        bytes += member;
+    }
+    bundle.size = bytes.size();
+    Raw(bundle.name, bytes);
+    signed_index::ListedFile whole;
+    signed_index::HashFile((dir_ / "patch" / bundle.name).string(), &whole);
+    bundle.sha256 = whole.sha256;
+    return bundle_lines::FormatBundleLines(bundle);
 }
 
 void PatchSet::Raw(const std::string& name, const std::string& bytes) const {

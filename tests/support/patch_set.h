@@ -45,6 +45,9 @@ public:
     // returns its "#delta" line for the index.
     std::string Delta(const std::string& name, const std::string& from,
                       const std::string& to) const;
+    // The bundle of the section of 1.`from`.0: the served files `members`
+    // one after another; returns its "#bundle" lines for the index.
+    std::vector<std::string> Bundle(uint32_t from, const std::vector<std::string>& members) const;
     // patch/`name` with exactly these bytes.
     void Raw(const std::string& name, const std::string& bytes) const;
 

@@ -330,6 +330,23 @@ void THttpClient::ParseURL() {
     }
 }
 
+std::string BasicAuthorization(const std::string& userId, const std::string& password) {
+    std::stringstream credentials(userId + ":" + password);
+    std::stringstream encoded;
+    TUUProcessor coder;
+    coder.Method = uuMime;
+    coder.InputStream = &credentials;
+    coder.OutputStream = &encoded;
+    coder.Encode();
+    std::string token;
+    for (char c : encoded.str()) {
+        if (c != '\r' && c != '\n') {
+            token += c;
+        }
+    }
+    return "Basic " + token;
+}
+
 void THttpClient::AssembleHTTPHeader() {
     HeaderLines.Clear();
     if (CurrentCmd != CmdWRAPPED) {
@@ -356,20 +373,8 @@ void THttpClient::AssembleHTTPHeader() {
         HeaderLines.SetValue("Referer", HeaderInfo.Referer);
     }
     if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
-        std::stringstream credentials(HeaderInfo.UserId + ":" + HeaderInfo.Password);
-        std::stringstream encoded;
-        TUUProcessor coder;
-        coder.Method = uuMime;
-        coder.InputStream = &credentials;
-        coder.OutputStream = &encoded;
-        coder.Encode();
-        std::string token;
-        for (char c : encoded.str()) {
-            if (c != '\r' && c != '\n') {
-                token += c;
-            }
-        }
-        HeaderLines.SetValue("Authorization", "Basic " + token);
+        HeaderLines.SetValue("Authorization",
+                             BasicAuthorization(HeaderInfo.UserId, HeaderInfo.Password));
     }
     if (InputFileMode && ResumeFrom > 0) {
         HeaderLines.Add("Range: bytes=" + std::to_string(ResumeFrom) + "-");

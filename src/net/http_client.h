@@ -63,6 +63,10 @@ public:
 
 using TResultEvent = std::function<void(CmdType cmd)>;
 
+// The value of an Authorization line for these credentials: "Basic " and
+// "user:password" in base64.
+std::string BasicAuthorization(const std::string& userId, const std::string& password);
+
 class THttpClient : public TSockTransport {
 public:
     // Redirects followed for one request; the next one is a failure.

@@ -147,6 +147,9 @@ std::string RequestText(const FetchRequest& request, const Target& target) {
     std::string text = "GET " + (proxied ? request.url : target.path) + " HTTP/1.0\r\n";
     text += "Host: " + host + "\r\n";
     text += "Accept: */*\r\n";
+    if (!request.authorization.empty()) {
+        text += "Authorization: " + request.authorization + "\r\n";
+    }
     if (request.first >= 0) {
         text += "Range: bytes=" + std::to_string(request.first) + "-" +
                 (request.last >= 0 ? std::to_string(request.last) : std::string()) + "\r\n";

@@ -45,6 +45,8 @@ struct FetchRequest {
     // Connected to instead of the URL's host when not empty.
     std::string proxy;
     int32_t proxyPort = 0;
+    // The value of an Authorization line; empty for none.
+    std::string authorization;
     // With `first` not negative, only bytes `first` to `last` (included;
     // -1: to the end) are asked for.
     int64_t first = -1;

@@ -101,6 +101,10 @@ void TFUpdater::StartTransfers() {
     settings.base = box_host->Text();
     settings.proxy = sock_http->Proxy;
     settings.proxyPort = sock_http->ProxyPort;
+    const THeaderInfo& credentials = sock_http->HeaderInfo;
+    if (!credentials.UserId.empty() && !credentials.Password.empty()) {
+        settings.authorization = BasicAuthorization(credentials.UserId, credentials.Password);
+    }
     settings.connectTimeoutMs = sock_http->ConnectTimeOut;
     settings.stallMs = sock_http->StallTimeOut;
     settings.connections = config_.connections;

@@ -88,6 +88,7 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
         request.url = settings.base + path;
         request.proxy = settings.proxy;
         request.proxyPort = settings.proxyPort;
+        request.authorization = settings.authorization;
         request.connectTimeoutMs = settings.connectTimeoutMs;
         request.stallMs = settings.stallMs;
         return request;

@@ -33,6 +33,7 @@ public:
         std::string base;
         std::string proxy;
         int32_t proxyPort = 0;
+        std::string authorization;
         int32_t connectTimeoutMs = 0;
         int32_t stallMs = 0;
         unsigned connections = 4;

@@ -163,10 +163,13 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
                 wholeHeld = true;  // the part held the whole file already
                 return false;
             }
+            // A 206 is written after the bytes held only where it continues
+            // them, of a document of the listed size: the part is never spoilt.
+            const auto& range = answer.header.ContentRange;
             if (answer.status == 200) {
                 held = 0;
-            } else if (answer.status != 206 || !answer.header.ContentRange ||
-                       answer.header.ContentRange->start != held) {
+            } else if (answer.status != 206 || !range || range->start != held ||
+                       (file.size > 0 && range->total >= 0 && range->total != file.size)) {
                 return false;
             }
             out = ContinuePart(file.part, held);

@@ -182,8 +182,9 @@ void TFUpdater::btn_cancelClick() {
         runState = rsCancelled;
         sock_http->Disconnect();
     } else if (awaitingTransfer_ || installedHashes_) {
-        // The run waits for files fetched ahead: every transfer ends now, and
-        // the cancel is acknowledged as a cut request's event would.
+        // The run waits for files fetched ahead or for the installed files'
+        // hashes: that work ends now, and the cancel is acknowledged as a cut
+        // request's event would.
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
         runState = rsCancelled;
         StopTransfers();
@@ -363,7 +364,11 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             if (const std::optional<int64_t> whole = PartHeldWhole()) {
                 BRF_LOG(1, "the part file holds the whole file: %lld bytes",
                         static_cast<long long>(*whole));
-                ReceivedPatchFile(Cmd, whole);
+                try {
+                    ReceivedPatchFile(Cmd, whole);
+                } catch (const std::exception& error) {
+                    ReportException(error);
+                }
                 SelectLastLine();
                 return;
             }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -324,25 +325,17 @@ TEST(UpdateRun, FetchingAheadShowsWhatTheSequentialRunShows) {
     EXPECT_EQ(ahead.last, "file 299");
 }
 
-// A cancel while the run waits for a file fetched ahead ends every transfer
-// at once and is acknowledged as a cut request is.
-TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
-    PatchServer server;
-    server.Publish(3);
-    server.onRequest = StallAtF1;
-    GameDir game;
+// Presses Check, then Cancel once `waiting` says that the run waits for a
+// worker: the cancel must end that work and be acknowledged as a cut
+// request's is, with the window still open.
+void CancelWhileWaiting(GameDir& game, const std::string& base,
+                        const std::function<bool()>& waiting) {
     TFUpdater& u = *game.updater;
-    u.box_host->SetText(server.Base());
+    u.box_host->SetText(base);
     u.btn_check->Click();
-    // The turn of f1 has begun and waits once its line is there and the
-    // loop has nothing left to do.
-    while (game.Log().back() != T(212) + "f1.upd") {
+    while (!waiting()) {
         game.toolkit.ProcessMessages();
         game.toolkit.Loop().WaitMessage(10);
-    }
-    for (int k = 0; k < 10; ++k) {
-        game.toolkit.ProcessMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     u.btn_cancel->Click();
     RunUntilStopped(game.toolkit, u);
@@ -351,11 +344,31 @@ TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
     EXPECT_EQ(u.runState, rsIdle);
     EXPECT_TRUE(u.btn_check->Enabled());
     EXPECT_FALSE(u.form->Closed());
+}
+
+// While the run waits for a file fetched ahead, every transfer ends at once.
+TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
+    PatchServer server;
+    server.Publish(3);
+    server.onRequest = StallAtF1;
+    GameDir game;
+    // The turn of f1 has begun and waits once its line is there and the
+    // loop has nothing left to do.
+    CancelWhileWaiting(game, server.Base(), [&game] {
+        if (game.Log().back() != T(212) + "f1.upd") {
+            return false;
+        }
+        for (int k = 0; k < 10; ++k) {
+            game.toolkit.ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    });
     EXPECT_FALSE(std::filesystem::exists("f1"));
 }
 
 // Planning a delta hashes the installed file on a worker: with gigabytes to
-// read the window still answers, and Cancel during it is acknowledged.
+// read the window still answers, and Cancel stops the reading.
 TEST(UpdateRun, CancelWhileAnInstalledFileIsHashedIsAcknowledged) {
     if (brf_test::host::UnderWine()) {
         GTEST_SKIP() << "the engine's logic, checked natively";
@@ -363,25 +376,15 @@ TEST(UpdateRun, CancelWhileAnInstalledFileIsHashedIsAcknowledged) {
     PatchServer server;
     server.Publish(1);
     const std::string hash(64, 'a');
-    server.files["/patch/_versions.txt"] += "#delta 10 " + hash + " " + hash + " " + hash +
-                                            " f0.upd." + hash.substr(0, 16) + ".dlt\n";
+    server.files["/patch/_versions.txt"] +=
+        "#delta 10 " + hash + " " + hash + " " + hash + " f0.upd." + hash.substr(0, 16) + ".dlt\n";
     GameDir game;
     brf_test::WriteFile("f0", "");
     std::filesystem::resize_file("f0", uintmax_t{4} << 30);  // sparse: nothing written
-    TFUpdater& u = *game.updater;
-    u.box_host->SetText(server.Base());
-    u.btn_check->Click();
-    while (brf_test::ReadFile("_debugg.log").find("hashing 1 installed file") == std::string::npos) {
-        game.toolkit.ProcessMessages();
-        game.toolkit.Loop().WaitMessage(10);
-    }
-    u.btn_cancel->Click();
-    RunUntilStopped(game.toolkit, u);
-
-    EXPECT_EQ(game.Log().back(), T(240));
-    EXPECT_EQ(u.runState, rsIdle);
-    EXPECT_TRUE(u.btn_check->Enabled());
-    EXPECT_FALSE(u.form->Closed());
+    CancelWhileWaiting(game, server.Base(), [] {
+        return brf_test::ReadFile("_debugg.log").find("hashing 1 installed file") !=
+               std::string::npos;
+    });
     EXPECT_EQ(server.Requests(), 2u);  // the list and the index only
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -60,6 +61,7 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
     int requests = 0;
     int bundlesUsed = 0;
     std::atomic<bool> progressPosted{false};
+    std::atomic<int64_t> lastProgress{0};
     std::vector<std::thread> workers;
 
     void Work() {
@@ -99,6 +101,15 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
             const std::lock_guard<std::mutex> lock(mutex);
             slots[index].held = bytes;
         }
+        // The bar moves at most twenty times a second, however fast the
+        // bytes come: each move adds up the whole list.
+        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        if (now - lastProgress.load() < 50) {
+            return;
+        }
+        lastProgress = now;
         if (!progressPosted.exchange(true)) {
             Post([](Shared& shared) {
                 shared.progressPosted = false;

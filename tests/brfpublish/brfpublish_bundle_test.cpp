@@ -432,6 +432,9 @@ TEST(BrfPublishBundle, AKilledRunIsContinuedWithOneRangeRequest) {
             break;
         }
     }
+    // nginx logs the killed run's request once it notices the broken connection.
+    EXPECT_TRUE(brf_test::WaitFor(
+        [&] { return Matching(Gets(server.AccessLog(), "slow"), bundle).size() == 1; }));
     const size_t before = Gets(server.AccessLog(), "slow").size();
     const brf_test::UpdaterRun second =
         brf_test::RunUpdater(BRFUPDATE_PATH, game.Dir(), args, root.path());

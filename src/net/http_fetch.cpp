@@ -157,34 +157,6 @@ std::string RequestText(const FetchRequest& request, const Target& target) {
     return text + "\r\n";
 }
 
-// The Content-Length of a header in 64 bits; -1 when it has none.
-int64_t AnnouncedLength(const std::vector<std::string>& lines) {
-    const std::string name = "content-length:";
-    int64_t length = -1;
-    for (const std::string& line : lines) {
-        std::string lowered = line.substr(0, name.size());
-        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lowered != name) {
-            continue;
-        }
-        size_t at = name.size();
-        while (at < line.size() && line[at] == ' ') {
-            ++at;
-        }
-        int64_t value = 0;
-        size_t digits = 0;
-        for (; at < line.size() && line[at] >= '0' && line[at] <= '9' && digits < 18; ++at) {
-            value = value * 10 + (line[at] - '0');
-            ++digits;
-        }
-        if (digits > 0) {
-            length = value;
-        }
-    }
-    return length;
-}
-
 }  // namespace
 
 void FetchStop::Stop() {
@@ -273,7 +245,7 @@ FetchResult Fetch(const FetchRequest& request, const HeaderCheck& check, const B
             return result;
         }
     }
-    std::vector<std::string>& lines = result.lines;
+    std::vector<std::string> lines;
     for (size_t at = 0; at < headerEnd;) {
         const size_t end = head.find('\n', at);
         lines.push_back(head.substr(at, end + 1 - at));
@@ -284,7 +256,7 @@ FetchResult Fetch(const FetchRequest& request, const HeaderCheck& check, const B
     }
     result.answered = true;
     result.status = result.header.StatusCode;
-    result.announced = AnnouncedLength(lines);
+    result.announced = result.header.ContentLength;
     if (!check(result)) {
         return result;
     }

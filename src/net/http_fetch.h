@@ -17,7 +17,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "net/http_response_header.h"
 #include "platform/socket.h"
@@ -64,8 +63,6 @@ struct FetchResult {
     bool answered = false;
     int status = 0;
     THttpResponseHeader header;
-    // The header's lines as they came, line ends included.
-    std::vector<std::string> lines;
     // Its Content-Length; -1 when it announced none.
     int64_t announced = -1;
     // The body ran to its announced end, or to the close where none was

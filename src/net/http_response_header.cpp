@@ -116,7 +116,18 @@ bool THttpResponseHeader::TakeLine(const std::string& line) {
         Location = ValueFrom(line, 10);
         LocationReceived = true;
     } else if (name == "CONTENT-LENGTH:") {
-        ExpectedBytes = FirstNumber(line.size() > 16 ? line.substr(16) : std::string());
+        const std::string value = line.size() > 16 ? line.substr(16) : std::string();
+        ExpectedBytes = FirstNumber(value);
+        // The same run of digits in 64 bits, for bodies past 2 GiB.
+        const size_t digits = value.find_first_of("0123456789");
+        if (digits != std::string::npos) {
+            ContentLength = 0;
+            for (size_t i = digits; i < value.size() && i < digits + 18 &&
+                                    std::isdigit(static_cast<unsigned char>(value[i]));
+                 ++i) {
+                ContentLength = ContentLength * 10 + (value[i] - '0');
+            }
+        }
     } else if (name == "CONTENT-RANGE:") {
         // Only the line end follows the value; a second line makes the
         // range doubtful, so none counts.

@@ -50,6 +50,8 @@ public:
     // The first run of digits of the last "Content-Length: " line; 0 when
     // there was none.
     int32_t ExpectedBytes = 0;
+    // The same number in 64 bits; -1 when there was no such line.
+    int64_t ContentLength = -1;
     // The values of the last "Set-Cookie: " and "Location: " lines, up to
     // the first CR or LF, at most 256 characters.
     std::string Cookie;

@@ -351,7 +351,11 @@ TEST(UpdateRun, CancelWhileWaitingForAFileFetchedAheadIsAcknowledged) {
     PatchServer server;
     server.Publish(3);
     server.onRequest = StallAtF1;
-    GameDir game;
+    // One connection ahead: the test server answers one connection after the
+    // other, so f1's stall must not come before f0.
+    UpdaterConfig config = BuiltUpdaterConfig();
+    config.connections = 1;
+    GameDir game(std::move(config));
     // The turn of f1 has begun and waits once its line is there and the
     // loop has nothing left to do.
     CancelWhileWaiting(game, server.Base(), [&game] {

@@ -490,7 +490,9 @@ void THttpClient::RefuseUnrequestedCoding() {
 int64_t THttpClient::StoragePoint() const {
     if (StatusCode == 206) {
         const std::optional<TContentRange>& range = response_.ContentRange;
-        return range && range->start == ResumeFrom ? ResumeFrom : -1;
+        const bool continues = range && range->start == ResumeFrom &&
+                               (ResumeTotal < 0 || range->total < 0 || range->total == ResumeTotal);
+        return continues ? ResumeFrom : -1;
     }
     return StatusCode >= 200 && StatusCode < 300 && BodyExpected(CurrentCmd, StatusCode) ? 0 : -1;
 }

@@ -100,6 +100,10 @@ public:
     // a 206 that does not continue the file fires OnFailure. MaxBodySize
     // counts the bytes of the response. Kept for the following requests.
     int64_t ResumeFrom = -1;
+    // The document's size where the caller knows it (-1: not known): a 206
+    // whose Content-Range gives another total is of another document and
+    // does not continue the file either. Kept for the following requests.
+    int64_t ResumeTotal = -1;
     // Where the body of the current or last response went in the file: N
     // for a continued 206, 0 for a body that replaced the file, -1 when
     // none was stored.

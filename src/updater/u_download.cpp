@@ -115,8 +115,10 @@ void TFUpdater::FetchIntoPatch(const std::string& path, int32_t listed) {
         BRF_LOG(1, "resuming %s at %lld bytes", path.c_str(), static_cast<long long>(held));
     }
     sock_http->Body = part;
+    // A part of another document (another total) is not written after the
+    // bytes held: the file is then started over.
     RequestFile(path, static_cast<int32_t>(std::min<int64_t>(bound - held, INT32_MAX)),
-                Origin::SuccessHandler, false, held);
+                Origin::SuccessHandler, false, held, listed > 0 ? listed : -1);
 }
 
 bool TFUpdater::TakePart(const std::string& path, int32_t listed, bool fetchedAhead) {

@@ -57,7 +57,7 @@ void TFUpdater::Post(std::function<void()> step) {
 }
 
 void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin origin,
-                            bool logRequest, int64_t resumeFrom) {
+                            bool logRequest, int64_t resumeFrom, int64_t total) {
     EnsureTrailingSlash();
     const std::string url = box_host->Text() + path;
     if (logRequest) {
@@ -66,12 +66,13 @@ void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin
     sock_http->MaxBodySize = maxBodySize;
     // The request starts once the handler that asked for it has returned,
     // so requests never nest inside each other's events.
-    Post([this, url, origin, resumeFrom] { RunRequest(url, origin, resumeFrom); });
+    Post([this, url, origin, resumeFrom, total] { RunRequest(url, origin, resumeFrom, total); });
 }
 
-void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom) {
+void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, int64_t total) {
     requestRunning_ = true;
     sock_http->ResumeFrom = resumeFrom;
+    sock_http->ResumeTotal = total;
     try {
         sock_http->Get(url);
         requestRunning_ = false;

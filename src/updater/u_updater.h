@@ -190,10 +190,11 @@ private:
     void EnsureTrailingSlash();
     // Makes sure the base address ends with "/" and starts the GET of base
     // address + `path` (into the client's Body) from a posted task; with
-    // `resumeFrom` not negative as the client's ResumeFrom.
+    // `resumeFrom` not negative as the client's ResumeFrom, and `total` (the
+    // listed size, -1 when not known) as its ResumeTotal.
     void RequestFile(const std::string& path, int32_t maxBodySize, Origin origin, bool logRequest,
-                     int64_t resumeFrom = -1);
-    void RunRequest(std::string url, Origin origin, int64_t resumeFrom);
+                     int64_t resumeFrom = -1, int64_t total = -1);
+    void RunRequest(std::string url, Origin origin, int64_t resumeFrom, int64_t total);
     void ReportException(const std::exception& error);
     // A run cut short by Cancel: the action-log line, and the button usable.
     void AcknowledgeCancel();

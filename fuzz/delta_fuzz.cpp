@@ -66,9 +66,10 @@ const Files& Scratch() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size >= delta::kHeaderSize) {
+    {
         std::string problem;
-        const std::optional<delta::Header> header = delta::ReadHeader(data, &problem);
+        size_t used = 0;
+        const std::optional<delta::Header> header = delta::ReadHeader(data, size, &used, &problem);
         if (header && header->resultSize > kMaxResult) {
             return 0;
         }

@@ -89,7 +89,8 @@ for name, data in targets.items():
     open(f"{d}/{name}", "wb").write(data)
 EOF2
 for name in same inserted changed moved rewritten shorter; do
-  "$brfdelta" make "$work/source" "$work/$name" "$corpus/delta/$name.dlt" --quiet
+  "$brfdelta" make "$work/source" "$work/$name" "$corpus/delta/$name.dlt" --format 1 --quiet
+  "$brfdelta" make "$work/source" "$work/$name" "$corpus/delta/$name.dl2" --quiet
 done
 
 echo "corpus: $(find "$corpus" -type f | wc -l) files in $corpus"

@@ -1,6 +1,8 @@
 #include "delta/delta_apply.h"
 
 #include <sodium.h>
+// For the magicless frames of compact deltas.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -51,7 +53,7 @@ struct Stream {
     bool started = false;
 };
 
-DCtxPtr MakeDecoder(uint8_t windowLog) {
+DCtxPtr MakeDecoder(const Header& header, uint8_t windowLog) {
     DCtxPtr ctx(ZSTD_createDCtx());
     if (!ctx) {
         throw std::bad_alloc();
@@ -60,6 +62,9 @@ DCtxPtr MakeDecoder(uint8_t windowLog) {
     // beyond the applier's limit: a hostile frame cannot make it allocate more.
     const int log = std::max<int>(kMinWindowLog, windowLog);
     ZSTD_DCtx_setParameter(ctx.get(), ZSTD_d_windowLogMax, log);
+    if (header.version == kCompactVersion) {
+        ZSTD_DCtx_setParameter(ctx.get(), ZSTD_d_format, ZSTD_f_zstd1_magicless);
+    }
     return ctx;
 }
 
@@ -133,13 +138,16 @@ private:
 
 class Applier {
 public:
-    explicit Applier(const ApplyProgress& progress) : progress_(progress) {}
+    Applier(const ApplyProgress& progress, const std::string& resultSha256)
+        : progress_(progress), resultSha256_(resultSha256) {}
 
     Applied Run(const std::string& sourcePath, const std::string& deltaPath,
                 const std::string& outputPath);
 
 private:
     void ReadDelta(uint8_t* into, size_t size);
+    BlockHeader ReadBlock();
+    void RunWhole();
     void Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size);
     void RunBlock(const BlockHeader& block);
     const uint8_t* SourceAt(uint64_t position, size_t* available);
@@ -149,6 +157,7 @@ private:
     void Flush();
 
     const ApplyProgress& progress_;
+    const std::string& resultSha256_;
     Header header_;
     std::ifstream source_;
     std::ifstream delta_;
@@ -194,8 +203,9 @@ void Applier::ReadDelta(uint8_t* into, size_t size) {
 // bytes: a block that holds more or less than it announces is refused.
 //
 // Each stream is one zstd frame that never ends: its first block starts it
-// with the frame magic, and a frame that ends is refused. So no frame of an
-// older format, whose decoders would not keep to the window limit, can follow.
+// with the frame magic (in version 2 the decoder is told the frames have
+// none), and a frame that ends is refused. So no frame of an older format,
+// whose decoders would not keep to the window limit, can follow.
 void Applier::Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t size) {
     ZSTD_outBuffer out{into, size, 0};
     ZSTD_inBuffer in{packed_.data(), 0, 0};
@@ -207,13 +217,13 @@ void Applier::Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t si
             ReadDelta(packed_.data(), piece);
             in = ZSTD_inBuffer{packed_.data(), piece, 0};
             unread -= static_cast<uint32_t>(piece);
-            if (!stream->started) {
+            if (!stream->started && header_.version == kVersion) {
                 if (piece < kFrameMagic.size() ||
                     !std::equal(kFrameMagic.begin(), kFrameMagic.end(), packed_.begin())) {
                     throw Problem{"delta stream does not start a zstd frame"};
                 }
-                stream->started = true;
             }
+            stream->started = true;
         }
         if (in.pos == in.size && unread == 0 && out.pos == size) {
             return;
@@ -237,6 +247,99 @@ void Applier::Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t si
         if (in.pos == inBefore && target->pos == outBefore) {
             throw Problem{"delta block holds less than it announces"};
         }
+    }
+}
+
+BlockHeader Applier::ReadBlock() {
+    std::string problem;
+    std::optional<BlockHeader> block;
+    if (header_.version == kVersion) {
+        uint8_t bytes[kBlockHeaderSize];
+        ReadDelta(bytes, sizeof bytes);
+        block = ReadBlockHeader(bytes, &problem);
+    } else {
+        // Four varints, read a byte at a time: each is at most five bytes
+        // long to be a 32-bit number.
+        uint32_t fields[4] = {};
+        for (uint32_t& field : fields) {
+            uint8_t bytes[5];
+            size_t n = 0;
+            do {
+                if (n == sizeof bytes) {
+                    throw Problem{"delta block sizes out of range"};
+                }
+                ReadDelta(&bytes[n], 1);
+            } while ((bytes[n++] & 0x80) != 0);
+            size_t at = 0;
+            uint64_t value = 0;
+            if (!GetVarint(bytes, n, &at, &value) || value > UINT32_MAX) {
+                throw Problem{"delta block sizes out of range"};
+            }
+            field = static_cast<uint32_t>(value);
+        }
+        block = BlockHeader{fields[0], fields[1], fields[2], fields[3]};
+        if (!CheckBlockHeader(*block, &problem)) {
+            block.reset();
+        }
+    }
+    if (!block) {
+        throw Problem{problem};
+    }
+    return *block;
+}
+
+// The whole layout: the rest of the delta is one zstd frame of the result
+// that refers back into the source, which it takes as its prefix. Source and
+// result are small (the header was checked against kMaxWholeBytes), so the
+// source is held whole.
+void Applier::RunWhole() {
+    std::vector<uint8_t> source(static_cast<size_t>(header_.sourceSize));
+    if (!source_.read(reinterpret_cast<char*>(source.data()),
+                      static_cast<std::streamsize>(source.size()))) {
+        throw Problem{"cannot read the source"};
+    }
+    const DCtxPtr ctx = MakeDecoder(header_, header_.instructionWindowLog);
+    if (ZSTD_isError(ZSTD_DCtx_refPrefix(ctx.get(), source.data(), source.size()))) {
+        throw std::bad_alloc();
+    }
+    ZSTD_inBuffer in{packed_.data(), 0, 0};
+    for (;;) {
+        if (in.pos == in.size) {
+            if (deltaLeft_ == 0) {
+                throw Problem{"delta is cut off"};
+            }
+            const size_t piece =
+                static_cast<size_t>(std::min<uint64_t>(deltaLeft_, packed_.size()));
+            ReadDelta(packed_.data(), piece);
+            in = ZSTD_inBuffer{packed_.data(), piece, 0};
+        }
+        const uint64_t room =
+            std::min<uint64_t>(out_.size() - outSize_, header_.resultSize - written_ - outSize_);
+        // One byte more than the result needs shows a frame that holds more.
+        ZSTD_outBuffer out{out_.data() + outSize_, static_cast<size_t>(room), 0};
+        uint8_t spare = 0;
+        ZSTD_outBuffer extra{&spare, 1, 0};
+        ZSTD_outBuffer* target = room > 0 ? &out : &extra;
+        const size_t rc = ZSTD_decompressStream(ctx.get(), target, &in);
+        if (ZSTD_isError(rc)) {
+            throw Problem{std::string("delta data is corrupt (") + ZSTD_getErrorName(rc) + ")"};
+        }
+        if (extra.pos > 0) {
+            throw Problem{"delta instructions run past the announced result size"};
+        }
+        outSize_ += out.pos;
+        if (rc == 0) {
+            break;
+        }
+        if (outSize_ == out_.size()) {
+            Flush();
+        }
+    }
+    if (written_ + outSize_ != header_.resultSize) {
+        throw Problem{"delta frame ends before the announced result size"};
+    }
+    if (in.pos != in.size || deltaLeft_ != 0) {
+        throw Problem{"delta has bytes after its last block"};
     }
 }
 
@@ -460,14 +563,19 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
         throw Problem{"cannot open the delta"};
     }
     deltaLeft_ = deltaSize;
-    uint8_t head[kHeaderSize];
-    ReadDelta(head, sizeof head);
+    uint8_t head[kMaxHeaderSize];
+    const size_t headRead = static_cast<size_t>(std::min<uint64_t>(sizeof head, deltaSize));
+    ReadDelta(head, headRead);
     std::string problem;
-    const std::optional<Header> header = ReadHeader(head, &problem);
+    size_t headSize = 0;
+    const std::optional<Header> header = ReadHeader(head, headRead, &headSize, &problem);
     if (!header) {
         throw Problem{problem};
     }
     header_ = *header;
+    // The header may be shorter than what was read for it.
+    deltaLeft_ = deltaSize - headSize;
+    delta_.seekg(static_cast<std::streamoff>(headSize));
     if (header_.sourceSize != sourceSize) {
         throw Problem{"wrong source: it has " + std::to_string(sourceSize) +
                       " bytes, the delta is for " + std::to_string(header_.sourceSize)};
@@ -485,18 +593,15 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     out_.resize(kChunk);
     outHashing_.resize(kChunk);
     packed_.resize(kPackedChunk);
+    if (header_.layout == Layout::kWhole) {
+        RunWhole();
+    }
     while (written_ + outSize_ < header_.resultSize) {
         if (!instructionStream_.ctx) {
-            instructionStream_.ctx = MakeDecoder(header_.instructionWindowLog);
-            dataStream_.ctx = MakeDecoder(header_.dataWindowLog);
+            instructionStream_.ctx = MakeDecoder(header_, header_.instructionWindowLog);
+            dataStream_.ctx = MakeDecoder(header_, header_.dataWindowLog);
         }
-        uint8_t blockHead[kBlockHeaderSize];
-        ReadDelta(blockHead, sizeof blockHead);
-        const std::optional<BlockHeader> block = ReadBlockHeader(blockHead, &problem);
-        if (!block) {
-            throw Problem{problem};
-        }
-        RunBlock(*block);
+        RunBlock(ReadBlock());
     }
     if (deltaLeft_ != 0) {
         throw Problem{"delta has bytes after its last block"};
@@ -507,26 +612,29 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
         throw Problem{"cannot write the output"};
     }
     const std::array<uint8_t, crypto_hash_sha256_BYTES> sha = hasher_.Final();
-    if (sha != header_.resultSha256) {
+    Applied applied;
+    applied.sha256 = ToHex(sha.data(), sha.size());
+    // A compact delta leaves the result's hash to its index line.
+    if ((header_.version == kVersion && sha != header_.resultSha256) ||
+        (!resultSha256_.empty() && applied.sha256 != resultSha256_)) {
         throw Problem{"the result's SHA-256 differs from the one the delta announces"};
     }
-    Applied applied;
     applied.ok = true;
     applied.size = written_;
-    applied.sha256 = ToHex(sha.data(), sha.size());
     return applied;
 }
 
 }  // namespace
 
 Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
-                  const std::string& outputPath, const ApplyProgress& progress) {
+                  const std::string& outputPath, const ApplyProgress& progress,
+                  const std::string& resultSha256) {
     Applied failed;
     bool keepOutput = false;
     try {
         // The applier and its buffers are gone before the output is removed,
         // so the file is closed when that happens.
-        return Applier(progress).Run(sourcePath, deltaPath, outputPath);
+        return Applier(progress, resultSha256).Run(sourcePath, deltaPath, outputPath);
     } catch (const Problem& problem) {
         failed.problem = problem.text;
         keepOutput = problem.keepOutput;

@@ -26,8 +26,13 @@ struct Applied {
 using ApplyProgress = std::function<bool(uint64_t written, uint64_t total)>;
 
 // Applies the delta at `deltaPath` to the file at `sourcePath`, writing `outputPath`
-// (created or replaced). On any failure `outputPath` is removed. Never throws for bad input.
+// (created or replaced). A result whose SHA-256 differs from `resultSha256`
+// (64 lower-case hex digits, from the delta's index line) or, in the first
+// format, from the one its header holds, is a failure; a compact delta
+// applied without `resultSha256` is checked by nothing but its own fields.
+// On any failure `outputPath` is removed. Never throws for bad input.
 Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
-                  const std::string& outputPath, const ApplyProgress& progress = {});
+                  const std::string& outputPath, const ApplyProgress& progress = {},
+                  const std::string& resultSha256 = {});
 
 }  // namespace delta

@@ -32,11 +32,23 @@ uint64_t Get64(const uint8_t* in) {
 
 }  // namespace
 
-// Header: magic (8), version (4), instruction window log (1), data window
+// Version 1: magic (8), version (4), instruction window log (1), data window
 // log (1), two reserved zero bytes, source size (8), result size (8), source
 // SHA-256 (32), result SHA-256 (32). Little-endian.
-std::array<uint8_t, kHeaderSize> WriteHeader(const Header& header) {
-    std::array<uint8_t, kHeaderSize> out{};
+// Version 2: magic (4), version (1), layout (1), window log (1), then the
+// source and the result size as varints.
+std::vector<uint8_t> WriteHeader(const Header& header) {
+    if (header.version == kCompactVersion) {
+        std::vector<uint8_t> out(kCompactMagic.begin(), kCompactMagic.end());
+        out.push_back(static_cast<uint8_t>(kCompactVersion));
+        out.push_back(static_cast<uint8_t>(header.layout));
+        out.push_back(header.instructionWindowLog);
+        uint8_t number[kMaxInstructionBytes];
+        out.insert(out.end(), number, number + PutVarint(number, header.sourceSize));
+        out.insert(out.end(), number, number + PutVarint(number, header.resultSize));
+        return out;
+    }
+    std::vector<uint8_t> out(kHeaderSize);
     std::copy(kMagic.begin(), kMagic.end(), out.begin());
     Put32(&out[8], header.version);
     out[12] = header.instructionWindowLog;
@@ -48,8 +60,49 @@ std::array<uint8_t, kHeaderSize> WriteHeader(const Header& header) {
     return out;
 }
 
-std::optional<Header> ReadHeader(const uint8_t* bytes, std::string* problem) {
-    if (!std::equal(kMagic.begin(), kMagic.end(), bytes)) {
+namespace {
+
+std::optional<Header> ReadCompactHeader(const uint8_t* bytes, size_t size, size_t* used,
+                                        std::string* problem) {
+    Header header;
+    header.version = kCompactVersion;
+    size_t at = kCompactMagic.size() + 1;
+    if (size < at + 2) {
+        *problem = "delta is cut off";
+        return std::nullopt;
+    }
+    if (bytes[at] > static_cast<uint8_t>(Layout::kWhole) || bytes[at + 1] > kMaxWindowLog) {
+        *problem = "delta header asks for more than the applier allows";
+        return std::nullopt;
+    }
+    header.layout = static_cast<Layout>(bytes[at]);
+    header.instructionWindowLog = header.dataWindowLog = bytes[at + 1];
+    at += 2;
+    if (!GetVarint(bytes, size, &at, &header.sourceSize) ||
+        !GetVarint(bytes, size, &at, &header.resultSize)) {
+        *problem = "delta header is cut off or unreadable";
+        return std::nullopt;
+    }
+    if (header.layout == Layout::kWhole &&
+        (header.sourceSize > kMaxWholeBytes ||
+         header.resultSize > kMaxWholeBytes - header.sourceSize)) {
+        *problem = "delta header asks for more than the applier allows";
+        return std::nullopt;
+    }
+    *used = at;
+    return header;
+}
+
+}  // namespace
+
+std::optional<Header> ReadHeader(const uint8_t* bytes, size_t size, size_t* used,
+                                 std::string* problem) {
+    if (size > kCompactMagic.size() &&
+        std::equal(kCompactMagic.begin(), kCompactMagic.end(), bytes) &&
+        bytes[kCompactMagic.size()] == kCompactVersion) {
+        return ReadCompactHeader(bytes, size, used, problem);
+    }
+    if (size < kHeaderSize || !std::equal(kMagic.begin(), kMagic.end(), bytes)) {
         *problem = "not a delta (bad magic)";
         return std::nullopt;
     }
@@ -70,11 +123,21 @@ std::optional<Header> ReadHeader(const uint8_t* bytes, std::string* problem) {
     header.resultSize = Get64(&bytes[24]);
     std::copy(&bytes[32], &bytes[64], header.sourceSha256.begin());
     std::copy(&bytes[64], &bytes[96], header.resultSha256.begin());
+    *used = kHeaderSize;
     return header;
 }
 
-std::array<uint8_t, kBlockHeaderSize> WriteBlockHeader(const BlockHeader& block) {
-    std::array<uint8_t, kBlockHeaderSize> out{};
+std::vector<uint8_t> WriteBlockHeader(const BlockHeader& block, uint32_t version) {
+    if (version == kCompactVersion) {
+        std::vector<uint8_t> out(4 * kMaxInstructionBytes);
+        size_t n = PutVarint(&out[0], block.instructionBytes);
+        n += PutVarint(&out[n], block.instructionPacked);
+        n += PutVarint(&out[n], block.dataBytes);
+        n += PutVarint(&out[n], block.dataPacked);
+        out.resize(n);
+        return out;
+    }
+    std::vector<uint8_t> out(kBlockHeaderSize);
     Put32(&out[0], block.instructionBytes);
     Put32(&out[4], block.instructionPacked);
     Put32(&out[8], block.dataBytes);
@@ -88,16 +151,23 @@ std::optional<BlockHeader> ReadBlockHeader(const uint8_t* bytes, std::string* pr
     block.instructionPacked = Get32(&bytes[4]);
     block.dataBytes = Get32(&bytes[8]);
     block.dataPacked = Get32(&bytes[12]);
-    if (block.instructionBytes == 0 || block.instructionBytes > kMaxBlockInstructions ||
-        block.dataBytes > kMaxBlockData) {
-        *problem = "delta block sizes out of range";
-        return std::nullopt;
-    }
-    if (block.instructionPacked == 0 || (block.dataBytes == 0) != (block.dataPacked == 0)) {
-        *problem = "delta block sizes inconsistent";
+    if (!CheckBlockHeader(block, problem)) {
         return std::nullopt;
     }
     return block;
+}
+
+bool CheckBlockHeader(const BlockHeader& block, std::string* problem) {
+    if (block.instructionBytes == 0 || block.instructionBytes > kMaxBlockInstructions ||
+        block.dataBytes > kMaxBlockData) {
+        *problem = "delta block sizes out of range";
+        return false;
+    }
+    if (block.instructionPacked == 0 || (block.dataBytes == 0) != (block.dataPacked == 0)) {
+        *problem = "delta block sizes inconsistent";
+        return false;
+    }
+    return true;
 }
 
 std::string ToHex(const uint8_t* bytes, size_t size) {

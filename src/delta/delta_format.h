@@ -1,11 +1,17 @@
 // The layout of a binary delta, shared by the applier and the encoder
 // (docs/delta-format.md describes it for readers).
 //
-// A delta is a fixed header followed by blocks. Each block carries a piece of
+// A delta is a header followed by blocks. Each block carries a piece of
 // the instruction stream and a piece of the data stream (inserted bytes and
 // the differences of approximate copies), each compressed as the continuation
 // of one zstd stream, so the matches of a block reach back into earlier ones
 // while the applier never holds more than one block's raw streams.
+//
+// Version 1 has a 96-byte header with both files' SHA-256 and 16-byte block
+// headers. Version 2, the compact one, leaves out what the index line of a
+// delta already says (the hashes), writes the sizes as varints and the zstd
+// frames without their magic, and has a second layout for small files: the
+// result as one zstd frame that takes the whole source as its prefix.
 #pragma once
 
 #include <array>
@@ -13,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace delta {
 
@@ -20,6 +27,21 @@ inline constexpr std::array<uint8_t, 8> kMagic = {'B', 'R', 'F', 'D', 'E', 'L', 
 inline constexpr uint32_t kVersion = 1;
 inline constexpr size_t kHeaderSize = 96;
 inline constexpr size_t kBlockHeaderSize = 16;
+
+// Version 2 starts with these four bytes and the version byte.
+inline constexpr std::array<uint8_t, 4> kCompactMagic = {'B', 'R', 'F', 'D'};
+inline constexpr uint32_t kCompactVersion = 2;
+// The longest header of either version.
+inline constexpr size_t kMaxHeaderSize = kHeaderSize;
+
+// How a version 2 delta carries the result.
+enum class Layout : uint8_t {
+    kStreams = 0,  // blocks of instructions and data, as in version 1
+    kWhole = 1,    // one zstd frame of the result with the source as its prefix
+};
+// A whole-layout delta's source and result together fit one zstd window, so
+// the applier holds at most this much source and this much window.
+inline constexpr uint64_t kMaxWholeBytes = uint64_t{1} << 23;
 
 // Limits that keep the applier's memory bounded whatever a delta announces:
 // the zstd window of either stream, and the raw size of one block's streams.
@@ -41,10 +63,13 @@ enum class Op : uint8_t {
 
 struct Header {
     uint32_t version = kVersion;
+    Layout layout = Layout::kStreams;
+    // Version 2 has one window log for both streams, or for the whole frame.
     uint8_t instructionWindowLog = 0;
     uint8_t dataWindowLog = 0;
     uint64_t sourceSize = 0;
     uint64_t resultSize = 0;
+    // Version 1 only: version 2 leaves the hashes to the delta's index line.
     std::array<uint8_t, 32> sourceSha256{};
     std::array<uint8_t, 32> resultSha256{};
 };
@@ -56,13 +81,21 @@ struct BlockHeader {
     uint32_t dataPacked = 0;
 };
 
-std::array<uint8_t, kHeaderSize> WriteHeader(const Header& header);
-// Reads a header; on failure returns nothing and says why in `problem`.
-std::optional<Header> ReadHeader(const uint8_t* bytes, std::string* problem);
+// The header of `header.version`.
+std::vector<uint8_t> WriteHeader(const Header& header);
+// Reads a header of either version from the first `size` bytes of a delta
+// and sets `used` to its length; on failure returns nothing and says why in
+// `problem`.
+std::optional<Header> ReadHeader(const uint8_t* bytes, size_t size, size_t* used,
+                                 std::string* problem);
 
-std::array<uint8_t, kBlockHeaderSize> WriteBlockHeader(const BlockHeader& block);
-// Reads a block header and checks it against the limits above.
+// A block header of `version`: four 32-bit numbers in version 1, four
+// varints in version 2.
+std::vector<uint8_t> WriteBlockHeader(const BlockHeader& block, uint32_t version);
+// Reads a version 1 block header and checks it.
 std::optional<BlockHeader> ReadBlockHeader(const uint8_t* bytes, std::string* problem);
+// Checks a block header of either version against the limits above.
+bool CheckBlockHeader(const BlockHeader& block, std::string* problem);
 
 std::string ToHex(const uint8_t* bytes, size_t size);
 

@@ -12,6 +12,11 @@
 // before. In a signed index they stand before the signature and are covered
 // by it; their tag is not one of the signature lines' "#brf-" tags, which
 // updaters that check signatures but know no deltas would refuse.
+//
+// Deltas of the compact format (version 2) are announced the same way on
+// "#delta2" lines and named with ".dl2": updaters that know only the first
+// format ignore both. Where both are announced for one source, the compact
+// one is used.
 // docs/deltas.md describes the whole scheme.
 #pragma once
 
@@ -24,6 +29,7 @@
 namespace delta_lines {
 
 inline constexpr const char* kDeltaTag = "#delta";
+inline constexpr const char* kCompactDeltaTag = "#delta2";
 
 struct Delta {
     uint64_t size = 0;
@@ -31,11 +37,13 @@ struct Delta {
     std::string sourceSha256;  // of the file it applies to
     std::string resultSha256;  // of the file it makes
     std::string name;          // below "patch/"
+    uint32_t version = 2;      // of the delta format
 };
 
-// The name of the delta that turns the copy with `sourceSha256` into the
-// new file of `container`.
-std::string DeltaName(const std::string& container, const std::string& sourceSha256);
+// The name of the delta of format `version` that turns the copy with
+// `sourceSha256` into the new file of `container`.
+std::string DeltaName(const std::string& container, const std::string& sourceSha256,
+                      uint32_t version = 2);
 
 // The deltas an index announces, by name, and what was wrong with the lines
 // that could not be read (they are left out).
@@ -45,8 +53,8 @@ struct Announced {
 };
 Announced ReadDeltaLines(std::string_view indexText);
 
-// The delta of `container` for an installed copy with `sourceSha256`; null
-// when none is announced.
+// The delta of `container` for an installed copy with `sourceSha256`, of
+// the compact format where there is one; null when none is announced.
 const Delta* FindDelta(const Announced& announced, const std::string& container,
                        const std::string& sourceSha256);
 

@@ -135,11 +135,13 @@ void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
         FallBackToContainer("the delta arrived with other bytes than its line announces");
         return;
     }
-    const delta::Applied applied =
-        delta::ApplyFile(entry.target, path, result, [this](uint64_t, uint64_t) {
+    const delta::Applied applied = delta::ApplyFile(
+        entry.target, path, result,
+        [this](uint64_t, uint64_t) {
             toolkit_.ProcessMessages();
             return !Closing() && runState == rsPatchDownload;
-        });
+        },
+        delta.resultSha256);
     std::error_code ignored;
     fs::remove(path, ignored);
     if (Closing() || runState != rsPatchDownload) {

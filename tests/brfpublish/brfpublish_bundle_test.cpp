@@ -40,8 +40,17 @@ std::string Chart(int edition) {
     return text;
 }
 
+std::string Noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    }
+    return bytes;
+}
+
 // 1.040's sea chart differs from 1.050's in a few lines (its delta is kept);
-// 1.030 has no chart and so no delta to take. All three clients differ.
+// 1.030 has no chart and so no delta to take. All three clients differ
+// wholly (no delta is kept for them).
 struct Trees {
     brf_test::ScratchDir scratch;
     Trees() {
@@ -51,7 +60,7 @@ struct Trees {
         }
         for (const char* tree : {"1030", "1040", "1050"}) {
             fs::create_directories(scratch.path() / tree);
-            WriteFile(scratch.path() / tree / "BRFClient.exe", std::string("client ") + tree);
+            WriteFile(scratch.path() / tree / "BRFClient.exe", Noise(300, std::stoul(tree)));
         }
         WriteFile(scratch.path() / "servers.dat", "sea-1.brinefall.invalid 7777 Open Sea\r\n");
     }
@@ -72,7 +81,7 @@ TEST(BrfPublishBundle, EachSectionGetsTheFilesItsClientsFetchInOneBundle) {
     ASSERT_EQ(trees.Build(patch.parent_path()), 0) << ReadFile(trees.scratch.File("tool.err"));
     std::string delta;
     for (const auto& served : fs::directory_iterator(patch)) {
-        delta = served.path().extension() == ".dlt" ? served.path().filename().string() : delta;
+        delta = served.path().extension() == ".dl2" ? served.path().filename().string() : delta;
     }
     ASSERT_FALSE(delta.empty());
     const std::string client = ReadFile(patch / "BRFClient.exe.upd");
@@ -86,7 +95,7 @@ TEST(BrfPublishBundle, EachSectionGetsTheFilesItsClientsFetchInOneBundle) {
 
     EXPECT_EQ(trees.Run({"verify", patch.string()}), 0) << ReadFile(trees.scratch.File("tool.out"));
     std::string bytes = ReadFile(patch / "_bundle.1040.0.bdl");
-    bytes[bytes.size() / 2] ^= 0x20;
+    bytes[ReadFile(patch / delta).size() / 2] ^= 0x20;  // in the delta, the first member
     WriteFile(patch / "_bundle.1040.0.bdl", bytes);
     EXPECT_EQ(trees.Run({"verify", patch.string()}), 1);
     EXPECT_NE(ReadFile(trees.scratch.File("tool.out"))
@@ -122,14 +131,6 @@ TEST(BrfPublishBundle, EachSectionGetsTheFilesItsClientsFetchInOneBundle) {
 namespace {
 
 // Bytes that do not pack, so that containers keep their size.
-std::string Noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-    }
-    return bytes;
-}
-
 // 1.040 to 1.050: the sea chart changes a little (a delta), three data files
 // and the client change whole.
 struct Release {
@@ -141,7 +142,7 @@ struct Release {
             {"data/a.dat", {"old a", Noise(150000, 1)}},
             {"data/b.dat", {"old b", Noise(150000, 2)}},
             {"data/c.dat", {"old c", Noise(150000, 3)}},
-            {"BRFClient.exe", {"client 1.040\r\n", "client 1.050\r\n"}}};
+            {"BRFClient.exe", {Noise(300, 4), Noise(300, 5)}}};
         for (const auto& [name, versions] : trees) {
             fs::create_directories((scratch.path() / "1040" / name).parent_path());
             fs::create_directories((scratch.path() / "1050" / name).parent_path());

@@ -97,10 +97,10 @@ TEST(BrfPublishDelta, DeltasAreFetchedWhereTheyFitAndEveryFailureFallsBackToTheC
     fs::permissions(key, fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_EQ(pub.Build(server.Root() / "signed", {"--key", key}), 0);
     const std::string index = ReadFile(server.Root() / "deltas/patch/_versions.txt");
-    ASSERT_NE(index.find("#delta "), std::string::npos) << index;
+    ASSERT_NE(index.find("#delta2 "), std::string::npos) << index;
     std::string delta;
     for (const auto& served : fs::directory_iterator(server.Root() / "deltas/patch")) {
-        if (served.path().extension() == ".dlt") {
+        if (served.path().extension() == ".dl2") {
             delta = served.path().filename().string();
         }
     }
@@ -117,8 +117,10 @@ TEST(BrfPublishDelta, DeltasAreFetchedWhereTheyFitAndEveryFailureFallsBackToTheC
          [](const fs::path&, const brf_test::GameDir& game) { game.Write("data/sea.map", "mine"); },
          false, true, "no delta for the installed"},
         {"corrupt delta", "deltas",
-         [&](const fs::path& patch, const brf_test::GameDir&) { flip(patch / delta, 40); }, true,
-         true, "not used, the delta arrived with other bytes"},
+         [&](const fs::path& patch, const brf_test::GameDir&) {
+             flip(patch / delta, ReadFile(patch / delta).size() / 2);
+         },
+         true, true, "not used, the delta arrived with other bytes"},
         {"missing delta", "deltas",
          [&](const fs::path& patch, const brf_test::GameDir&) { fs::remove(patch / delta); }, true,
          true, "not used, the server did not send it"},
@@ -157,7 +159,8 @@ TEST(BrfPublishDelta, DeltasAreFetchedWhereTheyFitAndEveryFailureFallsBackToTheC
         EXPECT_EQ(game.Read("data/sea.map"), pub.newChart);
         EXPECT_EQ(game.Read("BRFClient.exe"), "client 1.050\r\n");
         const std::string requests = Requests(server.AccessLog().substr(before));
-        EXPECT_EQ(requests.find(".dlt") != std::string::npos, c.deltaFetched) << requests;
+        EXPECT_EQ(requests.find("data-sea.map.upd.") != std::string::npos, c.deltaFetched)
+            << requests;
         EXPECT_EQ(requests.find("data-sea.map.upd\n") != std::string::npos, c.containerFetched)
             << requests;
         EXPECT_NE(ReadFile(game.Dir() / "_debugg.log").find(c.logged), std::string::npos);
@@ -187,7 +190,7 @@ TEST(BrfPublishDelta, DeltasAreFetchedWhereTheyFitAndEveryFailureFallsBackToTheC
     const fs::path altered = server.Root() / "altered";
     fs::copy(server.Root() / "signed", altered, fs::copy_options::recursive);
     std::string text = ReadFile(altered / "patch/_versions.txt");
-    const size_t line = text.find("#delta ");
+    const size_t line = text.find("#delta2 ");
     text[line + 11] = text[line + 11] == '1' ? '2' : '1';
     WriteFile(altered / "patch/_versions.txt", text);
     brf_test::ScratchDir root;

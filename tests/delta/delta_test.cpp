@@ -81,8 +81,30 @@ Bytes Block(const Bytes& instructions, const Bytes& data, int windowLog = 20,
     const Bytes d = pack(data);
     const auto head = delta::WriteBlockHeader(
         {static_cast<uint32_t>(instructions.size()), static_cast<uint32_t>(i.size()),
-         static_cast<uint32_t>(data.size()), static_cast<uint32_t>(d.size())});
+         static_cast<uint32_t>(data.size()), static_cast<uint32_t>(d.size())},
+        delta::kVersion);
     return Cat({Bytes(head.begin(), head.end()), i, d});
+}
+
+// A compact header.
+Bytes Head2(delta::Layout layout, uint64_t sourceSize, uint64_t resultSize,
+            uint8_t windowLog = 20) {
+    delta::Header h;
+    h.version = delta::kCompactVersion;
+    h.layout = layout;
+    h.instructionWindowLog = h.dataWindowLog = windowLog;
+    h.sourceSize = sourceSize;
+    h.resultSize = resultSize;
+    return delta::WriteHeader(h);
+}
+
+// What a delta's header says, and where the header ends.
+delta::Header HeaderOf(const Bytes& d, size_t* used = nullptr) {
+    size_t size = 0;
+    std::string problem;
+    const auto header = delta::ReadHeader(d.data(), d.size(), used ? used : &size, &problem);
+    EXPECT_TRUE(header) << problem;
+    return header.value_or(delta::Header{});
 }
 
 Bytes Head(uint64_t sourceSize, uint64_t resultSize, uint8_t windowLog = 20) {
@@ -127,36 +149,73 @@ TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
          Cat({Slice(base, 0, 200000), Random(9u << 20, 12), Slice(base, 0, 200000)}),
          (9u << 20) + 250000},
     };
-    for (const auto& c : cases) {
-        Files f;
-        Write(f.source, c.source);
-        Write(f.target, c.target);
-        delta::EncodeOptions options;
-        options.level = 3;
-        const Bytes d = delta::Encode(f.source, f.target, options);
-        EXPECT_EQ(d, delta::Encode(f.source, f.target, options)) << c.what << ": deterministic";
-        Write(f.delta, d);
-        uint64_t lastWritten = 0;
-        const delta::Applied a =
-            delta::ApplyFile(f.source, f.delta, f.output, [&](uint64_t written, uint64_t total) {
-                EXPECT_EQ(total, c.target.size());
-                lastWritten = written;
-                return true;
-            });
-        ASSERT_TRUE(a.ok) << c.what << ": " << a.problem;
-        EXPECT_EQ(a.size, c.target.size()) << c.what;
-        EXPECT_EQ(a.sha256, Sha(c.target)) << c.what;
-        EXPECT_EQ(lastWritten, c.target.size()) << c.what;
-        EXPECT_TRUE(Read(f.output) == c.target) << c.what;
-        EXPECT_LE(d.size(), c.atMost) << c.what;
+    for (const uint32_t version : {1u, 2u}) {
+        for (const auto& c : cases) {
+            const std::string what = c.what + std::string(", format ") + std::to_string(version);
+            Files f;
+            Write(f.source, c.source);
+            Write(f.target, c.target);
+            delta::EncodeOptions options;
+            options.level = 3;
+            options.version = version;
+            const Bytes d = delta::Encode(f.source, f.target, options);
+            EXPECT_EQ(d, delta::Encode(f.source, f.target, options)) << what << ": deterministic";
+            Write(f.delta, d);
+            uint64_t lastWritten = 0;
+            const delta::Applied a = delta::ApplyFile(
+                f.source, f.delta, f.output,
+                [&](uint64_t written, uint64_t total) {
+                    EXPECT_EQ(total, c.target.size());
+                    lastWritten = written;
+                    return true;
+                },
+                Sha(c.target));
+            ASSERT_TRUE(a.ok) << what << ": " << a.problem;
+            EXPECT_EQ(a.size, c.target.size()) << what;
+            EXPECT_EQ(a.sha256, Sha(c.target)) << what;
+            EXPECT_EQ(lastWritten, c.target.size()) << what;
+            EXPECT_TRUE(Read(f.output) == c.target) << what;
+            EXPECT_LE(d.size(), c.atMost) << what;
+        }
     }
+}
+
+// The compact format costs what the change costs: a one-byte change in a
+// small file takes a few dozen bytes, where the first format's fixed header
+// alone takes 96.
+TEST(Delta, TheCompactFormatOfASmallChangeIsAFewDozenBytes) {
+    Bytes text;
+    for (int line = 0; line < 300; ++line) {
+        const std::string s = "unit_" + std::to_string(line) +
+                              " = { attack = " + std::to_string(line % 17) + ", defense = 2 }\n";
+        text.insert(text.end(), s.begin(), s.end());
+    }
+    Bytes changed = text;
+    changed[text.size() / 2] = '9';
+    delta::EncodeOptions first;
+    first.version = 1;
+    EXPECT_GT(delta::EncodeBytes(text, changed, first).size(), delta::kHeaderSize);
+    EXPECT_LE(delta::EncodeBytes(text, changed).size(), 40u);
 }
 
 TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
     const Bytes source = Random(200000, 8);
     const Bytes target =
         Cat({Random(500, 9), Shifted(Slice(source, 0, 100000)), Slice(source, 120000, 80000)});
-    const Bytes good = delta::EncodeBytes(source, target);
+    delta::EncodeOptions firstFormat;
+    firstFormat.version = delta::kVersion;
+    const Bytes good = delta::EncodeBytes(source, target, firstFormat);
+    // Compact deltas are checked against the result's hash of their line.
+    const Bytes compact = delta::EncodeBytes(source, target);
+    ASSERT_EQ(HeaderOf(compact).layout, delta::Layout::kStreams);
+    const std::string targetSha = Sha(target);
+    Bytes small = Slice(source, 0, 20000);
+    Bytes smallTarget = Cat({Slice(small, 0, 9000), Random(40, 12), Slice(small, 9000, 11000)});
+    const Bytes whole = delta::EncodeBytes(small, smallTarget);
+    size_t wholeHead = 0;
+    ASSERT_EQ(HeaderOf(whole, &wholeHead).layout, delta::Layout::kWhole);
+    const Bytes frame = Slice(whole, wholeHead, whole.size() - wholeHead);
+    const std::string smallSha = Sha(smallTarget);
     Bytes otherSource = source;
     otherSource[150000] ^= 1;
     const auto copy = [](uint64_t length, uint64_t distance) {
@@ -175,7 +234,9 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
         std::string what;
         Bytes source, delta;
         std::string problem;
+        std::string resultSha256 = {};  // from the delta's line
     };
+    using delta::Layout;
     std::vector<Case> cases = {
         {"a source one byte longer", Cat({source, {0}}), good, "wrong source"},
         {"a source of the right size with other bytes", otherSource, good, "SHA-256 differs"},
@@ -210,17 +271,48 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
          Cat({Head(200000, 10), Block(insert(10), Random(10, 11), 20, ZSTD_e_end)}),
          "ends its zstd frame"},
         {"bytes after the last block", source, Cat({good, {0}}), "after its last block"},
+        {"a compact delta from a source of the right size with other bytes", otherSource, compact,
+         "SHA-256 differs", targetSha},
+        {"a compact header cut off", source, Slice(compact, 0, 6), "cut off", targetSha},
+        {"a compact header with an unknown layout", source, Head2(Layout(2), 200000, 10),
+         "applier allows", targetSha},
+        {"a compact header asking for a huge window", source,
+         Head2(Layout::kStreams, 200000, 10, 24), "applier allows", targetSha},
+        {"a whole frame for more than one window", source,
+         Head2(Layout::kWhole, 200000, delta::kMaxWholeBytes), "applier allows", targetSha},
+        {"a compact block size of more than 32 bits", source,
+         Cat({Head2(Layout::kStreams, 200000, 10), {0xff, 0xff, 0xff, 0xff, 0xff, 1}}),
+         "out of range", targetSha},
+        {"a whole frame making more than announced", small,
+         Cat({Head2(Layout::kWhole, small.size(), smallTarget.size() - 1, 16), frame}),
+         "past the announced result size", smallSha},
+        {"a whole frame making less than announced", small,
+         Cat({Head2(Layout::kWhole, small.size(), smallTarget.size() + 1, 16), frame}),
+         "before the announced result size", smallSha},
+        {"bytes after a whole frame", small, Cat({whole, {0}}), "after its last block", smallSha},
     };
     for (size_t cut : {size_t{0}, size_t{50}, size_t{100}, good.size() / 2, good.size() - 1}) {
         cases.push_back({"a delta cut to " + std::to_string(cut), source, Slice(good, 0, cut), ""});
     }
-    // Every byte but the informational source SHA-256 is checked, by a
-    // field, a zstd stream or the result's SHA-256.
-    for (size_t at = 0; at < good.size(); at += 7) {
-        if (at < 32 || at >= 64) {
-            Bytes flipped = good;
-            flipped[at] ^= 0x41;
-            cases.push_back({"a byte flipped at " + std::to_string(at), source, flipped, ""});
+    for (const Case& made : {Case{"compact", source, compact, "", targetSha},
+                             Case{"whole", small, whole, "", smallSha}}) {
+        for (size_t cut : {size_t{5}, made.delta.size() / 2, made.delta.size() - 1}) {
+            cases.push_back({"a " + made.what + " delta cut to " + std::to_string(cut), made.source,
+                             Slice(made.delta, 0, cut), "", made.resultSha256});
+        }
+    }
+    // Every byte but the first format's informational source SHA-256 is
+    // checked, by a field, a zstd stream or the result's SHA-256.
+    for (const Case& made :
+         {Case{"", source, good, "", ""}, Case{"compact ", source, compact, "", targetSha},
+          Case{"whole ", small, whole, "", smallSha}}) {
+        for (size_t at = 0; at < made.delta.size(); at += 7) {
+            if (made.delta != good || at < 32 || at >= 64) {
+                Bytes flipped = made.delta;
+                flipped[at] ^= 0x41;
+                cases.push_back({"a " + made.what + "byte flipped at " + std::to_string(at),
+                                 made.source, flipped, "", made.resultSha256});
+            }
         }
     }
     for (const Case& c : cases) {
@@ -228,7 +320,7 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
         Write(f.source, c.source);
         Write(f.delta, c.delta);
         Write(f.output, {1, 2, 3});
-        const delta::Applied a = delta::ApplyFile(f.source, f.delta, f.output);
+        const delta::Applied a = delta::ApplyFile(f.source, f.delta, f.output, {}, c.resultSha256);
         EXPECT_FALSE(a.ok) << c.what;
         EXPECT_NE(a.problem, "") << c.what;
         EXPECT_NE(a.problem.find(c.problem), std::string::npos) << c.what << ": " << a.problem;

@@ -107,11 +107,16 @@ TEST(DeltaLines, OnlyWellFormedLinesForSafeNamesAreRead) {
         {"#delta 812 " + a + " " + b + " " + c.substr(1) + "C " + good, false},
         {"#delta 812 " + a + " " + b + " " + c, false},
         {"#delta 812 " + a + " " + b + " " + c + " data-sea.map.upd." + b.substr(0, 16), false},
+        {"#delta2 812 " + a + " " + b + " " + c + " data-sea.map.upd." + b.substr(0, 16) + ".dl2",
+         true},
+        {"#delta2 812 " + a + " " + b + " " + c + " " + good, false},  // the first format's name
+        {"#delta3 812 " + a + " " + b + " " + c + " " + good, true},   // another tag: not read
     };
     for (const auto& row : cases) {
         const delta_lines::Announced announced =
             delta_lines::ReadDeltaLines("1490\r\n" + row.line + "\r\n");
-        EXPECT_EQ(announced.byName.size(), row.read ? 1u : 0u) << row.line;
+        const bool otherTag = row.line.compare(0, 8, "#delta3 ") == 0;
+        EXPECT_EQ(announced.byName.size(), row.read && !otherTag ? 1u : 0u) << row.line;
         EXPECT_EQ(announced.problems.size(), row.read ? 0u : 1u) << row.line;
     }
     // What is written is read back, and found for its container and source only.
@@ -122,6 +127,15 @@ TEST(DeltaLines, OnlyWellFormedLinesForSafeNamesAreRead) {
     EXPECT_EQ(delta_lines::FindDelta(back, "data-sea.map.upd", b)->resultSha256, c);
     EXPECT_EQ(delta_lines::FindDelta(back, "data-sea.map.upd", a), nullptr);
     EXPECT_EQ(delta_lines::FindDelta(back, "data-ship.map.upd", b), nullptr);
+    // Where both formats are announced for one source, the compact one is taken.
+    delta_lines::Delta first = delta;
+    first.version = 1;
+    first.name = delta_lines::DeltaName("data-sea.map.upd", b, 1);
+    const delta_lines::Announced both = delta_lines::ReadDeltaLines(
+        delta_lines::FormatDeltaLine(first) + "\r\n" + delta_lines::FormatDeltaLine(delta));
+    ASSERT_EQ(both.byName.size(), 2u);
+    EXPECT_EQ(delta_lines::FindDelta(both, "data-sea.map.upd", b)->version, 2u);
+    EXPECT_EQ(delta_lines::FindDelta(both, "data-sea.map.upd", b)->name, delta.name);
 }
 
 }  // namespace

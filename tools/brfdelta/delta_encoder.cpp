@@ -1,6 +1,8 @@
 #include "brfdelta/delta_encoder.h"
 
 #include <sodium.h>
+// For the magicless frames of compact deltas.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -36,7 +38,7 @@ struct CCtxFree {
 };
 using CCtxPtr = std::unique_ptr<ZSTD_CCtx, CCtxFree>;
 
-CCtxPtr MakeCompressor(int level, int windowLog) {
+CCtxPtr MakeCompressor(int level, int windowLog, uint32_t version) {
     CCtxPtr ctx(ZSTD_createCCtx());
     if (!ctx) {
         throw std::bad_alloc();
@@ -53,6 +55,9 @@ CCtxPtr MakeCompressor(int level, int windowLog) {
     }
     ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_checksumFlag, 0);
     ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_contentSizeFlag, 0);
+    if (version == kCompactVersion) {
+        ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_format, ZSTD_f_zstd1_magicless);
+    }
     return ctx;
 }
 
@@ -66,10 +71,11 @@ std::array<uint8_t, 32> Sha256(const std::vector<uint8_t>& bytes) {
 // pieces as the continuation of the two streams.
 class Writer {
 public:
-    Writer(std::vector<uint8_t>* out, int level, int windowLog)
+    Writer(std::vector<uint8_t>* out, int level, int windowLog, uint32_t version)
         : out_(out),
-          instructionCtx_(MakeCompressor(level, windowLog)),
-          dataCtx_(MakeCompressor(level, windowLog)) {}
+          version_(version),
+          instructionCtx_(MakeCompressor(level, windowLog, version)),
+          dataCtx_(MakeCompressor(level, windowLog, version)) {}
 
     void Insert(const uint8_t* bytes, uint64_t length) {
         while (length > 0) {
@@ -161,20 +167,22 @@ private:
         if (instructions_.empty()) {
             return;
         }
+        // The block header goes before the packed streams, whose sizes it
+        // holds: they are packed into the output and moved behind it.
         const size_t headAt = out_->size();
-        out_->resize(headAt + kBlockHeaderSize);
         BlockHeader block;
         block.instructionBytes = static_cast<uint32_t>(instructions_.size());
         block.dataBytes = static_cast<uint32_t>(data_.size());
         block.instructionPacked = Pack(instructionCtx_.get(), instructions_);
         block.dataPacked = Pack(dataCtx_.get(), data_);
-        const auto head = WriteBlockHeader(block);
-        std::copy(head.begin(), head.end(), out_->begin() + static_cast<ptrdiff_t>(headAt));
+        const std::vector<uint8_t> head = WriteBlockHeader(block, version_);
+        out_->insert(out_->begin() + static_cast<ptrdiff_t>(headAt), head.begin(), head.end());
         instructions_.clear();
         data_.clear();
     }
 
     std::vector<uint8_t>* out_;
+    uint32_t version_;
     CCtxPtr instructionCtx_;
     CCtxPtr dataCtx_;
     std::vector<uint8_t> instructions_;
@@ -425,6 +433,44 @@ private:
     uint64_t lastEnd_ = 0;
 };
 
+// The smallest window log, within the format's limits, that holds `size` bytes.
+uint8_t WindowLogFor(uint64_t size) {
+    uint8_t windowLog = kMinWindowLog;
+    while (windowLog < kMaxWindowLog && (uint64_t{1} << windowLog) < size) {
+        windowLog++;
+    }
+    return windowLog;
+}
+
+// The whole layout: the target as one zstd frame with the source as its
+// prefix, and a window that reaches from the target's end to the source's
+// start.
+std::vector<uint8_t> EncodeWhole(const std::vector<uint8_t>& source,
+                                 const std::vector<uint8_t>& target, int level) {
+    Header header;
+    header.version = kCompactVersion;
+    header.layout = Layout::kWhole;
+    header.instructionWindowLog = header.dataWindowLog =
+        WindowLogFor(source.size() + target.size());
+    header.sourceSize = source.size();
+    header.resultSize = target.size();
+    std::vector<uint8_t> out = WriteHeader(header);
+    const CCtxPtr ctx = MakeCompressor(level, header.instructionWindowLog, kCompactVersion);
+    const size_t rc = ZSTD_CCtx_refPrefix(ctx.get(), source.data(), source.size());
+    if (ZSTD_isError(rc)) {
+        throw std::runtime_error(std::string("zstd: ") + ZSTD_getErrorName(rc));
+    }
+    const size_t headSize = out.size();
+    out.resize(headSize + ZSTD_compressBound(target.size()) + 64);
+    const size_t packed = ZSTD_compress2(ctx.get(), out.data() + headSize, out.size() - headSize,
+                                         target.data(), target.size());
+    if (ZSTD_isError(packed)) {
+        throw std::runtime_error(std::string("zstd: ") + ZSTD_getErrorName(packed));
+    }
+    out.resize(headSize + packed);
+    return out;
+}
+
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
@@ -443,24 +489,30 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 std::vector<uint8_t> EncodeBytes(const std::vector<uint8_t>& source,
                                  const std::vector<uint8_t>& target, const EncodeOptions& options) {
+    const int level = std::clamp(options.level, 1, ZSTD_maxCLevel());
     // No stream is longer than the target, so a window that holds the target
     // loses nothing, and the updater reserves less for small files.
-    uint8_t windowLog = kMinWindowLog;
-    while (windowLog < kMaxWindowLog && (uint64_t{1} << windowLog) < target.size()) {
-        windowLog++;
-    }
     Header header;
-    header.instructionWindowLog = windowLog;
-    header.dataWindowLog = windowLog;
+    header.version = options.version == 1 ? kVersion : kCompactVersion;
+    header.instructionWindowLog = header.dataWindowLog = WindowLogFor(target.size());
     header.sourceSize = source.size();
     header.resultSize = target.size();
-    header.sourceSha256 = Sha256(source);
-    header.resultSha256 = Sha256(target);
-    const auto head = WriteHeader(header);
-    std::vector<uint8_t> out(head.begin(), head.end());
-    Writer writer(&out, std::clamp(options.level, 1, ZSTD_maxCLevel()), windowLog);
-    Matcher(source, target, &writer, options, uint64_t{1} << windowLog).Run();
+    if (header.version == kVersion) {
+        header.sourceSha256 = Sha256(source);
+        header.resultSha256 = Sha256(target);
+    }
+    std::vector<uint8_t> out = WriteHeader(header);
+    Writer writer(&out, level, header.instructionWindowLog, header.version);
+    Matcher(source, target, &writer, options, uint64_t{1} << header.instructionWindowLog).Run();
     writer.Finish();
+    if (header.version == kCompactVersion && source.size() + target.size() <= kMaxWholeBytes) {
+        // A small file may come out smaller as one frame that refers to all
+        // of the source at any length, short matches included.
+        std::vector<uint8_t> whole = EncodeWhole(source, target, level);
+        if (whole.size() < out.size()) {
+            return whole;
+        }
+    }
     return out;
 }
 

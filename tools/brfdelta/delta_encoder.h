@@ -14,6 +14,8 @@ namespace delta {
 struct EncodeOptions {
     // zstd level of both streams, 1 to 22.
     int level = 19;
+    // 2, the compact format, or 1 for updaters that know no other.
+    uint32_t version = 2;
     // Called now and then with the new file's bytes done and its size.
     std::function<void(uint64_t done, uint64_t total)> progress;
 };

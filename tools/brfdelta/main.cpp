@@ -1,6 +1,6 @@
 // brfdelta: the operators' tool for binary deltas.
 //
-//   brfdelta make OLD NEW DELTA [--level N] [--quiet]
+//   brfdelta make OLD NEW DELTA [--level N] [--format 1|2] [--quiet]
 //   brfdelta apply OLD DELTA OUT
 //   brfdelta info DELTA
 #include <cinttypes>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -30,10 +31,11 @@ const char kUsage[] =
     "Makes, applies and shows binary deltas between two versions of a file.\n"
     "\n"
     "commands:\n"
-    "  make OLD NEW DELTA [--level N] [--quiet]\n"
+    "  make OLD NEW DELTA [--level N] [--format 1|2] [--quiet]\n"
     "                      writes the delta that turns OLD into NEW; N is the\n"
-    "                      zstd level, 1 to 22 (default 19); progress goes to\n"
-    "                      stderr unless --quiet\n"
+    "                      zstd level, 1 to 22 (default 19); format 2, the\n"
+    "                      default, is the compact one, 1 the one updaters\n"
+    "                      before it know; progress goes to stderr unless --quiet\n"
     "  apply OLD DELTA OUT applies DELTA to OLD, writing OUT, as the updater\n"
     "                      does; prints the size and SHA-256 of OUT\n"
     "  info DELTA          shows the header and the blocks of a delta\n"
@@ -61,6 +63,12 @@ int Make(const std::vector<std::string>& args) {
                 return UsageError("--level takes a number from 1 to 22");
             }
             options.level = static_cast<int>(level);
+        } else if (args[i] == "--format" && i + 1 < args.size()) {
+            const std::string format = args[++i];
+            if (format != "1" && format != "2") {
+                return UsageError("--format takes 1 or 2");
+            }
+            options.version = format == "1" ? 1 : 2;
         } else if (args[i].rfind("--", 0) == 0) {
             return UsageError(("unknown option " + args[i]).c_str());
         } else {
@@ -122,30 +130,69 @@ int Info(const std::vector<std::string>& args) {
         return UsageError("info takes DELTA");
     }
     std::ifstream in(args[0], std::ios::binary);
-    uint8_t head[delta::kHeaderSize];
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head)) {
-        std::fprintf(stderr, "brfdelta: cannot read a delta header from %s\n", args[0].c_str());
-        return kExitFailed;
-    }
+    uint8_t head[delta::kMaxHeaderSize];
+    in.read(reinterpret_cast<char*>(head), sizeof head);
     std::string problem;
-    const auto header = delta::ReadHeader(head, &problem);
+    size_t headSize = 0;
+    const auto header =
+        delta::ReadHeader(head, static_cast<size_t>(in.gcount()), &headSize, &problem);
     if (!header) {
-        std::fprintf(stderr, "brfdelta: %s\n", problem.c_str());
+        std::fprintf(stderr, "brfdelta: %s: %s\n", args[0].c_str(), problem.c_str());
         return kExitFailed;
     }
-    std::printf("version %u\nsource size %" PRIu64 "\nsource sha256 %s\n", header->version,
-                header->sourceSize,
-                delta::ToHex(header->sourceSha256.data(), header->sourceSha256.size()).c_str());
-    std::printf("result size %" PRIu64 "\nresult sha256 %s\n", header->resultSize,
-                delta::ToHex(header->resultSha256.data(), header->resultSha256.size()).c_str());
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(headSize));
+    std::printf("version %u\nsource size %" PRIu64 "\n", header->version, header->sourceSize);
+    if (header->version == delta::kVersion) {
+        std::printf("source sha256 %s\n",
+                    delta::ToHex(header->sourceSha256.data(), header->sourceSha256.size()).c_str());
+    }
+    std::printf("result size %" PRIu64 "\n", header->resultSize);
+    if (header->version == delta::kVersion) {
+        std::printf("result sha256 %s\n",
+                    delta::ToHex(header->resultSha256.data(), header->resultSha256.size()).c_str());
+    }
+    if (header->layout == delta::Layout::kWhole) {
+        std::printf("layout whole, window log %u\n", header->instructionWindowLog);
+        in.seekg(0, std::ios::end);
+        std::printf("frame %" PRIu64 " bytes\n",
+                    static_cast<uint64_t>(in.tellg()) - static_cast<uint64_t>(headSize));
+        return kExitOk;
+    }
     std::printf("window logs %u (instructions) %u (data)\n", header->instructionWindowLog,
                 header->dataWindowLog);
     uint64_t blocks = 0;
     uint64_t instructions[2] = {0, 0};
     uint64_t data[2] = {0, 0};
-    uint8_t blockHead[delta::kBlockHeaderSize];
-    while (in.read(reinterpret_cast<char*>(blockHead), sizeof blockHead)) {
-        const auto block = delta::ReadBlockHeader(blockHead, &problem);
+    for (;;) {
+        std::optional<delta::BlockHeader> block;
+        if (header->version == delta::kVersion) {
+            uint8_t blockHead[delta::kBlockHeaderSize];
+            if (!in.read(reinterpret_cast<char*>(blockHead), sizeof blockHead)) {
+                break;
+            }
+            block = delta::ReadBlockHeader(blockHead, &problem);
+        } else {
+            uint32_t fields[4] = {};
+            for (uint32_t& field : fields) {
+                uint64_t value = 0;
+                for (unsigned shift = 0; shift < 35; shift += 7) {
+                    const int byte = in.get();
+                    value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+                    if (byte < 0x80) {
+                        break;
+                    }
+                }
+                field = static_cast<uint32_t>(value);
+            }
+            if (!in) {
+                break;
+            }
+            block = delta::BlockHeader{fields[0], fields[1], fields[2], fields[3]};
+            if (!delta::CheckBlockHeader(*block, &problem)) {
+                block.reset();
+            }
+        }
         if (!block) {
             std::fprintf(stderr, "brfdelta: block %" PRIu64 ": %s\n", blocks, problem.c_str());
             return kExitFailed;

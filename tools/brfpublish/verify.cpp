@@ -299,7 +299,7 @@ private:
                 Problem(path + " is not the announced delta (other size or SHA-256)");
                 continue;
             }
-            // The name is the container's, a dot, 16 digits and ".dlt".
+            // The name is the container's, a dot, 16 digits and ".dlt" or ".dl2".
             const std::string container = name.substr(0, name.size() - 21);
             auto made = decoded.find(container);
             if (made == decoded.end()) {
@@ -321,8 +321,8 @@ private:
             }
             const auto source = sources_.find(delta.sourceSha256);
             if (source != sources_.end()) {
-                const delta::Applied applied =
-                    delta::ApplyFile(source->second, path, (scratch / "applied").string());
+                const delta::Applied applied = delta::ApplyFile(
+                    source->second, path, (scratch / "applied").string(), {}, delta.resultSha256);
                 if (!applied.ok || applied.sha256 != delta.resultSha256) {
                     Problem(path + " does not turn " + source->second + " into the file of " +
                             container + (applied.ok ? "" : ": " + applied.problem));
@@ -404,7 +404,8 @@ private:
                 }
                 const auto delta = deltas.byName.find(name);
                 return delta != deltas.byName.end() &&
-                       name == delta_lines::DeltaName(files[k], delta->second.sourceSha256);
+                       name == delta_lines::DeltaName(files[k], delta->second.sourceSha256,
+                                                      delta->second.version);
             };
             for (size_t k = 0; k < std::max(files.size(), bundle.members.size()); ++k) {
                 if (k >= files.size() || k >= bundle.members.size() || !fits(k)) {

@@ -1,7 +1,8 @@
 // The updater replacing itself: the old program fetches and decodes its
 // successor into "updater.tmp.exe" and starts it; that temporary copy puts
 // itself in place of "updater.exe" and starts it; the new program removes
-// the left-overs when it is activated.
+// the left-overs when it is activated, the temporary copy once its process
+// ended (u_temp_copy.h).
 #include <filesystem>
 
 #include "pack/pack.h"
@@ -42,6 +43,9 @@ void TFUpdater::ReceivedUpdater() {
         std::error_code ignored;
         fs::remove(kUpdaterContainer, ignored);
     }
+    // A left-over copy still waited for is overwritten now, never removed
+    // after the new one is in its place.
+    tempCopy_.reset();
     if (!problem.empty() || !CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
         BRF_LOG(0, "** broken updater.upd file, user should try again");
         ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);

@@ -213,6 +213,7 @@ void TFUpdater::FormCreate() {
             static_cast<int32_t>(clientVersion), static_cast<int32_t>(clientBuild), dir);
 
     if (updater::Lower(plat::ProgramPath()).find(kTempProgram) != std::string::npos) {
+        tempCopy_ = updater::TempCopy::HoldWhileRunning(CLog::Get()->appDirectory());
         RunSecondStage();
         return;
     }
@@ -292,7 +293,10 @@ void TFUpdater::FormActivate() {
         }
         std::error_code ignored;
         fs::remove(kUpdaterContainer, ignored);
-        fs::remove(kTempProgram, ignored);
+        if (!tempCopy_) {
+            tempCopy_ =
+                updater::TempCopy::RemoveWhenEnded(CLog::Get()->appDirectory(), kTempProgram);
+        }
     }
 }
 

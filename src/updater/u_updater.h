@@ -38,6 +38,7 @@
 #include "updater/u_decode_ahead.h"
 #include "updater/u_install_record.h"
 #include "updater/u_installed_hashes.h"
+#include "updater/u_temp_copy.h"
 #include "updater/u_transfers.h"
 
 enum TRunState : int32_t {
@@ -291,6 +292,9 @@ private:
     // Runs `step` from the message loop, unless the window has gone by then.
     void Post(std::function<void()> step);
     void RunSecondStage();
+    // The temporary copy of a self-replacement: held while this program is
+    // that copy, removed once it ended while this program is the new one.
+    std::unique_ptr<updater::TempCopy> tempCopy_;
 
     // Signed updates (u_authenticate.cpp). True when the updater was built
     // with a public key: then nothing received is used before it matches

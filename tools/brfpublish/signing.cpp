@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "index/signed_index.h"
+#include "platform/file_privacy.h"
 #include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
@@ -70,19 +71,13 @@ int KeyGen(const std::string& secretFile, const std::string& publicFile) {
 }
 
 std::string LoadSecretKey(const std::string& path, std::string* error) {
-#ifndef _WIN32
     // Whoever can read the key can sign for every updater built with its
     // public half; one that others can write could be swapped for theirs.
-    std::error_code ec;
-    const fs::perms mode = fs::status(path, ec).permissions();
-    if (!ec && (mode & (fs::perms::group_all | fs::perms::others_all)) != fs::perms::none) {
-        char octal[8];
-        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & fs::perms::mask));
+    if (const std::optional<std::string> mode = plat::OpenToOthers(path)) {
         *error = "the secret key file " + path + " can be read or changed by others (mode " +
-                 octal + "); make it private: chmod 600 " + path;
+                 *mode + "); make it private: chmod 600 " + path;
         return {};
     }
-#endif
     const std::optional<std::string> text = base::ReadWholeFile(path);
     if (!text) {
         *error = "cannot read the secret key " + path;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the native lane (warnings as errors,
-# then again under AddressSanitizer and UndefinedBehaviorSanitizer, then a
-# short run of every fuzz target) and the Windows lane (32-bit MinGW build,
-# run under Wine).
+# then again under AddressSanitizer and UndefinedBehaviorSanitizer, the tests
+# that start threads under ThreadSanitizer, then a short run of every fuzz
+# target) and the Windows lane (32-bit MinGW build, run under Wine).
 #   scripts/test.sh            both lanes
 #   scripts/test.sh native     only the native lane
 #   scripts/test.sh windows    only the Windows lane
@@ -15,7 +15,9 @@ jobs=$(nproc)
 bash scripts/setup.sh
 
 run_native() {
-  for preset in native asan; do
+  # tsan: the engine without the window; its test preset picks the tests
+  # whose code or programs start threads.
+  for preset in native asan tsan; do
     echo "== $preset: build"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "index/game_files.h"
 #include "shared/base/s_text.h"
 
 namespace version_index {
@@ -112,7 +113,7 @@ WalkStep ReadEntry(size_t at, const std::string& name, const std::string& info,
     const std::string cut = info.substr(0, kMaxValue);
     const size_t semicolon = cut.find(';');
     entry.stamp = semicolon == std::string::npos ? "" : cut.substr(semicolon + 1);
-    if (signedFiles && signedFiles->files.count("patch/" + name) == 0) {
+    if (signedFiles && signedFiles->files.count(game_files::InPatch(name)) == 0) {
         step.fault =
             Fault{FaultKind::NotSigned, "'" + name + "' is not listed in the signed index"};
     } else {

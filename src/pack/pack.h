@@ -22,6 +22,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "pack/container_format.h"
+
 // The cumulative position model over `n` positions, see CPack::positionCum.
 template <uint32_t n>
 constexpr std::array<uint32_t, n + 1> MakePositionCum() {
@@ -51,8 +53,8 @@ public:
     // All symbol frequencies are halved when their total reaches this.
     static constexpr uint32_t MAX_CUM = Q1 - 1;
 
-    static constexpr uint32_t kHeaderSize = 20;
-    static constexpr uint32_t kFormat = 102;
+    static constexpr uint32_t kHeaderSize = kContainerHeaderSize;
+    static constexpr uint32_t kFormat = kContainerFormat;
     // Write index at the start: the first N - F window bytes are blanks.
     static constexpr uint32_t kStartIndex = N - F;
     static constexpr uint8_t kBlank = 32;

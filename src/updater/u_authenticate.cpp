@@ -5,6 +5,7 @@
 // a key everything stays as it was, and the log says so once.
 #include <filesystem>
 
+#include "index/game_files.h"
 #include "shared/base/s_logging.h"
 #include "updater/u_updater.h"
 
@@ -45,7 +46,7 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
     signedFiles_.reset();
     std::string reason;
     signed_index::Reading reading;
-    const std::optional<std::string> text = base::ReadWholeFile("patch/_versions.txt");
+    const std::optional<std::string> text = base::ReadWholeFile(game_files::kVersionIndexPath);
     if (!text) {
         reason = "cannot read patch/_versions.txt";
     } else {
@@ -75,7 +76,7 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
     // The server list waited for the index; it replaces the game's list only
     // when it is the one the index lists.
     const std::string listProblem =
-        signed_index::CheckFile(reading.manifest, "patch/_servers.dat", kServerListTemp);
+        signed_index::CheckFile(reading.manifest, game_files::kServerListPath, kServerListTemp);
     std::error_code error;
     if (listProblem.empty()) {
         fs::rename(kServerListTemp, "data/servers.dat", error);

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "delta/delta_apply.h"
+#include "index/game_files.h"
 #include "shared/base/s_logging.h"
 #include "shared/base/s_text.h"
 #include "updater/u_updater.h"
@@ -33,8 +34,8 @@ void TFUpdater::PlanDeltas(std::function<void()> then) {
     announcedDeltas_ = {};
     std::vector<std::string> installed;
     if (config_.deltas) {
-        announcedDeltas_ =
-            delta_lines::ReadDeltaLines(base::ReadWholeFile("patch/_versions.txt").value_or(""));
+        announcedDeltas_ = delta_lines::ReadDeltaLines(
+            base::ReadWholeFile(game_files::kVersionIndexPath).value_or(""));
         for (const std::string& problem : announcedDeltas_.problems) {
             BRF_LOG(1, "delta line ignored: %s", problem.c_str());
         }
@@ -107,20 +108,21 @@ bool TFUpdater::FetchDelta(int32_t index) {
     BRF_LOG(1, "fetching the delta %s instead of %s", delta.name.c_str(),
             downloadList[k].name.c_str());
     deltaInFlight_ = true;
-    FetchIntoPatch("patch/" + delta.name,
+    FetchIntoPatch(game_files::InPatch(delta.name),
                    static_cast<int32_t>(std::min<uint64_t>(delta.size, INT32_MAX)));
     return true;
 }
 
 void TFUpdater::RequestContainer(int32_t index) {
-    FetchIntoPatch("patch/" + downloadList.at(static_cast<size_t>(index)).name, ListedSize(index));
+    FetchIntoPatch(game_files::InPatch(downloadList.at(static_cast<size_t>(index)).name),
+                   ListedSize(index));
 }
 
 void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
     const auto k = static_cast<size_t>(actCount);
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
     const version_index::ListEntry& entry = downloadList.at(k);
-    const std::string path = "patch/" + delta.name;
+    const std::string path = game_files::InPatch(delta.name);
     const std::string result = updater::AppliedPath(entry.name);
     deltaInFlight_ = false;
 
@@ -173,7 +175,7 @@ void TFUpdater::FallBackToContainer(const std::string& why) {
     deltaInFlight_ = false;
     plannedDeltas_[k].reset();
     std::error_code ignored;
-    fs::remove("patch/" + delta.name, ignored);
+    fs::remove(game_files::InPatch(delta.name), ignored);
     // The bar now counts the container in place of the delta.
     const int64_t scale = static_cast<int64_t>(pnl_progress->Max()) -
                           static_cast<int64_t>(delta.size) + ListedSize(actCount);

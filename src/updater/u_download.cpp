@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "index/game_files.h"
 #include "pack/pack.h"
 #include "platform/file_times.h"
 #include "platform/process.h"
@@ -38,7 +39,7 @@ void TFUpdater::DownloadFile(int32_t index) {
     AddLogLine(std::string(Text(kTextReceivingFile)) + name);
     SelectLastLine();
 
-    const std::string path = "patch/" + name;
+    const std::string path = game_files::InPatch(name);
     const updater::LocalCopy copy = updater::CompareLocalCopy(path, entry);
     const int32_t localSize = copy.localSize;
     const int32_t remoteSize = copy.remoteSize;
@@ -168,7 +169,8 @@ bool TFUpdater::ResumeRefused() {
         (sock_http->StatusCode != 416 && sock_http->StatusCode != 206)) {
         return false;
     }
-    const std::string part = PartOf("patch/" + downloadList.at(static_cast<size_t>(actCount)).name);
+    const std::string part =
+        PartOf(game_files::InPatch(downloadList.at(static_cast<size_t>(actCount)).name));
     BRF_LOG(0, "** the server did not continue %s at %lld bytes (status %i): starting over",
             part.c_str(), static_cast<long long>(sock_http->ResumeFrom), sock_http->StatusCode);
     std::error_code ignored;
@@ -197,7 +199,8 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetchedAhe
         ReceivedDelta(fetchedAhead);
         return true;
     }
-    const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
+    const std::string path =
+        game_files::InPatch(downloadList.at(static_cast<size_t>(actCount)).name);
     BRF_LOG(1, "received file: %s", path.c_str());
     // The whole file is checked, however many transfers it took.
     int32_t result = kNotCompleted;
@@ -253,7 +256,7 @@ void TFUpdater::DecodeReceived(int32_t index) {
     // from a delta is whole already.
     if (config_.decodeAhead && entry.name != kUpdaterContainer &&
         !(k < appliedFiles_.size() && appliedFiles_[k])) {
-        decodeAhead_.Start("patch/" + entry.name, entry.target);
+        decodeAhead_.Start(game_files::InPatch(entry.name), entry.target);
     }
 }
 
@@ -269,7 +272,8 @@ void TFUpdater::DropBrokenCopy() {
     if (actCount < 0 || actCount >= newCount) {
         return;
     }
-    const std::string path = "patch/" + downloadList.at(static_cast<size_t>(actCount)).name;
+    const std::string path =
+        game_files::InPatch(downloadList.at(static_cast<size_t>(actCount)).name);
     if (CPack::Get()->CheckFile(path.c_str()) != CPack::kCheckOk) {
         BRF_LOG(1, "removing the broken copy %s", path.c_str());
         std::error_code ignored;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "index/bundle_lines.h"
+#include "index/game_files.h"
 #include "shared/base/s_logging.h"
 #include "shared/base/s_text.h"
 #include "updater/u_updater.h"
@@ -30,8 +31,8 @@ void TFUpdater::StartTransfers() {
     }
     std::optional<bundle_lines::Bundle> bundle;
     if (config_.bundles) {
-        const bundle_lines::Announced announced =
-            bundle_lines::ReadBundleLines(base::ReadWholeFile("patch/_versions.txt").value_or(""));
+        const bundle_lines::Announced announced = bundle_lines::ReadBundleLines(
+            base::ReadWholeFile(game_files::kVersionIndexPath).value_or(""));
         for (const std::string& problem : announced.problems) {
             BRF_LOG(1, "bundle line ignored: %s", problem.c_str());
         }
@@ -54,7 +55,7 @@ void TFUpdater::StartTransfers() {
         const version_index::ListEntry& entry = downloadList[static_cast<size_t>(k)];
         // A copy that may be the listed file is asked about at its turn, and
         // a name listed twice is fetched at its turn too.
-        if (updater::CompareLocalCopy("patch/" + entry.name, entry).LooksSame()) {
+        if (updater::CompareLocalCopy(game_files::InPatch(entry.name), entry).LooksSame()) {
             continue;
         }
         const std::optional<delta_lines::Delta>& delta = plannedDeltas_[static_cast<size_t>(k)];
@@ -63,7 +64,8 @@ void TFUpdater::StartTransfers() {
             continue;
         }
         const int64_t size = delta ? static_cast<int64_t>(delta->size) : ListedSize(k);
-        updater::Transfers::File file{k, "patch/" + name, "patch/" + name + ".part", size,
+        updater::Transfers::File file{k, game_files::InPatch(name),
+                                      game_files::InPatch(name) + ".part", size,
                                       size + kPatchSizeMargin};
         const auto member = members.find(name);
         if (member != members.end() && static_cast<int64_t>(member->second->size) == size &&
@@ -84,7 +86,7 @@ void TFUpdater::StartTransfers() {
         const uint64_t start =
             member.offset + static_cast<uint64_t>(updater::Transfers::PartSize(member.file.part));
         if (runs.empty() || start > runEnd + kMergeGap) {
-            runs.push_back({"patch/" + bundle->name, bundle->size, {}, false});
+            runs.push_back({game_files::InPatch(bundle->name), bundle->size, {}, false});
         }
         runEnd = member.offset + static_cast<uint64_t>(member.file.size);
         runs.back().members.push_back(std::move(member));

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <set>
 
+#include "index/game_files.h"
 #include "pack/pack.h"
 #include "platform/file_durability.h"
 #include "platform/process.h"
@@ -27,15 +28,8 @@ using updater::Text;
 
 namespace {
 
-// The client program, whose version resource says which release is installed.
-constexpr const char* kVersionCarrier = "brfclient.exe";
-
-bool IsVersionCarrier(const std::string& target) {
-    return updater::Lower(target) == kVersionCarrier;
-}
-
 std::string BackupOf(const std::string& container) {
-    return "patch/backup/" + container.substr(0, container.size() - 4);
+    return std::string(TFUpdater::kBackupDir) + "/" + container.substr(0, container.size() - 4);
 }
 
 uint64_t SizeOf(const std::string& path) {
@@ -47,11 +41,13 @@ uint64_t SizeOf(const std::string& path) {
 // The decoded size a container's header announces; 0 when it has none.
 uint64_t DecodedSize(const std::string& container) {
     std::ifstream in(container, std::ios::binary);
-    unsigned char header[12] = {};
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    uint8_t bytes[kContainerHeaderSize] = {};
+    ContainerHeader header;
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes) ||
+        !ParseHeader(bytes, sizeof bytes, &header)) {
         return 0;
     }
-    return header[8] | header[9] << 8 | header[10] << 16 | static_cast<uint64_t>(header[11]) << 24;
+    return header.originalSize;
 }
 
 // Keeps the old `target` as `backup`, always whole: a resumed install keeps
@@ -107,7 +103,7 @@ std::string ContainerProblem(const InstallRecord::Entry& entry) {
         }
         return {};
     }
-    const std::string source = "patch/" + entry.container;
+    const std::string source = game_files::InPatch(entry.container);
     std::error_code error;
     const uintmax_t size = fs::file_size(source, error);
     if (error) {
@@ -145,14 +141,15 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
         InstallRecord::Entry entry;
         entry.container = name;
         entry.target = listed.target;
-        entry.size = received ? SizeOf("patch/" + name) : static_cast<uint64_t>(ListedSize(k));
+        entry.size =
+            received ? SizeOf(game_files::InPatch(name)) : static_cast<uint64_t>(ListedSize(k));
         const auto at = static_cast<size_t>(k);
         if (received && at < appliedFiles_.size() && appliedFiles_[at]) {
             entry.applied = true;
             entry.size = SizeOf(updater::AppliedPath(name));
             entry.sha256 = plannedDeltas_[at]->resultSha256;
         } else if (signedFiles_) {
-            if (const auto listed = signedFiles_->files.find("patch/" + name);
+            if (const auto listed = signedFiles_->files.find(game_files::InPatch(name));
                 listed != signedFiles_->files.end()) {
                 entry.sha256 = listed->second.sha256;
             }
@@ -161,7 +158,7 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
     }
     std::stable_partition(
         record.entries.begin(), record.entries.end(),
-        [](const InstallRecord::Entry& e) { return !IsVersionCarrier(e.target); });
+        [](const InstallRecord::Entry& e) { return !game_files::IsClientProgram(e.target); });
     return record;
 }
 
@@ -170,9 +167,9 @@ void TFUpdater::InstallFiles() {
     // The backups of an interrupted install are the only copies of the old
     // files: a run that completes it keeps them.
     std::error_code error;
-    for (fs::directory_iterator it("patch/backup", error), end;
-         !interrupted_ && !error && it != end; it.increment(error)) {
-        const std::string path = "patch/backup/" + it->path().filename().string();
+    for (fs::directory_iterator it(kBackupDir, error), end; !interrupted_ && !error && it != end;
+         it.increment(error)) {
+        const std::string path = std::string(kBackupDir) + "/" + it->path().filename().string();
         BRF_LOG(2, "deleting backup file: %s", path.c_str());
         std::error_code ignored;
         if (!it->is_directory(ignored)) {
@@ -223,13 +220,13 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
     // in place.
     for (const InstallRecord::Entry& entry : entries) {
         if (!entry.applied) {
-            decodeAhead_.Start("patch/" + entry.container, entry.target);
+            decodeAhead_.Start(game_files::InPatch(entry.container), entry.target);
         }
     }
     onDisk_.clear();
     for (size_t i = 0; i < entries.size(); ++i) {
         const InstallRecord::Entry& entry = entries[i];
-        const std::string source = "patch/" + entry.container;
+        const std::string source = game_files::InPatch(entry.container);
         const std::string backup = BackupOf(entry.container);
         // The old file is only moved away once the new one is whole beside
         // it, and never in a resumed install, where the file there may
@@ -300,7 +297,7 @@ void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
     // One pass at the end instead of a flush per file: until the record goes,
     // a power cut only means the next run decodes the install once more.
     // Files already on the disk only need their names flushed.
-    std::set<std::string> directories = {"patch/backup"};
+    std::set<std::string> directories = {kBackupDir};
     bool flushed = true;
     for (const InstallRecord::Entry& entry : record.entries) {
         std::error_code ignored;
@@ -374,7 +371,7 @@ uint64_t TFUpdater::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries
                                 bool download) const {
     int64_t needed = 0;
     for (const InstallRecord::Entry& entry : entries) {
-        const std::string source = "patch/" + entry.container;
+        const std::string source = game_files::InPatch(entry.container);
         const uint64_t local = SizeOf(source);
         if (download) {
             needed += static_cast<int64_t>(entry.size - std::min(entry.size, local));
@@ -390,7 +387,7 @@ uint64_t TFUpdater::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries
     }
     if (download && !interrupted_) {
         std::error_code error;
-        for (fs::directory_iterator it("patch/backup", error), end; !error && it != end;
+        for (fs::directory_iterator it(kBackupDir, error), end; !error && it != end;
              it.increment(error)) {
             needed -= static_cast<int64_t>(SizeOf(it->path().string()));
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "index/game_files.h"
 #include "index/version_index.h"
 #include "shared/base/s_text.h"
 
@@ -30,7 +31,7 @@ bool ReadVersion(const std::string& line, const char* word, uint32_t* version, u
 }  // namespace
 
 std::string AppliedPath(const std::string& container) {
-    return "patch/" + container + ".applied";
+    return game_files::InPatch(container) + ".applied";
 }
 
 std::string FormatInstallRecord(const InstallRecord& record) {

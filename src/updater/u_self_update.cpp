@@ -5,6 +5,7 @@
 // ended (u_temp_copy.h).
 #include <filesystem>
 
+#include "index/game_files.h"
 #include "pack/pack.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -28,7 +29,7 @@ void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
     runState = rsUpdaterDownload;
     AddLog(kTextDownloadingUpdater);
     sock_http->Body = kUpdaterContainer;
-    RequestFile(std::string("patch/") + kUpdaterContainer, kMaxUpdaterSize, Origin::UpdaterDownload,
+    RequestFile(game_files::InPatch(kUpdaterContainer), kMaxUpdaterSize, Origin::UpdaterDownload,
                 true);
 }
 
@@ -37,7 +38,7 @@ void TFUpdater::ReceivedUpdater() {
     // The next updater is decoded, let alone started, only when it is the
     // one the signed index lists.
     const std::string problem =
-        AuthenticityProblem(std::string("patch/") + kUpdaterContainer, kUpdaterContainer);
+        AuthenticityProblem(game_files::InPatch(kUpdaterContainer), kUpdaterContainer);
     if (!problem.empty()) {
         BRF_LOG(0, "** %s", problem.c_str());
         std::error_code ignored;

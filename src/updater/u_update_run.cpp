@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "index/game_files.h"
 #include "platform/event_loop.h"
 #include "platform/locale.h"
 #include "shared/base/s_logging.h"
@@ -174,7 +175,7 @@ void TFUpdater::btn_checkClick() {
     AddLog(kTextLoadingServerList);
     btn_check->SetEnabled(false);
     runState = rsServerList;
-    RequestFile("patch/_servers.dat", kMaxTextFileSize, Origin::CheckButton, true);
+    RequestFile(game_files::kServerListPath, kMaxTextFileSize, Origin::CheckButton, true);
 }
 
 void TFUpdater::btn_cancelClick() {
@@ -211,12 +212,13 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                     sock_http->Disconnect();
                 }
                 sock_http->InputFileMode = true;
-                sock_http->Body = "patch/_versions.txt";
+                sock_http->Body = game_files::kVersionIndexPath;
                 sock_http->Header.clear();
                 AddLog(kTextCheckingVersion);
                 btn_check->SetEnabled(false);
                 runState = rsVersionIndex;
-                RequestFile("patch/_versions.txt", kMaxTextFileSize, Origin::SuccessHandler, true);
+                RequestFile(game_files::kVersionIndexPath, kMaxTextFileSize, Origin::SuccessHandler,
+                            true);
                 break;
             case rsVersionIndex: {
                 if (sock_http->ReceivedBytes > kMaxTextFileSize) {

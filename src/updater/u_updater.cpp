@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "index/game_files.h"
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/version_info.h"
@@ -177,7 +178,7 @@ void TFUpdater::FormCreate() {
     // The working directories. Every later path names them in lower case, so
     // they are made in lower case: on a case-sensitive file system "Data"
     // would be another directory than the "data" the run writes into.
-    for (const char* dir : {"data", "save", "patch", "patch/backup"}) {
+    for (const char* dir : {"data", "save", game_files::kPatchDir, kBackupDir}) {
         std::error_code ignored;
         fs::create_directory(dir, ignored);
     }
@@ -226,11 +227,11 @@ void TFUpdater::FormCreate() {
 
 bool TFUpdater::RefreshVersionAndCaptions() {
     bool fromResource = false;
-    const uint32_t size = plat::FileVersionInfoSize("BRFClient.exe");
+    const uint32_t size = plat::FileVersionInfoSize(game_files::kClientProgram);
     if (size != 0) {
         std::vector<uint8_t> block(size);
         plat::FixedFileInfo info{};
-        if (plat::FileVersionInfo("BRFClient.exe", size, block.data()) &&
+        if (plat::FileVersionInfo(game_files::kClientProgram, size, block.data()) &&
             plat::QueryFixedFileInfo(block.data(), size, &info)) {
             clientVersion = info.productVersionMS;
             clientBuild = info.productVersionLS;
@@ -319,7 +320,7 @@ void TFUpdater::FormClose() {
         sock_http->Abort();
     }
     std::error_code ignored;
-    fs::remove("patch/_versions.txt", ignored);
+    fs::remove(game_files::kVersionIndexPath, ignored);
     // A server list still waiting for its signed index goes with the run.
     fs::remove(kServerListTemp, ignored);
     fileProgress.reset();

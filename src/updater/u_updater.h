@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "index/delta_lines.h"
+#include "index/game_files.h"
 #include "index/signed_index.h"
 #include "index/version_index.h"
 #include "net/http_client.h"
@@ -68,9 +69,9 @@ public:
     static constexpr int32_t kPatchSizeMargin = 64 * 1024;
     // The files of the self-replacement: the container of the next updater as
     // received, the temporary copy decoded from it, the updater's own name.
-    static constexpr const char* kUpdaterContainer = "updater.exe.upd";
-    static constexpr const char* kTempProgram = "updater.tmp.exe";
-    static constexpr const char* kProgram = "updater.exe";
+    static constexpr const char* kUpdaterContainer = game_files::kUpdaterContainer;
+    static constexpr const char* kTempProgram = game_files::kTempProgram;
+    static constexpr const char* kProgram = game_files::kUpdaterProgram;
     // The serial of the last signed index this game directory accepted; an
     // index with a lower one is an old one replayed.
     static constexpr const char* kSerialFile = "save/indexserial.sav";
@@ -80,6 +81,8 @@ public:
     // The list of the files decoded ahead of the install, kept until they
     // are installed or removed.
     static constexpr const char* kDecodingList = "patch/_decoding.lst";
+    // Where the install keeps the old game files it replaced.
+    static constexpr const char* kBackupDir = "patch/backup";
     // The received-file check's code for a file that is not the one the
     // signed index lists.
     static constexpr int32_t kNotAuthentic = -10;

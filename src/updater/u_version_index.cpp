@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "index/game_files.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
 #include "updater/u_updater.h"
@@ -21,7 +22,7 @@ TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
     const int32_t own = config_.updaterVersion;
     version_index::Verdict verdict;
     try {
-        versionIndex = version_index::LoadIndex("patch/_versions.txt");
+        versionIndex = version_index::LoadIndex(game_files::kVersionIndexPath);
         verdict = version_index::Decide(versionIndex, {clientVersion, clientBuild}, own);
     } catch (const std::exception& error) {
         BRF_LOG(2, "version index unusable: %s", error.what());

@@ -270,30 +270,6 @@ uint32_t PayloadSum(const uint8_t* data, size_t size) {
     return sum;
 }
 
-bool ParseHeader(const uint8_t* bytes, size_t size, ContainerHeader* header) {
-    if (size < Packer::kHeaderSize) {
-        return false;
-    }
-    uint32_t w[5];
-    for (int i = 0; i < 5; i++) {
-        const uint8_t* p = bytes + 4 * i;
-        w[i] = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    }
-    *header = ContainerHeader{w[0], w[1], w[2], w[3], w[4]};
-    return true;
-}
-
-void WriteHeader(const ContainerHeader& header, uint8_t* bytes) {
-    const uint32_t w[5] = {header.checksum, header.format, header.originalSize, header.accessTime,
-                           header.modificationTime};
-    for (int i = 0; i < 5; i++) {
-        for (int b = 0; b < 4; b++) {
-            bytes[4 * i + b] = static_cast<uint8_t>(w[i] >> (8 * b));
-        }
-    }
-}
-
 bool ParseModeNamed(const std::string& name, ParseMode* mode) {
     if (name == "optimal") {
         *mode = ParseMode::Optimal;

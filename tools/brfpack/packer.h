@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/container_format.h"
+
 enum class ParseMode {
     Greedy,   // the longest match at every position
     Lazy,     // a match is put off by one byte when the next one is longer
@@ -31,18 +33,10 @@ struct PackOptions {
     std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
-struct ContainerHeader {
-    uint32_t checksum = 0;
-    uint32_t format = 0;
-    uint32_t originalSize = 0;
-    uint32_t accessTime = 0;
-    uint32_t modificationTime = 0;
-};
-
 class Packer {
 public:
-    static constexpr uint32_t kHeaderSize = 20;
-    static constexpr uint32_t kFormat = 102;
+    static constexpr uint32_t kHeaderSize = kContainerHeaderSize;
+    static constexpr uint32_t kFormat = kContainerFormat;
     // The largest file a container can describe.
     static constexpr uint64_t kMaxOriginalSize = 0xFFFFFFFFu;
 
@@ -63,7 +57,3 @@ private:
 
 // Byte sum of a payload, modulo 2^32, as the header's checksum.
 uint32_t PayloadSum(const uint8_t* data, size_t size);
-
-// Little-endian header words; false if fewer than 20 bytes are given.
-bool ParseHeader(const uint8_t* bytes, size_t size, ContainerHeader* header);
-void WriteHeader(const ContainerHeader& header, uint8_t* bytes);

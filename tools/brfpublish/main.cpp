@@ -10,6 +10,7 @@
 #include "brfpublish/publish.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
+#include "index/game_files.h"
 #include "index/signed_index.h"
 #include "index/version_index.h"
 #include "platform/clock.h"
@@ -289,7 +290,7 @@ int Verify(int argc, char** argv) {
     }
     std::error_code ec;
     fs::path dir = rest[0];
-    if (!fs::exists(dir / "_versions.txt", ec) || fs::exists(dir / "patch", ec)) {
+    if (!fs::exists(dir / game_files::kVersionIndex, ec) || fs::exists(dir / "patch", ec)) {
         dir /= "patch";
     }
     const std::vector<std::string> problems =
@@ -314,8 +315,8 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf(kUsage, build_constants::kUpdaterVersion, build_constants::kUpdaterVersion,
-                    build_constants::kUpdaterVersion);
+        std::printf(kUsage, brfpublish::kUpdaterVersion, brfpublish::kUpdaterVersion,
+                    brfpublish::kUpdaterVersion);
         return kExitOk;
     }
     if (command == "build") {

@@ -17,6 +17,7 @@
 #include "brfpublish/verify.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
+#include "index/game_files.h"
 #include "index/version_index.h"
 #include "platform/process.h"
 #include "shared/base/s_text.h"
@@ -38,10 +39,7 @@ constexpr uint64_t kDeltaShareDenominator = 5;
 constexpr uint64_t kMaxListedSize = 0x7FFFFFFF;
 // The one file of a release that a patch set never carries: the updater
 // replaces itself only through updater.exe.upd, whose name this would take.
-const char kUpdaterProgram[] = "updater.exe";
-// The game client, whose version resource tells the updater which release
-// is installed: its entry comes last, after every file it belongs with.
-const char kClientProgram[] = "brfclient.exe";
+constexpr const char* kUpdaterProgram = game_files::kUpdaterProgram;
 
 std::string Name(const ReleaseSpec& r) {
     return base::Printf("%.3f.%u", r.version / 1000.0, r.build);
@@ -249,11 +247,11 @@ private:
                 options_.updaterVersion, options_.updaterMinimum));
         }
         if (options_.updaterProgram.empty() &&
-            options_.updaterVersion > build_constants::kUpdaterVersion) {
+            options_.updaterVersion > brfpublish::kUpdaterVersion) {
             return Contradiction(base::Printf(
                 "updaters of version %d would fetch a new updater at version %d, but no updater "
                 "program is given (--updater)",
-                build_constants::kUpdaterVersion, options_.updaterVersion));
+                brfpublish::kUpdaterVersion, options_.updaterVersion));
         }
         if (!ValidTimeStamp(options_.time)) {
             return Contradiction("the time '" + options_.time + "' is not yyyy-mm-dd hh:mm:ss");
@@ -312,7 +310,7 @@ private:
             std::string lower = path;
             std::transform(lower.begin(), lower.end(), lower.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (lower == kClientProgram && !entry.directory) {
+            if (game_files::IsClientProgram(lower) && !entry.directory) {
                 client_ = path;
             }
             const auto [at, fresh] = folded.emplace(lower, path);
@@ -452,12 +450,12 @@ private:
                 return Fail("cannot publish the updater " + options_.updaterProgram +
                             ": it cannot be read or is empty");
             }
-            if (!pack(options_.updaterProgram, "updater.exe.upd")) {
+            if (!pack(options_.updaterProgram, game_files::kUpdaterContainer)) {
                 return kFailed;
             }
         }
-        if (!WriteFile(patch_ / "_servers.dat", servers_.data(), servers_.size())) {
-            return Fail("cannot write " + (patch_ / "_servers.dat").string());
+        if (!WriteFile(patch_ / game_files::kServerList, servers_.data(), servers_.size())) {
+            return Fail("cannot write " + (patch_ / game_files::kServerList).string());
         }
         return 0;
     }
@@ -700,8 +698,8 @@ private:
             !SignIndex(patch_.string(), secretKey_, serial_, options_.expires, &text, &error)) {
             return Fail("cannot sign the index: " + error);
         }
-        if (!WriteFile(patch_ / "_versions.txt", text.data(), text.size())) {
-            return Fail("cannot write " + (patch_ / "_versions.txt").string());
+        if (!WriteFile(patch_ / game_files::kVersionIndex, text.data(), text.size())) {
+            return Fail("cannot write " + (patch_ / game_files::kVersionIndex).string());
         }
         return 0;
     }

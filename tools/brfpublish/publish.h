@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "brfpack/packer.h"
-#include "updater/build_constants.h"
 
 namespace brfpublish {
+
+// The version of the updater built from the same tree, in thousandths.
+inline constexpr int32_t kUpdaterVersion = BRF_UPDATER_VERSION;
 
 struct ReleaseSpec {
     std::string tree;
@@ -27,8 +29,8 @@ struct PublishOptions {
     std::string servers;
     // The next updater program; empty for none.
     std::string updaterProgram;
-    int32_t updaterVersion = build_constants::kUpdaterVersion;
-    int32_t updaterMinimum = build_constants::kUpdaterVersion;
+    int32_t updaterVersion = kUpdaterVersion;
+    int32_t updaterMinimum = kUpdaterVersion;
     // "yyyy-mm-dd hh:mm:ss", local time.
     std::string time;
     ParseMode mode = ParseMode::Optimal;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "index/game_files.h"
 #include "index/signed_index.h"
 #include "platform/file_privacy.h"
 #include "shared/base/s_text.h"
@@ -107,7 +108,7 @@ std::string LoadPublicKey(const std::string& path, std::string* error) {
 
 std::optional<uint64_t> PublishedSerial(const std::string& patchDir) {
     const std::optional<std::string> text =
-        base::ReadWholeFile((fs::path(patchDir) / "_versions.txt").string());
+        base::ReadWholeFile((fs::path(patchDir) / game_files::kVersionIndex).string());
     if (!text) {
         return std::nullopt;
     }
@@ -126,7 +127,7 @@ bool SignIndex(const std::string& patchDir, const std::string& secretKey, uint64
     std::error_code ec;
     for (fs::directory_iterator it(patchDir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name == "_versions.txt" || !it->is_regular_file(ec)) {
+        if (name == game_files::kVersionIndex || !it->is_regular_file(ec)) {
             continue;
         }
         signed_index::ListedFile file;
@@ -134,7 +135,7 @@ bool SignIndex(const std::string& patchDir, const std::string& secretKey, uint64
             *error = "cannot read " + it->path().string();
             return false;
         }
-        manifest.files["patch/" + name] = file;
+        manifest.files[game_files::InPatch(name)] = file;
     }
     if (ec) {
         *error = "cannot list " + patchDir + ": " + ec.message();

@@ -13,6 +13,7 @@
 #include "delta/delta_apply.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
+#include "index/game_files.h"
 #include "index/signed_index.h"
 #include "index/version_index.h"
 #include "pack/pack.h"
@@ -35,7 +36,7 @@ public:
     Verifier(const std::string& dir, const std::string& publicKey,
              const std::map<std::string, std::string>& sources)
         : dir_(dir),
-          index_((fs::path(dir) / "_versions.txt").string()),
+          index_((fs::path(dir) / game_files::kVersionIndex).string()),
           publicKey_(publicKey),
           sources_(sources) {}
 
@@ -104,18 +105,18 @@ private:
                                        "updater version %d",
                                        values[1], values[0]));
         }
-        const std::string program = (fs::path(dir_) / "updater.exe.upd").string();
+        const std::string program = (fs::path(dir_) / game_files::kUpdaterContainer).string();
         std::error_code ec;
         if (fs::exists(program, ec)) {
             CheckContainer(program, " updater program", std::nullopt, lines_[0]);
-        } else if (values[0] > build_constants::kUpdaterVersion) {
+        } else if (values[0] > brfpublish::kUpdaterVersion) {
             At(lines_[0], base::Printf("updaters of version %d are sent for %s, which is missing",
-                                       build_constants::kUpdaterVersion, program.c_str()));
+                                       brfpublish::kUpdaterVersion, program.c_str()));
         }
     }
 
     void ServerList() {
-        const std::string path = (fs::path(dir_) / "_servers.dat").string();
+        const std::string path = (fs::path(dir_) / game_files::kServerList).string();
         std::error_code ec;
         if (!fs::is_regular_file(path, ec)) {
             Problem(path + ": missing");
@@ -171,8 +172,9 @@ private:
                     signed_index::FormatUtc(*manifest.expires));
         }
         for (const auto& [name, file] : manifest.files) {
-            const std::string local = name.rfind("patch/", 0) == 0 && name.size() > 6
-                                          ? (fs::path(dir_) / name.substr(6)).string()
+            const std::string below = game_files::InPatch("");
+            const std::string local = name.rfind(below, 0) == 0 && name.size() > below.size()
+                                          ? (fs::path(dir_) / name.substr(below.size())).string()
                                           : std::string();
             const std::string problem = local.empty()
                                             ? name + " is not below patch/"
@@ -184,9 +186,9 @@ private:
         std::error_code ec;
         for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name != "_versions.txt" && it->is_regular_file(ec) &&
-                manifest.files.count("patch/" + name) == 0) {
-                Problem(index_ + ": patch/" + name +
+            if (name != game_files::kVersionIndex && it->is_regular_file(ec) &&
+                manifest.files.count(game_files::InPatch(name)) == 0) {
+                Problem(index_ + ": " + game_files::InPatch(name) +
                         " is served but not listed in the signed index");
             }
         }

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "brfpack/packer.h"
+#include "pack/packer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <random>
 
-#include "brfdelta/delta_encoder.h"
+#include "delta/delta_encoder.h"
 #include "delta/delta_apply.h"
 #include "delta/delta_format.h"
 #include "support/test_support.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "brfpack/packer.h"
+#include "pack/packer.h"
 #include "pack/pack.h"
 #include "pack_test_util.h"
 

@@ -5,8 +5,8 @@
 
 #include <sodium.h>
 
-#include "brfdelta/delta_encoder.h"
-#include "brfpack/packer.h"
+#include "delta/delta_encoder.h"
+#include "pack/packer.h"
 #include "delta/delta_format.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"

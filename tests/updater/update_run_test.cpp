@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "brfpack/packer.h"
+#include "pack/packer.h"
 #include "shared/base/s_logging.h"
 #include "test_http_server.h"
 #include "updater/program_entry.h"

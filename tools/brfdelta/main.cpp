@@ -15,7 +15,7 @@
 #include <system_error>
 #include <vector>
 
-#include "brfdelta/delta_encoder.h"
+#include "delta/delta_encoder.h"
 #include "delta/delta_apply.h"
 #include "delta/delta_format.h"
 

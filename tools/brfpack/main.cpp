@@ -18,7 +18,7 @@
 #include <system_error>
 #include <vector>
 
-#include "brfpack/packer.h"
+#include "pack/packer.h"
 #include "pack/pack.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-#include "brfdelta/delta_encoder.h"
+#include "delta/delta_encoder.h"
 #include "brfpublish/index_layout.h"
 #include "brfpublish/release_tree.h"
 #include "brfpublish/signing.h"

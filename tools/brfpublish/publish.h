@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "brfpack/packer.h"
+#include "pack/packer.h"
 
 namespace brfpublish {
 

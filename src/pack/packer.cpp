@@ -1,12 +1,12 @@
-#include "packer.h"
+#include "pack/packer.h"
 
 #include <algorithm>
 #include <array>
 #include <limits>
 #include <stdexcept>
 
-#include "arith_encoder.h"
-#include "match_finder.h"
+#include "pack/arith_encoder.h"
+#include "pack/match_finder.h"
 #include "pack/pack.h"
 
 namespace {

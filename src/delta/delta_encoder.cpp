@@ -1,4 +1,4 @@
-#include "brfdelta/delta_encoder.h"
+#include "delta/delta_encoder.h"
 
 #include <sodium.h>
 // For the magicless frames of compact deltas.

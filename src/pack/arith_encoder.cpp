@@ -1,4 +1,4 @@
-#include "arith_encoder.h"
+#include "pack/arith_encoder.h"
 
 #include <bit>
 #include <cmath>

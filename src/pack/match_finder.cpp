@@ -1,4 +1,4 @@
-#include "match_finder.h"
+#include "pack/match_finder.h"
 
 #include <cstring>
 

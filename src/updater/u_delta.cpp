@@ -96,7 +96,7 @@ void TFUpdater::FinishDeltaPlan(const updater::InstalledHashes::Hashes& hashes) 
         total += static_cast<int64_t>(delta->size) - std::max(0, entry.size);
         plannedDeltas_[k] = *delta;
     }
-    pnl_progress->SetMax(BarScale(total));
+    SetUpdateScale(BarScale(total));
 }
 
 bool TFUpdater::FetchDelta(int32_t index) {
@@ -137,15 +137,22 @@ void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
         FallBackToContainer("the delta arrived with other bytes than its line announces");
         return;
     }
-    const delta::Applied applied = delta::ApplyFile(
-        entry.target, path, result,
-        [this](uint64_t, uint64_t) {
-            toolkit_.ProcessMessages();
-            return !Closing() && runState == rsPatchDownload;
-        },
-        delta.resultSha256);
+    // Applied on a worker: the window keeps answering while a large file is
+    // made. Closing the window stops it.
+    deltaApply_ = std::make_unique<updater::DeltaApplyJob>(
+        entry.target, path, result, delta.resultSha256,
+        [this, fetchedAhead](const delta::Applied& applied) {
+            deltaApply_.reset();
+            DeltaApplied(applied, fetchedAhead);
+        });
+}
+
+void TFUpdater::DeltaApplied(const delta::Applied& applied, std::optional<int64_t> fetchedAhead) {
+    const auto k = static_cast<size_t>(actCount);
+    const delta_lines::Delta delta = *plannedDeltas_.at(k);
+    const std::string result = updater::AppliedPath(downloadList.at(k).name);
     std::error_code ignored;
-    fs::remove(path, ignored);
+    fs::remove(game_files::InPatch(delta.name), ignored);
     if (Closing() || runState != rsPatchDownload) {
         fs::remove(result, ignored);
         if (runState == rsCancelled) {
@@ -177,9 +184,9 @@ void TFUpdater::FallBackToContainer(const std::string& why) {
     std::error_code ignored;
     fs::remove(game_files::InPatch(delta.name), ignored);
     // The bar now counts the container in place of the delta.
-    const int64_t scale = static_cast<int64_t>(pnl_progress->Max()) -
-                          static_cast<int64_t>(delta.size) + ListedSize(actCount);
-    pnl_progress->SetMax(BarScale(scale));
+    const int64_t scale = static_cast<int64_t>(updateScale_) - static_cast<int64_t>(delta.size) +
+                          ListedSize(actCount);
+    SetUpdateScale(BarScale(scale));
     if (fileProgress) {
         (*fileProgress)[actCount] = 0;
     }

@@ -62,21 +62,23 @@ void TFUpdater::DownloadFile(int32_t index) {
             BRF_LOG(1, "file *NOT* downloaded again");
             sock_httpPacketRecvd();
             form->Repaint();
-            toolkit_.ProcessMessages();
-            if (Closing() || !fileProgress) {
-                return;
-            }
-            (*fileProgress)[actCount] = remoteSize;
-            DecodeReceived(actCount);
-            actCount++;
-            if (actCount < newCount) {
-                // The next file is handled from the loop, so a long run of
-                // kept files does not pile up on the stack.
-                Post([this] { DownloadFile(actCount); });
-            } else {
-                fileProgress.reset();
-                InstallFiles();
-            }
+            // The run goes on from the loop: what waits there (a click on
+            // Cancel) comes first, and a long run of kept files does not pile
+            // up on the stack.
+            Post([this, remoteSize] {
+                if (!fileProgress) {
+                    return;
+                }
+                (*fileProgress)[actCount] = remoteSize;
+                DecodeReceived(actCount);
+                actCount++;
+                if (actCount < newCount) {
+                    DownloadFile(actCount);
+                } else {
+                    fileProgress.reset();
+                    InstallFiles();
+                }
+            });
             return;
         }
         BRF_LOG(1, "user want to downloaded file again");
@@ -86,15 +88,14 @@ void TFUpdater::DownloadFile(int32_t index) {
     }
 
     form->Repaint();
-    toolkit_.ProcessMessages();
-    if (Closing()) {
-        return;
-    }
-    if (transfers_ && transfers_->Covers(index)) {
-        AwaitTransfer(index);
-    } else if (!FetchDelta(index)) {
-        RequestContainer(index);
-    }
+    // The transfer starts from the loop, once what waits there is done.
+    Post([this, index] {
+        if (transfers_ && transfers_->Covers(index)) {
+            AwaitTransfer(index);
+        } else if (!FetchDelta(index)) {
+            RequestContainer(index);
+        }
+    });
 }
 
 void TFUpdater::FetchIntoPatch(const std::string& path, int32_t listed) {

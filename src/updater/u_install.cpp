@@ -179,7 +179,7 @@ void TFUpdater::InstallFiles() {
 
     BRF_LOG(1, "Copy all files int the needed directories ...");
     AddLog(kTextInstalling);
-    pnl_progress->SetPosition(pnl_progress->Max());
+    pnl_progress->SetPosition(updateScale_);
     SelectLastLine();
 
     const InstallRecord record = PlanInstall(true);

@@ -125,9 +125,15 @@ void TFUpdater::AcknowledgeCancel() {
     EndRun();
 }
 
+void TFUpdater::SetUpdateScale(int32_t scale) {
+    updateScale_ = scale;
+    pnl_progress->SetMax(scale);
+}
+
 void TFUpdater::EndRun() {
     StopTransfers();
     installedHashes_.reset();
+    deltaApply_.reset();
     decodeAhead_.Discard();
     btn_check->SetEnabled(true);
 }
@@ -311,7 +317,7 @@ void TFUpdater::ContinueDownloadPhase() {
 }
 
 void TFUpdater::StartDownloadList() {
-    const updater::SizeDisplay size = updater::SizeForDisplay(pnl_progress->Max());
+    const updater::SizeDisplay size = updater::SizeForDisplay(updateScale_);
     nfo_updsize->SetCaption(
         updater::Printf(Text(kTextUpdateSize), newCount, size.value, Text(size.unitText)));
     std::string value = updater::Printf("%.1f", size.value);

@@ -125,7 +125,7 @@ void TFUpdater::CreateControls() {
         toolkit_.Create<ui::StatusBar>(K::StatusBar, spec("StatusBar", {0, 554, 792, 19}, -1, 0));
     nfo_updsize->SetCaption("0");
     box_host->Items = {config_.defaultServer};
-    pnl_progress->SetMax(100);
+    SetUpdateScale(100);
 
     // The HTTP client with its design values: port 0, report level 0, body
     // file "Default.htm", header file "Head.txt", file modes off.
@@ -306,6 +306,7 @@ void TFUpdater::FormClose() {
     stopped_ = true;
     StopTransfers();
     installedHashes_.reset();
+    deltaApply_.reset();
     {
         std::ofstream out(kServerAddressFile, std::ios::binary | std::ios::trunc);
         out << box_host->Text() << "\r\n";

@@ -37,6 +37,7 @@
 #include "ui/toolkit.h"
 #include "updater/u_config.h"
 #include "updater/u_decode_ahead.h"
+#include "updater/u_delta_apply_job.h"
 #include "updater/u_install_record.h"
 #include "updater/u_installed_hashes.h"
 #include "updater/u_temp_copy.h"
@@ -177,9 +178,11 @@ public:
     void InstallFiles();
 
     // True while a request runs, a step of the run waits in the loop, or the
-    // run waits for a file fetched ahead or for the installed files' hashes.
+    // run waits for a file fetched ahead, for the installed files' hashes or
+    // for a delta being applied.
     bool Busy() const {
-        return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_ || installedHashes_;
+        return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_ || installedHashes_ ||
+               deltaApply_;
     }
 
 private:
@@ -327,8 +330,17 @@ private:
     std::unique_ptr<updater::InstalledHashes> installedHashes_;
     // Starts the delta of file `index` when one is planned; false when none is.
     bool FetchDelta(int32_t index);
-    // The delta at actCount arrived: its result counts as the received file.
+    // The delta at actCount arrived: it is checked and applied on a worker,
+    // and its result counts as the received file.
     void ReceivedDelta(std::optional<int64_t> fetchedAhead);
+    void DeltaApplied(const delta::Applied& applied, std::optional<int64_t> fetchedAhead);
+    // Set while a delta is applied.
+    std::unique_ptr<updater::DeltaApplyJob> deltaApply_;
+    // The run's update size as the bar counts it (32 bits, a total past
+    // 2 GiB at full scale): the engine's own figure, shown as the bar's
+    // maximum.
+    int32_t updateScale_ = 100;
+    void SetUpdateScale(int32_t scale);
     // The delta at actCount failed for `why`: the container is fetched.
     void FallBackToContainer(const std::string& why);
     // Requests the container of file `index`.

@@ -96,7 +96,7 @@ void TFUpdater::PrepareDownloadList() {
     BRF_LOG(1, "preparing list for all files, that have to be patched");
     newCount = 0;
     int64_t total = 0;
-    pnl_progress->SetMax(0);
+    SetUpdateScale(0);
     downloadList.clear();
 
     const size_t start =
@@ -122,7 +122,7 @@ void TFUpdater::PrepareDownloadList() {
         newCount++;
     }
     // The bar counts in 32 bits; a set past 2 GiB shows as full scale.
-    pnl_progress->SetMax(static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX)));
+    SetUpdateScale(static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX)));
     BRF_LOG(1, "list is ready, new files:  %i", newCount);
 }
 

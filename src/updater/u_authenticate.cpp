@@ -85,7 +85,7 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
         BRF_LOG(0, "** server list rejected: %s",
                 listProblem.empty() ? error.message().c_str() : listProblem.c_str());
         fs::remove(kServerListTemp, ignored);
-        runState = rsServerList;
+        EnterState(RunState::ServerList);
         sock_httpFailure(Cmd);
         return false;
     }

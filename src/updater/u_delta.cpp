@@ -153,9 +153,9 @@ void TFUpdater::DeltaApplied(const delta::Applied& applied, std::optional<int64_
     const std::string result = updater::AppliedPath(downloadList.at(k).name);
     std::error_code ignored;
     fs::remove(game_files::InPatch(delta.name), ignored);
-    if (Closing() || runState != rsPatchDownload) {
+    if (Closing() || runState_ != RunState::PatchDownload) {
         fs::remove(result, ignored);
-        if (runState == rsCancelled) {
+        if (runState_ == RunState::Cancelled) {
             AcknowledgeCancel();
         }
         return;

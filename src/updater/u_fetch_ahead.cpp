@@ -125,7 +125,7 @@ void TFUpdater::AwaitTransfer(int32_t index) {
 
 void TFUpdater::TransferArrived(int32_t index, const updater::Transfers::Result& result) {
     awaitingTransfer_ = false;
-    if (Closing() || runState != rsPatchDownload || actCount != index) {
+    if (Closing() || runState_ != RunState::PatchDownload || actCount != index) {
         return;  // the run ended while the file was on its way
     }
     try {

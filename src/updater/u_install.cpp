@@ -205,7 +205,7 @@ void TFUpdater::InstallFiles() {
     SelectLastLine();
     btn_check->SetCaption(Text(kTextStartGame));
     btn_check->SetEnabled(true);
-    runState = rsReady;
+    EnterState(RunState::Ready);
 
     if (toolkit_.MessageBox(Text(kTextReadPatchNotes), Text(kTextUpdateFinishedCaption),
                             plat::kMbYesNo, plat::BoxOwner::FocusWindow) == plat::kIdYes) {

@@ -26,7 +26,7 @@ void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
     if (sock_http->IsConnected) {
         sock_http->Disconnect();
     }
-    runState = rsUpdaterDownload;
+    EnterState(RunState::UpdaterDownload);
     AddLog(kTextDownloadingUpdater);
     sock_http->Body = kUpdaterContainer;
     RequestFile(game_files::InPatch(kUpdaterContainer), kMaxUpdaterSize, Origin::UpdaterDownload,
@@ -51,7 +51,7 @@ void TFUpdater::ReceivedUpdater() {
         BRF_LOG(0, "** broken updater.upd file, user should try again");
         ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
         btn_check->SetEnabled(true);
-        runState = rsIdle;
+        EnterState(RunState::Idle);
         return;
     }
     const std::string path = std::string(CLog::Get()->appDirectory()) + kTempProgram;

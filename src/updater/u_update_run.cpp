@@ -82,13 +82,13 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, i
         if (Closing()) {
             return;  // the window went away during the request
         }
-        if (runState == rsCancelled) {
+        if (runState_ == RunState::Cancelled) {
             // The cancel cut the transfer short; acknowledge it as the next
             // event would have.
             AcknowledgeCancel();
             return;
         }
-        if (runState == rsPatchDownload && deltaInFlight_) {
+        if (runState_ == RunState::PatchDownload && deltaInFlight_) {
             FallBackToContainer(std::string("its transfer failed: ") + error.what());
             return;
         }
@@ -107,22 +107,50 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, i
                 sock_httpFailure(CmdGET);
                 break;
         }
-        if (runState == rsPatchDownload) {
+        if (runState_ == RunState::PatchDownload) {
             DropBrokenCopy();
         }
         if (const auto* file = dynamic_cast<const EFileError*>(&error)) {
-            ReportFileProblem(
-                file->path, file->code,
-                runState == rsPatchDownload ? SpaceNeeded(PlanInstall(false).entries, true) : 0);
+            ReportFileProblem(file->path, file->code,
+                              runState_ == RunState::PatchDownload
+                                  ? SpaceNeeded(PlanInstall(false).entries, true)
+                                  : 0);
         }
     }
 }
 
 void TFUpdater::AcknowledgeCancel() {
     AddLog(kTextCancelled);
-    runState = rsIdle;
+    EnterState(RunState::Idle);
     SelectLastLine();
     EndRun();
+}
+
+const char* RunStateName(RunState state) {
+    switch (state) {
+        case RunState::Idle:
+            return "idle";
+        case RunState::ServerList:
+            return "server list";
+        case RunState::VersionIndex:
+            return "version index";
+        case RunState::UpdaterDownload:
+            return "updater download";
+        case RunState::PatchDownload:
+            return "patch download";
+        case RunState::Ready:
+            return "ready";
+        case RunState::Cancelled:
+            return "cancelled";
+    }
+    return "?";
+}
+
+void TFUpdater::EnterState(RunState next) {
+    if (next != runState_) {
+        BRF_LOG(2, "run state: %s -> %s", RunStateName(runState_), RunStateName(next));
+    }
+    runState_ = next;
 }
 
 void TFUpdater::SetUpdateScale(int32_t scale) {
@@ -146,7 +174,7 @@ void TFUpdater::ReportException(const std::exception& error) {
 }
 
 void TFUpdater::btn_checkClick() {
-    if (runState == rsReady) {
+    if (runState_ == RunState::Ready) {
         btn_check->SetEnabled(false);
         const char* directory = CLog::Get()->appDirectory();
         const bool started =
@@ -180,21 +208,21 @@ void TFUpdater::btn_checkClick() {
     sock_http->Header.clear();
     AddLog(kTextLoadingServerList);
     btn_check->SetEnabled(false);
-    runState = rsServerList;
+    EnterState(RunState::ServerList);
     RequestFile(game_files::kServerListPath, kMaxTextFileSize, Origin::CheckButton, true);
 }
 
 void TFUpdater::btn_cancelClick() {
     if (sock_http->IsConnected) {
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
-        runState = rsCancelled;
+        EnterState(RunState::Cancelled);
         sock_http->Disconnect();
     } else if (awaitingTransfer_ || installedHashes_) {
         // The run waits for files fetched ahead or for the installed files'
         // hashes: that work ends now, and the cancel is acknowledged as a cut
         // request's event would.
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
-        runState = rsCancelled;
+        EnterState(RunState::Cancelled);
         StopTransfers();
         installedHashes_.reset();
         AcknowledgeCancel();
@@ -208,8 +236,8 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
     BRF_LOG(1, "httpSuccess, bytes received: %i, Cmd: %i", sock_http->ReceivedBytes,
             static_cast<int>(Cmd));
     try {
-        switch (runState) {
-            case rsServerList:
+        switch (runState_) {
+            case RunState::ServerList:
                 if (!AcceptServerList()) {
                     sock_httpFailure(Cmd);
                     return;
@@ -222,11 +250,11 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 sock_http->Header.clear();
                 AddLog(kTextCheckingVersion);
                 btn_check->SetEnabled(false);
-                runState = rsVersionIndex;
+                EnterState(RunState::VersionIndex);
                 RequestFile(game_files::kVersionIndexPath, kMaxTextFileSize, Origin::SuccessHandler,
                             true);
                 break;
-            case rsVersionIndex: {
+            case RunState::VersionIndex: {
                 if (sock_http->ReceivedBytes > kMaxTextFileSize) {
                     BRF_LOG(0, "** version index is larger than %i bytes", kMaxTextFileSize);
                     sock_httpFailure(Cmd);
@@ -244,15 +272,15 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 }
                 break;
             }
-            case rsPatchDownload:
+            case RunState::PatchDownload:
                 if (!ReceivedPatchFile(Cmd)) {
                     return;
                 }
                 break;
-            case rsUpdaterDownload:
+            case RunState::UpdaterDownload:
                 ReceivedUpdater();
                 break;
-            case rsCancelled:
+            case RunState::Cancelled:
                 AcknowledgeCancel();
                 break;
             default:
@@ -301,7 +329,7 @@ void TFUpdater::StartDownloadPhase() {
 
     PrepareDownloadList();
     PlanDeltas([this] {
-        if (!Closing() && runState == rsVersionIndex) {
+        if (!Closing() && runState_ == RunState::VersionIndex) {
             ContinueDownloadPhase();
         }
     });
@@ -329,7 +357,7 @@ void TFUpdater::StartDownloadList() {
     AddLogLine(std::string(Text(kTextNewFilesFound)) + std::to_string(newCount) +
                Text(kTextOverallLength) + value + Text(size.unitText));
 
-    runState = rsPatchDownload;
+    EnterState(RunState::PatchDownload);
     fileProgress.emplace(static_cast<size_t>(newCount), 0);
 
     // Nothing is fetched that cannot be installed: what the run needs (the
@@ -358,18 +386,19 @@ void TFUpdater::StartDownloadList() {
 }
 
 void TFUpdater::sock_httpFailure(CmdType Cmd) {
-    BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", runState, static_cast<int>(Cmd));
-    switch (runState) {
-        case rsServerList:
+    BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", static_cast<int>(runState_),
+            static_cast<int>(Cmd));
+    switch (runState_) {
+        case RunState::ServerList:
             ShowErrorBox(kTextNoServerList, kTextMaintenance, plat::BoxOwner::None);
             break;
-        case rsVersionIndex:
+        case RunState::VersionIndex:
             ShowErrorBox(kTextNoVersionIndex, kTextVisitWebsites, plat::BoxOwner::None);
             break;
-        case rsUpdaterDownload:
+        case RunState::UpdaterDownload:
             ShowErrorBox(kTextNoUpdater, kTextUpdaterInfo, plat::BoxOwner::None);
             break;
-        case rsPatchDownload: {
+        case RunState::PatchDownload: {
             if (const std::optional<int64_t> whole = PartHeldWhole()) {
                 BRF_LOG(1, "the part file holds the whole file: %lld bytes",
                         static_cast<long long>(*whole));
@@ -396,7 +425,7 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
             DropBrokenCopy();
             break;
         }
-        case rsCancelled:
+        case RunState::Cancelled:
             AcknowledgeCancel();
             return;
         default:

@@ -194,7 +194,7 @@ void TFUpdater::FormCreate() {
     }
     CurrentLanguage = static_cast<int32_t>(language);
 
-    runState = rsIdle;
+    EnterState(RunState::Idle);
     box_log->Clear();
     AddLog(kTextPressCheck);
     box_host->SetText(box_host->Items.front());
@@ -261,7 +261,7 @@ bool TFUpdater::RefreshVersionAndCaptions() {
     chk_auto->SetCaption(Text(kTextAutoUpdate));
     btn_cancel->SetCaption(Text(kTextClose));
     btn_options->SetCaption(Text(kTextOptions));
-    btn_check->SetCaption(Text(runState == rsReady ? kTextStartGame : kTextCheckVersion));
+    btn_check->SetCaption(Text(runState_ == RunState::Ready ? kTextStartGame : kTextCheckVersion));
     WebBrowser->SetUnavailableText(Text(OwnText::NewsPageUnavailable));
 
     chk_auto->SetChecked(COpt::Get()->automate_updater != 0);
@@ -313,7 +313,7 @@ void TFUpdater::FormClose() {
     }
     if (sock_http->IsConnected) {
         BRF_LOG(1, "close is running while connections are active, close it");
-        runState = rsCancelled;
+        EnterState(RunState::Cancelled);
         sock_http->Disconnect();
     } else if (requestRunning_) {
         // Still looking up the host or connecting: that must not go on into a
@@ -370,7 +370,7 @@ void TFUpdater::chk_autoClick() {
 }
 
 void TFUpdater::box_hostChange() {
-    runState = rsIdle;
+    EnterState(RunState::Idle);
     RefreshVersionAndCaptions();
 }
 

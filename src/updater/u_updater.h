@@ -4,7 +4,7 @@
 // button requests the game-server list, its arrival the version index, and
 // the index decides between the new updater and the patch files of the
 // installed client, which are checked, kept or fetched again, and installed
-// with backups. `runState` says where the run is.
+// with backups. `State()` says where the run is.
 //
 // Every request is started from a task posted to the message loop once the
 // previous request has fully returned, so a run of any length never nests
@@ -43,15 +43,18 @@
 #include "updater/u_temp_copy.h"
 #include "updater/u_transfers.h"
 
-enum TRunState : int32_t {
-    rsIdle = 0,
-    rsServerList = 1,
-    rsVersionIndex = 2,
-    rsUpdaterDownload = 3,
-    rsPatchDownload = 4,
-    rsReady = 5,
-    rsCancelled = 6,
+// Where a run is. Only TFUpdater::EnterState changes it, and it logs each
+// change.
+enum class RunState : int32_t {
+    Idle = 0,
+    ServerList = 1,
+    VersionIndex = 2,
+    UpdaterDownload = 3,
+    PatchDownload = 4,
+    Ready = 5,
+    Cancelled = 6,
 };
+const char* RunStateName(RunState state);
 
 // A fault in the version index or the download list that ends the run
 // through the exception report.
@@ -128,7 +131,9 @@ public:
     std::string installDir;
 
     // The run.
-    int32_t runState = rsIdle;
+    RunState State() const { return runState_; }
+    // The one way the run's state changes.
+    void EnterState(RunState next);
     int32_t newCount = 0;
     int32_t actCount = 0;
     std::optional<std::vector<int32_t>> fileProgress;
@@ -340,6 +345,7 @@ private:
     // 2 GiB at full scale): the engine's own figure, shown as the bar's
     // maximum.
     int32_t updateScale_ = 100;
+    RunState runState_ = RunState::Idle;
     void SetUpdateScale(int32_t scale);
     // The delta at actCount failed for `why`: the container is fetched.
     void FallBackToContainer(const std::string& why);

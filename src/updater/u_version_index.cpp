@@ -71,7 +71,7 @@ TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
         SelectLastLine();
         btn_check->SetCaption(Text(kTextStartGame));
         btn_check->SetEnabled(true);
-        runState = rsReady;
+        EnterState(RunState::Ready);
         return IndexCheck::Ended;
     }
     BRF_LOG(1, "local client has wrong version: %.3f.%i, needed version is: %.3f.%i",

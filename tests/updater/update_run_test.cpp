@@ -126,7 +126,7 @@ TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
 
     RunCheck(game, server.Base());
 
-    EXPECT_EQ(game.updater->runState, rsReady);
+    EXPECT_EQ(game.updater->State(), RunState::Ready);
     EXPECT_EQ(successes, 2002);
     EXPECT_EQ(deepest, 1);
     EXPECT_LE(disconnects, 2 * 2002);  // the close and the fresh socket, once per request
@@ -163,7 +163,7 @@ TEST(UpdateRun, TwentyThousandKeptFilesAreSkippedWithoutDeepening) {
     // The installation was reached, and says why it stopped.
     ASSERT_GE(game.Log().size(), 2u);
     EXPECT_EQ(game.Log()[game.Log().size() - 2], T(204));
-    EXPECT_EQ(game.updater->runState, rsPatchDownload);
+    EXPECT_EQ(game.updater->State(), RunState::PatchDownload);
     EXPECT_TRUE(game.updater->btn_check->Enabled());
 }
 
@@ -184,7 +184,7 @@ TEST(UpdateRun, CancelDuringATransferIsAcknowledgedAndTheButtonIsUsable) {
     RunCheck(game, server.Base());
 
     EXPECT_EQ(game.Log().back(), T(240));
-    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_EQ(u.State(), RunState::Idle);
     EXPECT_TRUE(u.btn_check->Enabled());
     EXPECT_FALSE(u.form->Closed());
     EXPECT_EQ(server.Requests(), 4u);  // f2 is never asked for
@@ -222,7 +222,7 @@ TEST(UpdateRun, CancelWithADecodeInFlightLeavesTheGameAsItWasAndNoTemporaryFile)
             decoding = std::filesystem::exists("f0.brf-part");
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        if (u.actCount == 1 && u.runState == rsPatchDownload) {
+        if (u.actCount == 1 && u.State() == RunState::PatchDownload) {
             u.btn_cancel->Click();
         }
     };
@@ -264,7 +264,7 @@ TEST(UpdateRun, TheNextRunRemovesTheTemporaryFilesOfAKilledOneAndNothingElse) {
 
     RunCheck(game, server.Base());
 
-    EXPECT_EQ(game.updater->runState, rsReady);
+    EXPECT_EQ(game.updater->State(), RunState::Ready);
     for (const std::string& file : kept) {
         EXPECT_TRUE(std::filesystem::exists(file)) << file;
     }
@@ -341,7 +341,7 @@ void CancelWhileWaiting(GameDir& game, const std::string& base,
     RunUntilStopped(game.toolkit, u);
 
     EXPECT_EQ(game.Log().back(), T(240));
-    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_EQ(u.State(), RunState::Idle);
     EXPECT_TRUE(u.btn_check->Enabled());
     EXPECT_FALSE(u.form->Closed());
 }
@@ -395,7 +395,7 @@ TEST(UpdateRun, CancelWhileAnInstalledFileIsHashedIsAcknowledged) {
 TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {
     GameDir game;
     RunCheck(game, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/");
-    EXPECT_EQ(game.updater->runState, rsServerList);
+    EXPECT_EQ(game.updater->State(), RunState::ServerList);
     EXPECT_EQ(game.Log().back(), T(243));
     ASSERT_EQ(game.toolkit.shown.size(), 1u);
     EXPECT_EQ(game.toolkit.shown[0].caption, "BRF-Updater");

@@ -25,7 +25,7 @@ struct Decision {
     std::string index;
     uint32_t version, build;
     int32_t result;
-    int32_t state;  // runState afterwards
+    RunState state;  // the run's state afterwards
     Lines log;      // action-log lines added by the check
     Lines boxes;    // message boxes shown
     Lines files;    // download list names when the result is 1
@@ -40,7 +40,7 @@ std::vector<Decision> Decisions() {
          1030,
          0,
          1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {"data-all.pak.upd"}},
@@ -49,7 +49,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {"data-maps-north.map.upd", "BRFClient.exe.upd"}},
@@ -58,17 +58,25 @@ std::vector<Decision> Decisions() {
          1050,
          0,
          1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {"BRFClient.exe.upd"}},
-        {"client 1.060.7 is current", kExampleIndex, 1060, 7, 0, rsReady, {T(205), T(206)}, {}, {}},
+        {"client 1.060.7 is current",
+         kExampleIndex,
+         1060,
+         7,
+         0,
+         RunState::Ready,
+         {T(205), T(206)},
+         {},
+         {}},
         {"client 1.020.0 is too old",
          kExampleIndex,
          1020,
          0,
          0,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {T(253)},
          {T(253)},
          {}},
@@ -77,17 +85,17 @@ std::vector<Decision> Decisions() {
          1045,
          0,
          0,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {T(232)},
          {T(232)},
          {}},
-        {"only comments", "#a\n#b\n", 1040, 0, -1, rsVersionIndex, {T(233)}, {T(233)}, {}},
+        {"only comments", "#a\n#b\n", 1040, 0, -1, RunState::VersionIndex, {T(233)}, {T(233)}, {}},
         {"three lines fail at line 4 without text 233",
          "1490\n1480\n1060\n",
          1040,
          0,
          -1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {}},
@@ -96,7 +104,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          -1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {}},
@@ -105,7 +113,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          -1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {}},
@@ -114,7 +122,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          0,
-         rsReady,
+         RunState::Ready,
          {T(205), T(206)},
          {},
          {}},
@@ -123,7 +131,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          0,
-         rsReady,
+         RunState::Ready,
          {T(205), T(206)},
          {},
          {}},
@@ -132,7 +140,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          0,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {T(255)},
          {T(255)},
          {}},
@@ -141,18 +149,26 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          -2,
-         rsUpdaterDownload,
+         RunState::UpdaterDownload,
          {T(234)},
          {},
          {}},
-        {"same build is current", kHeader, 1050, 3, 0, rsReady, {T(205), T(206)}, {}, {}},
-        {"a lower build is not", kHeader + "[1050.2]\n\n", 1050, 2, 1, rsVersionIndex, {}, {}, {}},
+        {"same build is current", kHeader, 1050, 3, 0, RunState::Ready, {T(205), T(206)}, {}, {}},
+        {"a lower build is not",
+         kHeader + "[1050.2]\n\n",
+         1050,
+         2,
+         1,
+         RunState::VersionIndex,
+         {},
+         {},
+         {}},
         {"the version decides before the build",
          "1490\n1480\n1050\n9\n1000\n0\n",
          1051,
          0,
          0,
-         rsReady,
+         RunState::Ready,
          {T(205), T(206)},
          {},
          {}},
@@ -161,7 +177,7 @@ std::vector<Decision> Decisions() {
          1000,
          0,
          0,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {T(253)},
          {T(253)},
          {}},
@@ -170,7 +186,7 @@ std::vector<Decision> Decisions() {
          1000,
          1,
          1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {}},
@@ -179,7 +195,7 @@ std::vector<Decision> Decisions() {
          950,
          3,
          1,
-         rsVersionIndex,
+         RunState::VersionIndex,
          {},
          {},
          {}},
@@ -188,7 +204,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          0,
-         rsReady,
+         RunState::Ready,
          {T(205), T(206)},
          {},
          {}},
@@ -197,7 +213,7 @@ std::vector<Decision> Decisions() {
          1040,
          0,
          0,
-         rsReady,
+         RunState::Ready,
          {T(205), T(206)},
          {},
          {}},
@@ -228,20 +244,20 @@ TEST_P(VersionDecision, DecidesAndReportsAsListed) {
     TFUpdater& u = *game.updater;
     u.clientVersion = d.version;
     u.clientBuild = d.build;
-    u.runState = rsVersionIndex;
+    u.EnterState(RunState::VersionIndex);
     u.btn_check->SetEnabled(false);
     const size_t before = game.Log().size();
 
     const int32_t result = Code(u.CheckVersionIndex());
 
     EXPECT_EQ(result, d.result);
-    EXPECT_EQ(u.runState, d.state);
+    EXPECT_EQ(u.State(), d.state);
     EXPECT_EQ(Lines(game.Log().begin() + static_cast<long>(before), game.Log().end()), d.log);
     EXPECT_EQ(game.Boxes(), d.boxes);
     // Every outcome that ends the run here leaves the button usable; a
     // found section and the updater download keep it disabled.
     EXPECT_EQ(u.btn_check->Enabled(), result == 0 || (result == -1 && !d.boxes.empty()));
-    if (d.state == rsReady) {
+    if (d.state == RunState::Ready) {
         EXPECT_EQ(u.btn_check->Caption(), T(217));
     }
     if (result == 1) {

@@ -111,11 +111,11 @@ TEST(WindowActions, ServerBoxCheckBoxOptionsButtonAndBrowserBehaveAsShown) {
     TFUpdater& u = *game.updater;
 
     // A finished run is undone by a new server address.
-    u.runState = rsReady;
+    u.EnterState(RunState::Ready);
     u.RefreshVersionAndCaptions();
     EXPECT_EQ(u.btn_check->Caption(), T(217));
     u.box_host->UserEdit("http://other.example/");
-    EXPECT_EQ(u.runState, rsIdle);
+    EXPECT_EQ(u.State(), RunState::Idle);
     EXPECT_EQ(u.btn_check->Caption(), T(225));
 
     // The check box writes the option at once, the rest as just reloaded.

@@ -151,7 +151,7 @@ int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& optio
     if (toolkit.Terminated()) {
         return kExitStopped;
     }
-    const bool ready = updater.runState == rsReady;
+    const bool ready = updater.State() == RunState::Ready;
     if (ready && options.start) {
         updater.btn_check->Click();
         if (updater.form->Closed()) {

@@ -1,7 +1,7 @@
 // brfdelta: the operators' tool for binary deltas.
 //
 //   brfdelta make OLD NEW DELTA [--level N] [--format 1|2] [--quiet]
-//   brfdelta apply OLD DELTA OUT
+//   brfdelta apply OLD DELTA OUT [--sha256 HEX]
 //   brfdelta info DELTA
 #include <cinttypes>
 #include <cstdio>
@@ -15,8 +15,8 @@
 #include <system_error>
 #include <vector>
 
-#include "delta/delta_encoder.h"
 #include "delta/delta_apply.h"
+#include "delta/delta_encoder.h"
 #include "delta/delta_format.h"
 
 namespace {
@@ -36,8 +36,12 @@ const char kUsage[] =
     "                      zstd level, 1 to 22 (default 19); format 2, the\n"
     "                      default, is the compact one, 1 the one updaters\n"
     "                      before it know; progress goes to stderr unless --quiet\n"
-    "  apply OLD DELTA OUT applies DELTA to OLD, writing OUT, as the updater\n"
-    "                      does; prints the size and SHA-256 of OUT\n"
+    "  apply OLD DELTA OUT [--sha256 HEX]\n"
+    "                      applies DELTA to OLD, writing OUT, as the updater\n"
+    "                      does; prints the size and SHA-256 of OUT. A compact\n"
+    "                      delta holds no hash of its result: --sha256 (from its\n"
+    "                      index line) refuses a result that differs, as the\n"
+    "                      updater does\n"
     "  info DELTA          shows the header and the blocks of a delta\n"
     "  --help              shows this text\n"
     "\n"
@@ -113,10 +117,25 @@ int Make(const std::vector<std::string>& args) {
 }
 
 int Apply(const std::vector<std::string>& args) {
-    if (args.size() != 3) {
+    std::vector<std::string> paths;
+    std::string sha256;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "--sha256" && i + 1 < args.size()) {
+            sha256 = args[++i];
+            if (sha256.size() != 64 ||
+                sha256.find_first_not_of("0123456789abcdef") != std::string::npos) {
+                return UsageError("--sha256 takes 64 lower-case hex digits");
+            }
+        } else if (args[i].rfind("--", 0) == 0) {
+            return UsageError(("unknown option " + args[i]).c_str());
+        } else {
+            paths.push_back(args[i]);
+        }
+    }
+    if (paths.size() != 3) {
         return UsageError("apply takes OLD DELTA OUT");
     }
-    const delta::Applied applied = delta::ApplyFile(args[0], args[1], args[2]);
+    const delta::Applied applied = delta::ApplyFile(paths[0], paths[1], paths[2], {}, sha256);
     if (!applied.ok) {
         std::fprintf(stderr, "brfdelta: %s\n", applied.problem.c_str());
         return kExitFailed;

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "pack/packer.h"
 #include "pack/literal_decoder.h"
 #include "pack/pack.h"
+#include "pack/packer.h"
 
 namespace {
 

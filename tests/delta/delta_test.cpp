@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <random>
 
-#include "delta/delta_encoder.h"
 #include "delta/delta_apply.h"
+#include "delta/delta_encoder.h"
 #include "delta/delta_format.h"
 #include "support/test_support.h"
 

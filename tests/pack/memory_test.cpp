@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "pack/packer.h"
 #include "pack/pack.h"
+#include "pack/packer.h"
 #include "pack_test_util.h"
 
 using namespace packtest;

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "pack/packer.h"
 #include "pack/literal_decoder.h"
 #include "pack/pack.h"
+#include "pack/packer.h"
 #include "pack_test_util.h"
 
 using namespace packtest;

@@ -6,11 +6,11 @@
 #include <sodium.h>
 
 #include "delta/delta_encoder.h"
-#include "pack/packer.h"
 #include "delta/delta_format.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/signed_index.h"
+#include "pack/packer.h"
 #include "platform/run_command.h"
 #include "support/host_services.h"
 #include "support/test_support.h"

@@ -26,9 +26,9 @@ struct Decision {
     uint32_t version, build;
     int32_t result;
     RunState state;  // the run's state afterwards
-    Lines log;      // action-log lines added by the check
-    Lines boxes;    // message boxes shown
-    Lines files;    // download list names when the result is 1
+    Lines log;       // action-log lines added by the check
+    Lines boxes;     // message boxes shown
+    Lines files;     // download list names when the result is 1
 };
 
 const std::string kHeader = "1490\n1480\n1050\n3\n1000\n1\n";

@@ -18,8 +18,8 @@
 #include <system_error>
 #include <vector>
 
-#include "pack/packer.h"
 #include "pack/pack.h"
+#include "pack/packer.h"
 
 namespace {
 

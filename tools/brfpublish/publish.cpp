@@ -10,11 +10,11 @@
 #include <map>
 #include <set>
 
-#include "delta/delta_encoder.h"
 #include "brfpublish/index_layout.h"
 #include "brfpublish/release_tree.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
+#include "delta/delta_encoder.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"

@@ -332,7 +332,9 @@ TEST(Delta, ACancelledApplyLeavesNoOutputAndInputsOrFoldersAreNeverTheOutput) {
     Files f;
     const Bytes source = Random(3u << 20, 11);
     Write(f.source, source);
-    Write(f.delta, delta::EncodeBytes(source, Shifted(source)));
+    delta::EncodeOptions quick;
+    quick.level = 3;
+    Write(f.delta, delta::EncodeBytes(source, Shifted(source), quick));
     const delta::Applied cancelled =
         delta::ApplyFile(f.source, f.delta, f.output, [](uint64_t, uint64_t) { return false; });
     EXPECT_EQ(cancelled.problem, "cancelled");

@@ -70,19 +70,24 @@ class Bench:
         self.scratch = tempfile.mkdtemp(prefix="brf-delta-bench.")
         self.apply_failures = []
 
-    def container(self, path):
-        key = os.path.join(self.cache, sha256(path))
+    def cached_size(self, key, suffix, make):
+        """The size of the file make(path) writes, kept under `key` (slow to make)."""
         if os.path.exists(key):
             with open(key) as f:
                 return int(f.read())
-        out = self.temp(".brf")
-        run([self.args.brfpack, "encode", path, out])
+        out = self.temp(suffix)
+        make(out)
         size = os.path.getsize(out)
         os.unlink(out)
         with open(key + ".tmp", "w") as f:
             f.write(str(size))
         os.replace(key + ".tmp", key)
         return size
+
+    def container(self, path):
+        # A container's size depends only on the file's bytes.
+        return self.cached_size(os.path.join(self.cache, sha256(path)), ".brf",
+                                lambda out: run([self.args.brfpack, "encode", path, out]))
 
     def temp(self, suffix):
         fd, path = tempfile.mkstemp(suffix=suffix, dir=self.scratch)
@@ -108,19 +113,9 @@ class Bench:
         return size
 
     def reference(self, tool, old, new, make):
-        """A reference tool's delta size, kept by both files' sha256 (slow to make)."""
+        """A reference tool's delta size, kept by both files' sha256."""
         key = os.path.join(self.refs, f"{tool}-{sha256(old)[:24]}-{sha256(new)[:24]}")
-        if os.path.exists(key):
-            with open(key) as f:
-                return int(f.read())
-        out = self.temp("." + tool)
-        make(out)
-        size = os.path.getsize(out)
-        os.unlink(out)
-        with open(key + ".tmp", "w") as f:
-            f.write(str(size))
-        os.replace(key + ".tmp", key)
-        return size
+        return self.cached_size(key, "." + tool, make)
 
     def xdelta3(self, old, new):
         # The source window covers the whole old file, as the default 64 MB

@@ -139,8 +139,13 @@ void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
     }
     // Applied on a worker: the window keeps answering while a large file is
     // made. Closing the window stops it.
-    deltaApply_ = std::make_unique<updater::DeltaApplyJob>(
-        entry.target, path, result, delta.resultSha256,
+    deltaApply_ = std::make_unique<updater::BackgroundJob<delta::Applied>>(
+        [source = entry.target, path, result,
+         sha256 = delta.resultSha256](const std::atomic<bool>& stop) {
+            // A stopped apply removes its output.
+            return delta::ApplyFile(
+                source, path, result, [&stop](uint64_t, uint64_t) { return !stop; }, sha256);
+        },
         [this, fetchedAhead](const delta::Applied& applied) {
             deltaApply_.reset();
             DeltaApplied(applied, fetchedAhead);

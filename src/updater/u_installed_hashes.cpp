@@ -5,13 +5,8 @@
 #include <vector>
 
 #include "index/signed_index.h"
-#include "platform/event_loop.h"
 
 namespace updater {
-
-struct InstalledHashes::Shared {
-    std::atomic<bool> stop{false};
-};
 
 namespace {
 
@@ -36,31 +31,20 @@ std::string Hash(const std::string& path, const std::atomic<bool>& stop) {
 
 InstalledHashes::InstalledHashes(std::vector<std::string> paths,
                                  std::function<void(const Hashes&)> done)
-    : shared_(std::make_shared<Shared>()) {
-    worker_ = std::thread([shared = shared_, paths = std::move(paths), done = std::move(done)] {
-        Hashes hashes;
-        for (const std::string& path : paths) {
-            std::string sha256 = Hash(path, shared->stop);
-            if (shared->stop) {
-                return;
-            }
-            if (!sha256.empty()) {
-                hashes[path] = std::move(sha256);
-            }
-        }
-        std::weak_ptr<Shared> weak = shared;
-        plat::PostTask([weak, done, hashes = std::move(hashes)] {
-            const std::shared_ptr<Shared> alive = weak.lock();
-            if (alive && !alive->stop) {
-                done(hashes);
-            }
-        });
-    });
-}
-
-InstalledHashes::~InstalledHashes() {
-    shared_->stop = true;
-    worker_.join();
-}
+    : BackgroundJob<Hashes>(
+          [paths = std::move(paths)](const std::atomic<bool>& stop) {
+              Hashes hashes;
+              for (const std::string& path : paths) {
+                  std::string sha256 = Hash(path, stop);
+                  if (stop) {
+                      break;
+                  }
+                  if (!sha256.empty()) {
+                      hashes[path] = std::move(sha256);
+                  }
+              }
+              return hashes;
+          },
+          std::move(done)) {}
 
 }  // namespace updater

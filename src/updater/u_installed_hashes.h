@@ -6,27 +6,20 @@
 
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "updater/u_background_job.h"
 
 namespace updater {
 
-class InstalledHashes {
+// By path; a file that could not be read is missing.
+using InstalledHashMap = std::map<std::string, std::string>;
+
+class InstalledHashes : public BackgroundJob<InstalledHashMap> {
 public:
-    // By path; a file that could not be read is missing.
-    using Hashes = std::map<std::string, std::string>;
-
+    using Hashes = InstalledHashMap;
     InstalledHashes(std::vector<std::string> paths, std::function<void(const Hashes&)> done);
-    ~InstalledHashes();
-    InstalledHashes(const InstalledHashes&) = delete;
-    InstalledHashes& operator=(const InstalledHashes&) = delete;
-
-private:
-    struct Shared;
-    std::shared_ptr<Shared> shared_;
-    std::thread worker_;
 };
 
 }  // namespace updater

@@ -24,6 +24,7 @@
 #include <system_error>
 #include <vector>
 
+#include "delta/delta_apply.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"
 #include "index/signed_index.h"
@@ -35,9 +36,9 @@
 #include "texts/texts.h"
 #include "ui/controls.h"
 #include "ui/toolkit.h"
+#include "updater/u_background_job.h"
 #include "updater/u_config.h"
 #include "updater/u_decode_ahead.h"
-#include "updater/u_delta_apply_job.h"
 #include "updater/u_install_record.h"
 #include "updater/u_installed_hashes.h"
 #include "updater/u_temp_copy.h"
@@ -340,7 +341,7 @@ private:
     void ReceivedDelta(std::optional<int64_t> fetchedAhead);
     void DeltaApplied(const delta::Applied& applied, std::optional<int64_t> fetchedAhead);
     // Set while a delta is applied.
-    std::unique_ptr<updater::DeltaApplyJob> deltaApply_;
+    std::unique_ptr<updater::BackgroundJob<delta::Applied>> deltaApply_;
     // The run's update size as the bar counts it (32 bits, a total past
     // 2 GiB at full scale): the engine's own figure, shown as the bar's
     // maximum.

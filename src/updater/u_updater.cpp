@@ -1,16 +1,11 @@
-// The window: its controls, start-up, activation, closing, and the user's
-// actions other than the update run.
+// The window: its controls, start-up, activation, closing, the user's
+// actions, and what the session reports shown in the controls.
 #include "updater/u_updater.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
-#include <fstream>
 
-#include "index/game_files.h"
-#include "platform/locale.h"
 #include "platform/process.h"
-#include "platform/version_info.h"
 #include "shared/base/c_reg.h"
 #include "shared/base/s_logging.h"
 #include "shared/options/s_options.h"
@@ -19,48 +14,13 @@
 namespace fs = std::filesystem;
 using updater::Text;
 
-namespace {
-
-constexpr const char* kRegistryKey = "Software\\Brinefall";
-constexpr const char* kServerAddressFile = "save/updateservers.sav";
-
-// A registry value under HKEY_CURRENT_USER, else under HKEY_LOCAL_MACHINE.
-bool ReadInstallDword(const char* name, uint32_t& out) {
-    return CReg::Get()->ReadDword(plat::RegRoot::CurrentUser, kRegistryKey, name, out) ||
-           CReg::Get()->ReadDword(plat::RegRoot::LocalMachine, kRegistryKey, name, out);
-}
-
-bool ReadInstallString(const char* name, char* buffer, uint32_t size) {
-    return CReg::Get()->ReadString(plat::RegRoot::CurrentUser, kRegistryKey, name, buffer, size) ||
-           CReg::Get()->ReadString(plat::RegRoot::LocalMachine, kRegistryKey, name, buffer, size);
-}
-
-// German as used in Germany, Switzerland, Austria, Luxembourg and
-// Liechtenstein; every other user language gets English.
-int32_t PreliminaryLanguage(uint16_t langId) {
-    switch (langId) {
-        case 0x0407:
-        case 0x0807:
-        case 0x0C07:
-        case 0x1007:
-        case 0x1407:
-            return kLanguageGerman;
-        default:
-            return kLanguageEnglish;
-    }
-}
-
-}  // namespace
-
 TFUpdater::TFUpdater(ui::Toolkit& toolkit, UpdaterConfig config)
-    : toolkit_(toolkit), config_(std::move(config)) {
+    : toolkit_(toolkit), config_(config), session_(std::move(config), *this) {
     CreateControls();
     FormCreate();
 }
 
-TFUpdater::~TFUpdater() {
-    *alive_ = false;
-}
+TFUpdater::~TFUpdater() = default;
 
 void TFUpdater::CreateControls() {
     using K = ui::Toolkit::Kind;
@@ -125,16 +85,7 @@ void TFUpdater::CreateControls() {
         toolkit_.Create<ui::StatusBar>(K::StatusBar, spec("StatusBar", {0, 554, 792, 19}, -1, 0));
     nfo_updsize->SetCaption("0");
     box_host->Items = {config_.defaultServer};
-    SetUpdateScale(100);
-
-    // The HTTP client with its design values: port 0, report level 0, body
-    // file "Default.htm", header file "Head.txt", file modes off.
-    sock_http = std::make_unique<THttpClient>();
-    sock_http->OnSuccess = [this](CmdType cmd) { sock_httpSuccess(cmd); };
-    sock_http->OnFailure = [this](CmdType cmd) { sock_httpFailure(cmd); };
-    sock_http->OnPacketRecvd = [this](TSockTransport*) { sock_httpPacketRecvd(); };
-    sock_http->OnConnectionFailed = [this](TSockTransport*) { sock_httpConnectionFailed(); };
-    sock_http->OnInvalidHost = [this](bool& handled) { sock_httpInvalidHost(handled); };
+    pnl_progress->SetMax(100);
 
     form->OnActivate = [this] { FormActivate(); };
     form->OnClose = [this] { FormClose(); };
@@ -152,21 +103,6 @@ void TFUpdater::CreateControls() {
 }
 
 void TFUpdater::FormCreate() {
-    COpt* opt = COpt::Get();
-    CLog::Get()->Open(opt->debug_loglevel, opt->debug_loglevelAI, opt->debug_logfile,
-                      opt->clear_logfile, opt->max_filesize);
-    BRF_LOG(1, "starting updater version %i, filename: %s", config_.updaterVersion,
-            plat::ProgramPath().c_str());
-    if (!Authenticating()) {
-        BRF_LOG(1, "updates are not authenticated: this updater was built without a public key");
-    }
-
-    if (opt->updater_proxyserver[0] != '\0' && opt->updater_proxyport != 0) {
-        BRF_LOG(1, "setting proxy to %s:%i", opt->updater_proxyserver, opt->updater_proxyport);
-        sock_http->Proxy = opt->updater_proxyserver;
-        sock_http->ProxyPort = opt->updater_proxyport;
-    }
-
     const ui::WorkArea area = toolkit_.PrimaryWorkArea();
     if (area.found) {
         form->SetPosition((area.right - area.left - form->OuterWidth()) / 2,
@@ -174,100 +110,28 @@ void TFUpdater::FormCreate() {
     } else {
         form->SetPosition(0, 0);
     }
-
-    // The working directories. Every later path names them in lower case, so
-    // they are made in lower case: on a case-sensitive file system "Data"
-    // would be another directory than the "data" the run writes into.
-    for (const char* dir : {"data", "save", game_files::kPatchDir, kBackupDir}) {
-        std::error_code ignored;
-        fs::create_directory(dir, ignored);
-    }
-
-    CurrentLanguage = PreliminaryLanguage(plat::UserDefaultLangId());
-    uint32_t language = 0;
-    if (!ReadInstallDword("Language", language)) {
-        BRF_LOG(0, "** failed to get language from registry");
-        toolkit_.MessageBox(Text(kTextNoRegistryInfo), Text(kTextErrorCaption), plat::kMbOk,
-                            plat::BoxOwner::FocusWindow);
-        toolkit_.Terminate();
-        return;
-    }
-    CurrentLanguage = static_cast<int32_t>(language);
-
-    EnterState(RunState::Idle);
     box_log->Clear();
-    AddLog(kTextPressCheck);
-    box_host->SetText(box_host->Items.front());
-
-    RefreshVersionAndCaptions();
-
-    char dir[256] = {};
-    if (!ReadInstallString("InstallDir", dir, sizeof dir)) {
-        BRF_LOG(0, "** failed to get installation directory from registry");
-        toolkit_.MessageBox(Text(kTextNoInstallDir), Text(kTextRegistryFailureCaption), plat::kMbOk,
-                            plat::BoxOwner::FocusWindow);
-        toolkit_.Terminate();
-        return;
-    }
-    installDir = dir;
-    BRF_LOG(1, "got from registry: language: %u, version: %i.%i, installdir: %s", language,
-            static_cast<int32_t>(clientVersion), static_cast<int32_t>(clientBuild), dir);
-
-    if (updater::Lower(plat::ProgramPath()).find(kTempProgram) != std::string::npos) {
-        tempCopy_ = updater::TempCopy::HoldWhileRunning(CLog::Get()->appDirectory());
-        RunSecondStage();
-        return;
-    }
-
-    const std::vector<std::string> saved = version_index::LoadTextLines(kServerAddressFile);
-    if (!saved.empty()) {
-        box_host->SetText(saved.front());
-    }
+    session_.Start();
 }
 
 bool TFUpdater::RefreshVersionAndCaptions() {
-    bool fromResource = false;
-    const uint32_t size = plat::FileVersionInfoSize(game_files::kClientProgram);
-    if (size != 0) {
-        std::vector<uint8_t> block(size);
-        plat::FixedFileInfo info{};
-        if (plat::FileVersionInfo(game_files::kClientProgram, size, block.data()) &&
-            plat::QueryFixedFileInfo(block.data(), size, &info)) {
-            clientVersion = info.productVersionMS;
-            clientBuild = info.productVersionLS;
-            fromResource = true;
-        }
-    }
-    if (!fromResource) {
-        if (!ReadInstallDword("Version", clientVersion)) {
-            BRF_LOG(0, "** failed to get version from registry");
-            toolkit_.MessageBox(Text(kTextNoClientVersion), Text(kTextRegistryFailureCaption),
-                                plat::kMbOk, plat::BoxOwner::FocusWindow);
-            toolkit_.Terminate();
-            return false;
-        }
-        if (!ReadInstallDword("Build", clientBuild)) {
-            BRF_LOG(0, "** failed to get build from registry");
-            toolkit_.MessageBox(Text(kTextNoClientVersion), Text(kTextRegistryFailureCaption),
-                                plat::kMbOk, plat::BoxOwner::FocusWindow);
-            toolkit_.Terminate();
-            return false;
-        }
-    }
+    return session_.ReadClientVersion();
+}
 
+void TFUpdater::ClientVersionRead(uint32_t version) {
     lbl_host->SetCaption(Text(kTextServerLabel));
     lbl_state->SetCaption(Text(kTextActionLogLabel));
     lbl_updatesize->SetCaption(Text(kTextUpdateSizeLabel));
     chk_auto->SetCaption(Text(kTextAutoUpdate));
     btn_cancel->SetCaption(Text(kTextClose));
     btn_options->SetCaption(Text(kTextOptions));
-    btn_check->SetCaption(Text(runState_ == RunState::Ready ? kTextStartGame : kTextCheckVersion));
+    btn_check->SetCaption(
+        Text(session_.State() == RunState::Ready ? kTextStartGame : kTextCheckVersion));
     WebBrowser->SetUnavailableText(Text(OwnText::NewsPageUnavailable));
 
     chk_auto->SetChecked(COpt::Get()->automate_updater != 0);
 
-    form->SetCaption(updater::Printf("%s %.3f", Text(kTextWindowTitle), clientVersion * 0.001));
-    return true;
+    form->SetCaption(updater::Printf("%s %.3f", Text(kTextWindowTitle), version * 0.001));
 }
 
 std::string TFUpdater::NewsPageAddress() const {
@@ -278,57 +142,19 @@ std::string TFUpdater::NewsPageAddress() const {
 
 void TFUpdater::FormActivate() {
     WebBrowser->Navigate(NewsPageAddress());
-
-    const COpt* opt = COpt::Get();
-    if (opt->test_user[0] != '\0') {
-        sock_http->HeaderInfo.UserId = opt->test_user;
-    }
-    if (opt->test_pass[0] != '\0') {
-        sock_http->HeaderInfo.Password = opt->test_pass;
-    }
-
-    // The temporary copy of a self-replacement neither updates nor cleans up.
-    if (plat::ProgramPath().find(kTempProgram) == std::string::npos) {
-        if (opt->automate_updater != 0) {
-            btn_checkClick();
-        }
-        std::error_code ignored;
-        fs::remove(kUpdaterContainer, ignored);
-        if (!tempCopy_) {
-            tempCopy_ =
-                updater::TempCopy::RemoveWhenEnded(CLog::Get()->appDirectory(), kTempProgram);
-        }
-    }
+    session_.Activate();
 }
 
 void TFUpdater::FormClose() {
-    BRF_LOG(3, "entering function FormClose");
-    stopped_ = true;
-    StopTransfers();
-    installedHashes_.reset();
-    deltaApply_.reset();
-    {
-        std::ofstream out(kServerAddressFile, std::ios::binary | std::ios::trunc);
-        out << box_host->Text() << "\r\n";
-    }
-    if (sock_http->IsConnected) {
-        BRF_LOG(1, "close is running while connections are active, close it");
-        EnterState(RunState::Cancelled);
-        sock_http->Disconnect();
-    } else if (requestRunning_) {
-        // Still looking up the host or connecting: that must not go on into a
-        // transfer for a window that is gone.
-        sock_http->Abort();
-    }
-    std::error_code ignored;
-    fs::remove(game_files::kVersionIndexPath, ignored);
-    // A server list still waiting for its signed index goes with the run.
-    fs::remove(kServerListTemp, ignored);
-    fileProgress.reset();
-    versionIndex = {};
-    downloadList.clear();
-    decodeAhead_.Discard();
-    BRF_LOG(3, "done function FormClose");
+    session_.Close();
+}
+
+void TFUpdater::btn_checkClick() {
+    session_.Check();
+}
+
+void TFUpdater::btn_cancelClick() {
+    session_.Cancel();
 }
 
 void TFUpdater::btn_optionsClick() {
@@ -339,25 +165,11 @@ void TFUpdater::btn_optionsClick() {
                             plat::BoxOwner::FocusWindow);
         return;
     }
-    COpt* opt = COpt::Get();
-    const int32_t language = opt->language;
     BRF_LOG(1, "try to execute configuration exe");
     uint32_t exitCode = 0;
     plat::RunProgramAndWait("BRFConfig.exe", &exitCode);
-    opt->Load();
-    if (opt->language != language) {
-        BRF_LOG(1, "have to reset language");
-        CurrentLanguage = opt->language / 3;
+    if (session_.OptionsChanged()) {
         WebBrowser->Navigate(NewsPageAddress());
-    }
-    if (opt->updater_proxyserver[0] != '\0' && opt->updater_proxyport != 0) {
-        BRF_LOG(1, "setting proxy to %s:%i", opt->updater_proxyserver, opt->updater_proxyport);
-        sock_http->Proxy = opt->updater_proxyserver;
-        sock_http->ProxyPort = opt->updater_proxyport;
-    } else {
-        BRF_LOG(1, "clearing proxy");
-        sock_http->Proxy.clear();
-        sock_http->ProxyPort = 0;
     }
     RefreshVersionAndCaptions();
 }
@@ -370,8 +182,7 @@ void TFUpdater::chk_autoClick() {
 }
 
 void TFUpdater::box_hostChange() {
-    EnterState(RunState::Idle);
-    RefreshVersionAndCaptions();
+    session_.SetServerAddress(box_host->Text());
 }
 
 void TFUpdater::OpenSite(const std::string& address) {
@@ -412,13 +223,70 @@ void TFUpdater::WebBrowserDownloadComplete() {
     StatusBar->SetCaption(Text(kTextDocumentLoaded));
 }
 
-namespace updater {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+void TFUpdater::LogLine(const std::string& line) {
+    box_log->Add(line);
 }
+
+void TFUpdater::ShowNewestLine() {
+    if (box_log->Count() > 0) {
+        box_log->SetItemIndex(box_log->Count() - 1);
+    }
+}
+
+void TFUpdater::Progress(int32_t position) {
+    pnl_progress->SetPosition(position);
+}
+
+void TFUpdater::ProgressScale(int32_t scale) {
+    pnl_progress->SetMax(scale);
+}
+
+void TFUpdater::UpdateSize(const std::string& text) {
+    nfo_updsize->SetCaption(text);
+}
+
+void TFUpdater::CheckButtonEnabled(bool enabled) {
+    btn_check->SetEnabled(enabled);
+}
+
+void TFUpdater::ReadyToStart() {
+    btn_check->SetCaption(Text(kTextStartGame));
+    btn_check->SetEnabled(true);
+}
+
+void TFUpdater::ServerAddressChanged(const std::string& address) {
+    box_host->SetText(address);
+}
+
+int TFUpdater::MessageBox(const std::string& text, const std::string& caption, uint32_t flags,
+                          plat::BoxOwner owner) {
+    return toolkit_.MessageBox(text, caption, flags, owner);
+}
+
+updater::Reply TFUpdater::AskDownloadAgain(const std::string& question) {
+    switch (toolkit_.Confirm(question)) {
+        case ui::Confirmation::Yes:
+            return updater::Reply::Yes;
+        case ui::Confirmation::YesToAll:
+            return updater::Reply::YesToAll;
+        default:
+            return updater::Reply::No;
+    }
+}
+
+void TFUpdater::ShowException(const std::exception& error) {
+    toolkit_.ShowException(error);
+}
+
+void TFUpdater::Repaint() {
+    form->Repaint();
+}
+
+void TFUpdater::CloseRequested() {
+    form->Close();
+}
+
+namespace updater {
 
 SiteCommand SiteCommandFor(const std::string& registered, const std::string& address) {
     // The words of the command line; a word in double quotes keeps its blanks.

@@ -7,8 +7,8 @@
 
 #include "support/patch_set.h"
 #include "support/test_support.h"
-#include "updater/u_decode_ahead.h"
-#include "updater/u_install_record.h"
+#include "updater/session/u_decode_ahead.h"
+#include "updater/session/u_install_record.h"
 #include "updater/u_updater.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The new updater removes the temporary copy of a self-replacement only
 // once the copy's program has ended (on Windows a running program's file
 // cannot be removed), and tries once more when it closes.
-#include "updater/u_temp_copy.h"
+#include "updater/session/u_temp_copy.h"
 
 #include <gtest/gtest.h>
 

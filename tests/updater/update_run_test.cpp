@@ -99,9 +99,9 @@ UpdaterConfig Sequential() {
 
 // Presses the check button and handles messages until the run stops.
 void RunCheck(GameDir& game, const std::string& base) {
-    game.updater->box_host->SetText(base);
+    game.updater->box_host->UserEdit(base);
     game.updater->btn_check->Click();
-    RunUntilStopped(game.toolkit, *game.updater);
+    RunUntilStopped(game.updater->Session());
 }
 
 TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
@@ -113,7 +113,7 @@ TEST(UpdateRun, TwoThousandFilesFireEachEventOnceAndNeverNest) {
     server.Publish(2000);
     GameDir game(Sequential());
     CLog::Get()->Open(0, -1, "_debugg.log", 0, 2000000);  // keep the log small
-    THttpClient& http = *game.updater->sock_http;
+    THttpClient& http = *game.updater->Session().sock_http;
     int successes = 0, disconnects = 0, depth = 0, deepest = 0;
     const auto success = http.OnSuccess;
     http.OnSuccess = [&](CmdType cmd) {
@@ -173,10 +173,10 @@ TEST(UpdateRun, CancelDuringATransferIsAcknowledgedAndTheButtonIsUsable) {
     server.onRequest = StallAtF1;
     GameDir game(Sequential());
     TFUpdater& u = *game.updater;
-    const auto packet = u.sock_http->OnPacketRecvd;
-    u.sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
+    const auto packet = u.Session().sock_http->OnPacketRecvd;
+    u.Session().sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
         packet(sender);
-        if (u.actCount == 1) {
+        if (u.Session().actCount == 1) {
             u.btn_cancel->Click();
         }
     };
@@ -215,14 +215,14 @@ TEST(UpdateRun, CancelWithADecodeInFlightLeavesTheGameAsItWasAndNoTemporaryFile)
     brf_test::WriteFile("f0", "the installed f0");
     TFUpdater& u = *game.updater;
     bool decoding = false;
-    const auto packet = u.sock_http->OnPacketRecvd;
-    u.sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
+    const auto packet = u.Session().sock_http->OnPacketRecvd;
+    u.Session().sock_http->OnPacketRecvd = [&](TSockTransport* sender) {
         packet(sender);
-        for (int wait = 0; u.actCount == 1 && !decoding && wait < 1000; ++wait) {
+        for (int wait = 0; u.Session().actCount == 1 && !decoding && wait < 1000; ++wait) {
             decoding = std::filesystem::exists("f0.brf-part");
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        if (u.actCount == 1 && u.State() == RunState::PatchDownload) {
+        if (u.Session().actCount == 1 && u.State() == RunState::PatchDownload) {
             u.btn_cancel->Click();
         }
     };
@@ -331,14 +331,14 @@ TEST(UpdateRun, FetchingAheadShowsWhatTheSequentialRunShows) {
 void CancelWhileWaiting(GameDir& game, const std::string& base,
                         const std::function<bool()>& waiting) {
     TFUpdater& u = *game.updater;
-    u.box_host->SetText(base);
+    u.box_host->UserEdit(base);
     u.btn_check->Click();
     while (!waiting()) {
         game.toolkit.ProcessMessages();
         game.toolkit.Loop().WaitMessage(10);
     }
     u.btn_cancel->Click();
-    RunUntilStopped(game.toolkit, u);
+    RunUntilStopped(u.Session());
 
     EXPECT_EQ(game.Log().back(), T(240));
     EXPECT_EQ(u.State(), RunState::Idle);

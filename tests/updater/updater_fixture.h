@@ -15,7 +15,7 @@
 #include "support/test_support.h"
 #include "texts/texts.h"
 #include "ui/headless/headless_toolkit.h"
-#include "updater/built_config.h"
+#include "updater/session/built_config.h"
 #include "updater/u_updater.h"
 
 namespace updater_test {

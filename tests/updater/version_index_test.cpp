@@ -221,15 +221,15 @@ std::vector<Decision> Decisions() {
 }
 
 // The check's outcome as the table writes it.
-int32_t Code(TFUpdater::IndexCheck check) {
+int32_t Code(UpdateSession::IndexCheck check) {
     switch (check) {
-        case TFUpdater::IndexCheck::NewUpdater:
+        case UpdateSession::IndexCheck::NewUpdater:
             return -2;
-        case TFUpdater::IndexCheck::Unusable:
+        case UpdateSession::IndexCheck::Unusable:
             return -1;
-        case TFUpdater::IndexCheck::Ended:
+        case UpdateSession::IndexCheck::Ended:
             return 0;
-        case TFUpdater::IndexCheck::Patch:
+        case UpdateSession::IndexCheck::Patch:
             return 1;
     }
     return 99;
@@ -241,11 +241,12 @@ TEST_P(VersionDecision, DecidesAndReportsAsListed) {
     const Decision& d = GetParam();
     GameDir game;
     brf_test::WriteFile("patch/_versions.txt", d.index);
-    TFUpdater& u = *game.updater;
+    TFUpdater& window = *game.updater;
+    UpdateSession& u = window.Session();
     u.clientVersion = d.version;
     u.clientBuild = d.build;
     u.EnterState(RunState::VersionIndex);
-    u.btn_check->SetEnabled(false);
+    window.btn_check->SetEnabled(false);
     const size_t before = game.Log().size();
 
     const int32_t result = Code(u.CheckVersionIndex());
@@ -256,9 +257,9 @@ TEST_P(VersionDecision, DecidesAndReportsAsListed) {
     EXPECT_EQ(game.Boxes(), d.boxes);
     // Every outcome that ends the run here leaves the button usable; a
     // found section and the updater download keep it disabled.
-    EXPECT_EQ(u.btn_check->Enabled(), result == 0 || (result == -1 && !d.boxes.empty()));
+    EXPECT_EQ(window.btn_check->Enabled(), result == 0 || (result == -1 && !d.boxes.empty()));
     if (d.state == RunState::Ready) {
-        EXPECT_EQ(u.btn_check->Caption(), T(217));
+        EXPECT_EQ(window.btn_check->Caption(), T(217));
     }
     if (result == 1) {
         EXPECT_EQ(u.versionIndex.lines.at(static_cast<size_t>(u.sectionStart)),
@@ -310,7 +311,8 @@ TEST(DownloadList, SectionEntriesBecomeDirectoriesFilesOrFaults) {
     };
     for (const Case& c : cases) {
         GameDir game;
-        TFUpdater& u = *game.updater;
+        TFUpdater& window = *game.updater;
+        UpdateSession& u = window.Session();
         u.clientVersion = 1040;
         u.versionIndex = version_index::ReadIndex(std::string("[1040.0]\n") + c.section);
         u.sectionStart = 0;
@@ -325,7 +327,7 @@ TEST(DownloadList, SectionEntriesBecomeDirectoriesFilesOrFaults) {
             names.push_back(entry.name);
         }
         EXPECT_EQ(names, c.files) << c.section;
-        EXPECT_EQ(u.pnl_progress->Max(), c.total) << c.section;
+        EXPECT_EQ(window.pnl_progress->Max(), c.total) << c.section;
         if (c.directory) {
             EXPECT_TRUE(std::filesystem::is_directory(c.directory)) << c.section;
         }

@@ -89,7 +89,7 @@ TEST(StartUp, ReadsTheRegistryAndRefusesToRunWithoutItsValues) {
         EXPECT_EQ(game.toolkit.Terminated(), c.title == nullptr) << c.name;
         if (c.title) {
             EXPECT_EQ(game.updater->form->Caption(), c.title) << c.name;
-            EXPECT_EQ(game.updater->clientBuild, 7u) << c.name;
+            EXPECT_EQ(game.updater->Session().clientBuild, 7u) << c.name;
             EXPECT_EQ(game.Log(), std::vector<std::string>{updater::Text(201)}) << c.name;
             EXPECT_TRUE(std::filesystem::is_directory("patch/backup")) << c.name;
         }
@@ -111,7 +111,7 @@ TEST(WindowActions, ServerBoxCheckBoxOptionsButtonAndBrowserBehaveAsShown) {
     TFUpdater& u = *game.updater;
 
     // A finished run is undone by a new server address.
-    u.EnterState(RunState::Ready);
+    u.Session().EnterState(RunState::Ready);
     u.RefreshVersionAndCaptions();
     EXPECT_EQ(u.btn_check->Caption(), T(217));
     u.box_host->UserEdit("http://other.example/");

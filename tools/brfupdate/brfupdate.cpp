@@ -1,18 +1,18 @@
-// brfupdate: the console updater. Run in a game directory, it does what the
-// updater window does from start-up to close, with headless controls: the
-// start-up, the activation, a press of the check button (unless activation
-// started a run already), the message loop until the run stops, and the
-// close as a user would do it. Every action-log line goes to standard
-// output, every message box to standard error.
+// brfupdate: the console updater, a front end of the update session. Run in
+// a game directory, it does what the updater window does from start-up to
+// close: the start-up, the activation, a press of the check button (unless
+// activation started a run already), the message loop until the run stops,
+// and the close as a user would do it. Every action-log line goes to
+// standard output, every message box to standard error.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "platform/event_loop.h"
 #include "shared/options/s_options.h"
 #include "texts/cp1252.h"
-#include "ui/headless/headless_toolkit.h"
-#include "updater/built_config.h"
-#include "updater/program_entry.h"
+#include "updater/session/built_config.h"
+#include "updater/session/program_services.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ const char kUsage[] =
 struct Options {
     std::string server;
     bool serverGiven = false;
-    ui::Confirmation answer = ui::Confirmation::No;
+    updater::Reply answer = updater::Reply::No;
     bool patchNotes = false;
     bool start = false;
     int32_t timeoutSeconds = 60;
@@ -100,11 +100,11 @@ int Parse(int argc, char** argv, Options& options) {
         } else if (arg == "--answer" && hasValue) {
             const std::string value = argv[++i];
             if (value == "yes") {
-                options.answer = ui::Confirmation::Yes;
+                options.answer = updater::Reply::Yes;
             } else if (value == "no") {
-                options.answer = ui::Confirmation::No;
+                options.answer = updater::Reply::No;
             } else if (value == "all") {
-                options.answer = ui::Confirmation::YesToAll;
+                options.answer = updater::Reply::YesToAll;
             } else {
                 return Usage("--answer takes yes, no or all");
             }
@@ -129,38 +129,105 @@ int Parse(int argc, char** argv, Options& options) {
     return -1;
 }
 
-int Drive(ui::HeadlessToolkit& toolkit, TFUpdater& updater, const Options& options) {
-    if (toolkit.Terminated()) {
+// What the session reports, on the console: the action log on standard
+// output, each box as "[caption] text" on standard error with the answer
+// the options give. The boxes of the shared base (the game's start) come
+// here too.
+class ConsoleFrontEnd : public updater::SessionObserver {
+public:
+    explicit ConsoleFrontEnd(const Options& options) : options_(options) {
+        plat::SetMessageBoxHandler([this](const plat::MessageBoxRequest& request) {
+            return MessageBox(request.text ? request.text : "",
+                              request.caption ? request.caption : "", request.flags, request.owner);
+        });
+    }
+    ~ConsoleFrontEnd() override { plat::SetMessageBoxHandler(nullptr); }
+    ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
+    ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
+
+    // The session to close when the game was started.
+    UpdateSession* session = nullptr;
+    bool closed = false;
+
+    void LogLine(const std::string& line) override {
+        std::printf("%s\n", Cp1252ToUtf8(line.c_str()).c_str());
+        std::fflush(stdout);
+    }
+    int MessageBox(const std::string& text, const std::string& caption, uint32_t flags,
+                   plat::BoxOwner) override {
+        Show(caption, text);
+        if ((flags & 0x0F) == plat::kMbYesNo) {
+            return options_.patchNotes ? plat::kIdYes : plat::kIdNo;
+        }
+        return plat::kIdOk;
+    }
+    updater::Reply AskDownloadAgain(const std::string& question) override {
+        Show(kTitle, question);
+        return options_.answer;
+    }
+    void ShowException(const std::exception& error) override { Show(kTitle, error.what()); }
+    void CloseRequested() override {
+        session->Close();
+        closed = true;
+        plat::MainLoop().Terminate();
+    }
+    // Nothing else of the window has a place on the console.
+    void ShowNewestLine() override {}
+    void Progress(int32_t) override {}
+    void ProgressScale(int32_t) override {}
+    void UpdateSize(const std::string&) override {}
+    void CheckButtonEnabled(bool) override {}
+    void ReadyToStart() override {}
+    void ServerAddressChanged(const std::string&) override {}
+    void ClientVersionRead(uint32_t) override {}
+    void Repaint() override {}
+
+    static constexpr const char* kTitle = "BRF-Updater";
+
+    static void Show(const std::string& caption, const std::string& text) {
+        std::fprintf(stderr, "[%s] %s\n", Cp1252ToUtf8(caption.c_str()).c_str(),
+                     Cp1252ToUtf8(text.c_str()).c_str());
+        std::fflush(stderr);
+    }
+
+private:
+    const Options& options_;
+};
+
+int Drive(ConsoleFrontEnd& console, UpdateSession& session, const Options& options) {
+    const plat::EventLoop& loop = plat::MainLoop();
+    session.Start();
+    if (loop.Terminated()) {
         return kExitStopped;  // the start-up failed and told the user
     }
     if (options.serverGiven) {
-        updater.box_host->UserEdit(options.server);
+        session.SetServerAddress(options.server);
     }
     // The limit is a stall rule, not a bound on the whole transfer: a large
     // patch on a slow but working line must still arrive.
-    updater.sock_http->TimeOut = 0;
-    updater.sock_http->ConnectTimeOut = options.timeoutSeconds * 1000;
-    updater.sock_http->StallTimeOut = options.timeoutSeconds * 1000;
-    updater.sock_http->StallMinBytes = 1024;
-    updater.form->Show();
+    session.sock_http->TimeOut = 0;
+    session.sock_http->ConnectTimeOut = options.timeoutSeconds * 1000;
+    session.sock_http->StallTimeOut = options.timeoutSeconds * 1000;
+    session.sock_http->StallMinBytes = 1024;
+    session.Activate();
     // Activation starts the run by itself when automatic updating is on.
-    if (COpt::Get()->automate_updater == 0 && !toolkit.Terminated()) {
-        updater.btn_check->Click();
+    if (COpt::Get()->automate_updater == 0 && !loop.Terminated()) {
+        session.Check();
     }
-    RunUntilStopped(toolkit, updater);
-    if (toolkit.Terminated()) {
+    RunUntilStopped(session);
+    if (loop.Terminated()) {
         return kExitStopped;
     }
-    const bool ready = updater.State() == RunState::Ready;
+    const bool ready = session.State() == RunState::Ready;
     if (ready && options.start) {
-        updater.btn_check->Click();
-        if (updater.form->Closed()) {
-            return kExitReady;  // the game was started and the window closed
+        session.Check();
+        if (console.closed) {
+            return kExitReady;  // the game was started and the session closed
         }
-        updater.form->Close();
+        session.Close();
         return kExitStopped;
     }
-    updater.form->Close();
+    session.Close();
     return ready ? kExitReady : kExitStopped;
 }
 
@@ -172,23 +239,23 @@ int main(int argc, char** argv) {
         return status;
     }
 
-    ui::HeadlessToolkit toolkit;
-    toolkit.confirmAnswer = options.answer;
-    toolkit.yesNoAnswer = options.patchNotes ? plat::kIdYes : plat::kIdNo;
-    toolkit.OnLineAdded = [](const std::string& line) {
-        std::printf("%s\n", Cp1252ToUtf8(line.c_str()).c_str());
-        std::fflush(stdout);
-    };
-    toolkit.OnShown = [](const ui::HeadlessToolkit::ShownBox& box) {
-        std::fprintf(stderr, "[%s] %s\n", Cp1252ToUtf8(box.caption.c_str()).c_str(),
-                     Cp1252ToUtf8(box.text.c_str()).c_str());
-        std::fflush(stderr);
-    };
+    ConsoleFrontEnd console(options);
     UpdaterConfig config = BuiltUpdaterConfig();
     config.deltas = options.deltas;
     config.decodeAhead = options.decodeAhead;
     config.connections = options.connections;
     config.bundles = options.bundles;
-    return UpdaterProgram(toolkit, config,
-                          [&](TFUpdater& updater) { return Drive(toolkit, updater, options); });
+    const auto cannotStart = [](const std::string& problem) {
+        ConsoleFrontEnd::Show("Error!", problem);
+    };
+    return WithProgramServices(cannotStart, [&] {
+        try {
+            UpdateSession session(config, console);
+            console.session = &session;
+            return Drive(console, session, options);
+        } catch (const std::exception& error) {
+            console.ShowException(error);
+        }
+        return 0;
+    });
 }

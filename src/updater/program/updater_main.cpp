@@ -4,8 +4,8 @@
 #include <string>
 
 #include "ui/window_toolkit.h"
-#include "updater/built_config.h"
 #include "updater/program_entry.h"
+#include "updater/session/built_config.h"
 
 int main(int argc, char** argv) {
     std::string problem;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "updater/build_constants.h"
-#include "updater/u_config.h"
+#include "updater/session/u_config.h"
 
 inline UpdaterConfig BuiltUpdaterConfig() {
     return {build_constants::kUpdaterVersion, build_constants::kUpdatePublicKey,

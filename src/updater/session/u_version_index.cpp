@@ -8,13 +8,13 @@
 #include "index/game_files.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 using updater::Text;
 using version_index::Decision;
 
-TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
+UpdateSession::IndexCheck UpdateSession::CheckVersionIndex() {
     BRF_LOG(1, "now checking the version index file");
     newCount = 0;
     sectionStart = -1;
@@ -34,9 +34,10 @@ TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
     }
     // Ends the run here with a box and its line in the action log.
     const auto refuse = [this](TextId text) {
-        toolkit_.MessageBox(Text(text), Text(kTextErrorCaption), plat::kMbOk, plat::BoxOwner::None);
+        observer_.MessageBox(Text(text), Text(kTextErrorCaption), plat::kMbOk,
+                             plat::BoxOwner::None);
         AddLog(text);
-        btn_check->SetEnabled(true);
+        EnableCheck(true);
     };
     switch (verdict.decision) {
         case Decision::TooShort:
@@ -69,8 +70,7 @@ TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
         AddLog(kTextNoNewFiles);
         AddLog(kTextClientUpToDate);
         SelectLastLine();
-        btn_check->SetCaption(Text(kTextStartGame));
-        btn_check->SetEnabled(true);
+        observer_.ReadyToStart();
         EnterState(RunState::Ready);
         return IndexCheck::Ended;
     }
@@ -92,7 +92,7 @@ TFUpdater::IndexCheck TFUpdater::CheckVersionIndex() {
     }
 }
 
-void TFUpdater::PrepareDownloadList() {
+void UpdateSession::PrepareDownloadList() {
     BRF_LOG(1, "preparing list for all files, that have to be patched");
     newCount = 0;
     int64_t total = 0;

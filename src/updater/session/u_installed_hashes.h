@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/u_background_job.h"
+#include "updater/session/u_background_job.h"
 
 namespace updater {
 

@@ -13,37 +13,35 @@
 #include "shared/base/s_mutex.h"
 #include "shared/options/s_options.h"
 #include "texts/texts.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 using updater::Text;
 
-void TFUpdater::AddLog(TextId textId) {
-    box_log->Add(Text(textId));
+void UpdateSession::AddLog(TextId textId) {
+    observer_.LogLine(Text(textId));
 }
 
-void TFUpdater::AddLogLine(const std::string& line) {
-    box_log->Add(line);
+void UpdateSession::AddLogLine(const std::string& line) {
+    observer_.LogLine(line);
 }
 
-void TFUpdater::SelectLastLine() {
-    if (box_log->Count() > 0) {
-        box_log->SetItemIndex(box_log->Count() - 1);
+void UpdateSession::SelectLastLine() {
+    observer_.ShowNewestLine();
+}
+
+void UpdateSession::EnsureTrailingSlash() {
+    if (serverAddress_.empty() || serverAddress_.back() != '/') {
+        serverAddress_ += '/';
+        observer_.ServerAddressChanged(serverAddress_);
     }
 }
 
-void TFUpdater::EnsureTrailingSlash() {
-    const std::string& base = box_host->Text();
-    if (base.empty() || base.back() != '/') {
-        box_host->SetText(base + "/");
-    }
+bool UpdateSession::Closing() const {
+    return stopped_ || plat::MainLoop().Terminated();
 }
 
-bool TFUpdater::Closing() const {
-    return stopped_ || toolkit_.Terminated();
-}
-
-void TFUpdater::Post(std::function<void()> step) {
+void UpdateSession::Post(std::function<void()> step) {
     ++pendingSteps_;
     std::weak_ptr<bool> alive = alive_;
     plat::PostTask([this, alive, step = std::move(step)] {
@@ -57,10 +55,10 @@ void TFUpdater::Post(std::function<void()> step) {
     });
 }
 
-void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin origin,
-                            bool logRequest, int64_t resumeFrom, int64_t total) {
+void UpdateSession::RequestFile(const std::string& path, int32_t maxBodySize, Origin origin,
+                                bool logRequest, int64_t resumeFrom, int64_t total) {
     EnsureTrailingSlash();
-    const std::string url = box_host->Text() + path;
+    const std::string url = serverAddress_ + path;
     if (logRequest) {
         BRF_LOG(1, "requesting file: %s", url.c_str());
     }
@@ -70,7 +68,7 @@ void TFUpdater::RequestFile(const std::string& path, int32_t maxBodySize, Origin
     Post([this, url, origin, resumeFrom, total] { RunRequest(url, origin, resumeFrom, total); });
 }
 
-void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, int64_t total) {
+void UpdateSession::RunRequest(std::string url, Origin origin, int64_t resumeFrom, int64_t total) {
     requestRunning_ = true;
     sock_http->ResumeFrom = resumeFrom;
     sock_http->ResumeTotal = total;
@@ -80,7 +78,7 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, i
     } catch (const std::exception& error) {
         requestRunning_ = false;
         if (Closing()) {
-            return;  // the window went away during the request
+            return;  // the front end went away during the request
         }
         if (runState_ == RunState::Cancelled) {
             // The cancel cut the transfer short; acknowledge it as the next
@@ -96,15 +94,15 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, i
             case Origin::CheckButton:
                 // The application shows the error; the button must not stay
                 // disabled for good after it.
-                toolkit_.ShowException(error);
-                btn_check->SetEnabled(true);
+                observer_.ShowException(error);
+                EnableCheck(true);
                 break;
             case Origin::SuccessHandler:
                 ReportException(error);
                 break;
             case Origin::UpdaterDownload:
                 BRF_LOG(0, "** request of the new updater failed: %s", error.what());
-                sock_httpFailure(CmdGET);
+                FailRun(CmdGET);
                 break;
         }
         if (runState_ == RunState::PatchDownload) {
@@ -119,7 +117,7 @@ void TFUpdater::RunRequest(std::string url, Origin origin, int64_t resumeFrom, i
     }
 }
 
-void TFUpdater::AcknowledgeCancel() {
+void UpdateSession::AcknowledgeCancel() {
     AddLog(kTextCancelled);
     EnterState(RunState::Idle);
     SelectLastLine();
@@ -146,100 +144,41 @@ const char* RunStateName(RunState state) {
     return "?";
 }
 
-void TFUpdater::EnterState(RunState next) {
+void UpdateSession::EnterState(RunState next) {
     if (next != runState_) {
         BRF_LOG(2, "run state: %s -> %s", RunStateName(runState_), RunStateName(next));
     }
     runState_ = next;
 }
 
-void TFUpdater::SetUpdateScale(int32_t scale) {
+void UpdateSession::SetUpdateScale(int32_t scale) {
     updateScale_ = scale;
-    pnl_progress->SetMax(scale);
+    observer_.ProgressScale(scale);
 }
 
-void TFUpdater::EndRun() {
+void UpdateSession::EndRun() {
     StopTransfers();
     installedHashes_.reset();
     deltaApply_.reset();
     decodeAhead_.Discard();
-    btn_check->SetEnabled(true);
+    EnableCheck(true);
 }
 
-void TFUpdater::ReportException(const std::exception& error) {
+void UpdateSession::ReportException(const std::exception& error) {
     BRF_LOG(0, "** unexpected exception: %s", error.what());
     AddLogLine(std::string(Text(kTextUnexpectedException)) + error.what());
     SelectLastLine();
     EndRun();
 }
 
-void TFUpdater::btn_checkClick() {
-    if (runState_ == RunState::Ready) {
-        btn_check->SetEnabled(false);
-        const char* directory = CLog::Get()->appDirectory();
-        const bool started =
-            COpt::Get()->do_first_setup != 0
-                ? ExecWithMutex("EXECCONFIG.MUTEX", directory, "BRFConfig.exe", "RUNCONFIG.MUTEX")
-                : ExecWithMutex("EXECTERMS.MUTEX", directory, "terms.exe", "RUNTERMS.MUTEX");
-        if (started) {
-            form->Close();
-        } else {
-            btn_check->SetEnabled(true);
-        }
-        return;
-    }
-    if (box_host->Text().empty()) {
-        // Without an address there is nothing to connect to: refuse the run
-        // and leave the button usable.
-        BRF_LOG(0, "** no update server address");
-        AddLog(kTextConnectionFailed);
-        SelectLastLine();
-        btn_check->SetEnabled(true);
-        return;
-    }
-    decodeAhead_.RemoveLeftovers();
-    if (!CompleteInterruptedInstall()) {
-        return;
-    }
-    nfo_updsize->SetCaption("0");
-    signedFiles_.reset();
-    sock_http->InputFileMode = true;
-    sock_http->Body = kServerListTemp;
-    sock_http->Header.clear();
-    AddLog(kTextLoadingServerList);
-    btn_check->SetEnabled(false);
-    EnterState(RunState::ServerList);
-    RequestFile(game_files::kServerListPath, kMaxTextFileSize, Origin::CheckButton, true);
-}
-
-void TFUpdater::btn_cancelClick() {
-    if (sock_http->IsConnected) {
-        BRF_LOG(1, "Cancel was pressed with active connections, close it");
-        EnterState(RunState::Cancelled);
-        sock_http->Disconnect();
-    } else if (awaitingTransfer_ || installedHashes_) {
-        // The run waits for files fetched ahead or for the installed files'
-        // hashes: that work ends now, and the cancel is acknowledged as a cut
-        // request's event would.
-        BRF_LOG(1, "Cancel was pressed with active connections, close it");
-        EnterState(RunState::Cancelled);
-        StopTransfers();
-        installedHashes_.reset();
-        AcknowledgeCancel();
-    } else {
-        BRF_LOG(1, "Cancel was pressed with no active connections, close updater");
-        form->Close();
-    }
-}
-
-void TFUpdater::sock_httpSuccess(CmdType Cmd) {
+void UpdateSession::sock_httpSuccess(CmdType Cmd) {
     BRF_LOG(1, "httpSuccess, bytes received: %i, Cmd: %i", sock_http->ReceivedBytes,
             static_cast<int>(Cmd));
     try {
         switch (runState_) {
             case RunState::ServerList:
                 if (!AcceptServerList()) {
-                    sock_httpFailure(Cmd);
+                    FailRun(Cmd);
                     return;
                 }
                 if (sock_http->IsConnected) {
@@ -249,7 +188,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 sock_http->Body = game_files::kVersionIndexPath;
                 sock_http->Header.clear();
                 AddLog(kTextCheckingVersion);
-                btn_check->SetEnabled(false);
+                EnableCheck(false);
                 EnterState(RunState::VersionIndex);
                 RequestFile(game_files::kVersionIndexPath, kMaxTextFileSize, Origin::SuccessHandler,
                             true);
@@ -257,7 +196,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
             case RunState::VersionIndex: {
                 if (sock_http->ReceivedBytes > kMaxTextFileSize) {
                     BRF_LOG(0, "** version index is larger than %i bytes", kMaxTextFileSize);
-                    sock_httpFailure(Cmd);
+                    FailRun(Cmd);
                     return;
                 }
                 if (Authenticating() && !AuthenticateIndex(Cmd)) {
@@ -267,7 +206,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
                 if (result == IndexCheck::Patch) {
                     StartDownloadPhase();
                 } else if (result == IndexCheck::Unusable) {
-                    sock_httpFailure(Cmd);
+                    FailRun(Cmd);
                     return;
                 }
                 break;
@@ -294,7 +233,7 @@ void TFUpdater::sock_httpSuccess(CmdType Cmd) {
 
 // The server list is received beside the game's list and replaces it only
 // once it passed the content test, so an error page cannot destroy it.
-bool TFUpdater::AcceptServerList() {
+bool UpdateSession::AcceptServerList() {
     std::error_code ignored;
     if (sock_http->ReceivedBytes > kMaxTextFileSize) {
         BRF_LOG(0, "** server list is larger than %i bytes", kMaxTextFileSize);
@@ -321,9 +260,9 @@ bool TFUpdater::AcceptServerList() {
     return true;
 }
 
-void TFUpdater::StartDownloadPhase() {
+void UpdateSession::StartDownloadPhase() {
     actCount = 0;
-    pnl_progress->SetPosition(0);
+    observer_.Progress(0);
     redownloadAll = false;
     corruptReceipts_ = 0;
 
@@ -335,7 +274,7 @@ void TFUpdater::StartDownloadPhase() {
     });
 }
 
-void TFUpdater::ContinueDownloadPhase() {
+void UpdateSession::ContinueDownloadPhase() {
     try {
         StartDownloadList();
     } catch (const std::exception& error) {
@@ -344,9 +283,9 @@ void TFUpdater::ContinueDownloadPhase() {
     SelectLastLine();
 }
 
-void TFUpdater::StartDownloadList() {
+void UpdateSession::StartDownloadList() {
     const updater::SizeDisplay size = updater::SizeForDisplay(updateScale_);
-    nfo_updsize->SetCaption(
+    observer_.UpdateSize(
         updater::Printf(Text(kTextUpdateSize), newCount, size.value, Text(size.unitText)));
     std::string value = updater::Printf("%.1f", size.value);
     for (char& c : value) {
@@ -372,7 +311,7 @@ void TFUpdater::StartDownloadList() {
         fileProgress.reset();
         ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
         ReportFileProblem(".", std::make_error_code(std::errc::no_space_on_device), needed);
-        btn_check->SetEnabled(true);
+        EnableCheck(true);
         return;
     }
     if (newCount > 0) {
@@ -385,10 +324,15 @@ void TFUpdater::StartDownloadList() {
     }
 }
 
-void TFUpdater::sock_httpFailure(CmdType Cmd) {
-    BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", static_cast<int>(runState_),
-            static_cast<int>(Cmd));
-    switch (runState_) {
+void UpdateSession::sock_httpFailure(CmdType Cmd) {
+    FailRun(Cmd);
+}
+
+void UpdateSession::FailRun(CmdType cmd, std::optional<RunState> reportAs) {
+    const RunState failed = reportAs.value_or(runState_);
+    BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", static_cast<int>(failed),
+            static_cast<int>(cmd));
+    switch (failed) {
         case RunState::ServerList:
             ShowErrorBox(kTextNoServerList, kTextMaintenance, plat::BoxOwner::None);
             break;
@@ -403,7 +347,7 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
                 BRF_LOG(1, "the part file holds the whole file: %lld bytes",
                         static_cast<long long>(*whole));
                 try {
-                    ReceivedPatchFile(Cmd, whole);
+                    ReceivedPatchFile(cmd, whole);
                 } catch (const std::exception& error) {
                     ReportException(error);
                 }
@@ -435,21 +379,21 @@ void TFUpdater::sock_httpFailure(CmdType Cmd) {
     EndRun();
 }
 
-void TFUpdater::ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner) {
-    toolkit_.MessageBox(std::string(Text(textId)) + Text(secondTextId), Text(kTextErrorCaption),
-                        plat::kMbOk, owner);
+void UpdateSession::ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner) {
+    observer_.MessageBox(std::string(Text(textId)) + Text(secondTextId), Text(kTextErrorCaption),
+                         plat::kMbOk, owner);
     AddLog(textId);
     AddLog(secondTextId);
 }
 
-void TFUpdater::sock_httpConnectionFailed() {
+void UpdateSession::sock_httpConnectionFailed() {
     BRF_LOG(0, "** connection failed");
     AddLog(kTextConnectionFailed);
     SelectLastLine();
     EndRun();
 }
 
-void TFUpdater::sock_httpInvalidHost(bool& Handled) {
+void UpdateSession::sock_httpInvalidHost(bool& Handled) {
     BRF_LOG(0, "** unknown update server");
     AddLog(kTextConnectionFailed);
     SelectLastLine();
@@ -457,7 +401,7 @@ void TFUpdater::sock_httpInvalidHost(bool& Handled) {
     Handled = true;
 }
 
-void TFUpdater::sock_httpPacketRecvd() {
+void UpdateSession::sock_httpPacketRecvd() {
     if (!fileProgress || actCount < 0 || actCount >= static_cast<int32_t>(fileProgress->size())) {
         return;
     }
@@ -468,13 +412,13 @@ void TFUpdater::sock_httpPacketRecvd() {
             progress[actCount], shown);
 }
 
-int32_t TFUpdater::ShowProgress() {
+int32_t UpdateSession::ShowProgress() {
     int64_t position = 0;
     for (const int32_t bytes : *fileProgress) {
         position += bytes;
     }
     const auto shown = static_cast<int32_t>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX));
-    pnl_progress->SetPosition(shown);
+    observer_.Progress(shown);
     return shown;
 }
 

@@ -7,7 +7,7 @@
 
 #include "index/game_files.h"
 #include "shared/base/s_logging.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 
@@ -20,7 +20,7 @@ constexpr int64_t kExpiryGrace = 86400;
 // The last accepted serial; 0 when none was kept (or the file is damaged:
 // the next signed index then sets it again).
 uint64_t AcceptedSerial() {
-    const std::optional<std::string> text = base::ReadWholeFile(TFUpdater::kSerialFile);
+    const std::optional<std::string> text = base::ReadWholeFile(UpdateSession::kSerialFile);
     if (!text) {
         return 0;
     }
@@ -38,11 +38,11 @@ uint64_t AcceptedSerial() {
 
 }  // namespace
 
-bool TFUpdater::Authenticating() const {
+bool UpdateSession::Authenticating() const {
     return !config_.publicKey.empty();
 }
 
-bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
+bool UpdateSession::AuthenticateIndex(CmdType Cmd) {
     signedFiles_.reset();
     std::string reason;
     signed_index::Reading reading;
@@ -69,7 +69,7 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
     if (!reason.empty()) {
         BRF_LOG(0, "** version index rejected: %s", reason.c_str());
         fs::remove(kServerListTemp, ignored);
-        sock_httpFailure(Cmd);
+        FailRun(Cmd);
         return false;
     }
 
@@ -85,8 +85,7 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
         BRF_LOG(0, "** server list rejected: %s",
                 listProblem.empty() ? error.message().c_str() : listProblem.c_str());
         fs::remove(kServerListTemp, ignored);
-        EnterState(RunState::ServerList);
-        sock_httpFailure(Cmd);
+        FailRun(Cmd, RunState::ServerList);
         return false;
     }
     // Replaced whole, so a crash leaves the old serial or the new one.
@@ -101,8 +100,8 @@ bool TFUpdater::AuthenticateIndex(CmdType Cmd) {
     return true;
 }
 
-std::string TFUpdater::AuthenticityProblem(const std::string& requestPath,
-                                           const std::string& localPath) const {
+std::string UpdateSession::AuthenticityProblem(const std::string& requestPath,
+                                               const std::string& localPath) const {
     if (!Authenticating()) {
         return {};
     }

@@ -1,6 +1,6 @@
 // What differs between builds of the updater, handed to the engine when the
-// window is made: the program fills it from its build's constants
-// (updater/built_config.h), a test from whatever it needs.
+// session is made: the program fills it from its build's constants
+// (updater/session/built_config.h), a test from whatever it needs.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "updater/u_installed_hashes.h"
+#include "updater/session/u_installed_hashes.h"
 
 #include <atomic>
 #include <cstdio>

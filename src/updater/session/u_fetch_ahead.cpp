@@ -14,7 +14,7 @@
 #include "index/game_files.h"
 #include "shared/base/s_logging.h"
 #include "shared/base/s_text.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr uint64_t kMergeGap = 256 * 1024;
 
 }  // namespace
 
-void TFUpdater::StartTransfers() {
+void UpdateSession::StartTransfers() {
     StopTransfers();
     if (config_.connections == 0 || newCount == 0) {
         return;
@@ -100,7 +100,7 @@ void TFUpdater::StartTransfers() {
 
     EnsureTrailingSlash();
     updater::Transfers::Settings settings;
-    settings.base = box_host->Text();
+    settings.base = serverAddress_;
     settings.proxy = sock_http->Proxy;
     settings.proxyPort = sock_http->ProxyPort;
     const THeaderInfo& credentials = sock_http->HeaderInfo;
@@ -116,14 +116,14 @@ void TFUpdater::StartTransfers() {
     transfers_->Start(std::move(runs), std::move(files));
 }
 
-void TFUpdater::AwaitTransfer(int32_t index) {
+void UpdateSession::AwaitTransfer(int32_t index) {
     awaitingTransfer_ = true;
     transfers_->Await(index, [this, index](const updater::Transfers::Result& result) {
         TransferArrived(index, result);
     });
 }
 
-void TFUpdater::TransferArrived(int32_t index, const updater::Transfers::Result& result) {
+void UpdateSession::TransferArrived(int32_t index, const updater::Transfers::Result& result) {
     awaitingTransfer_ = false;
     if (Closing() || runState_ != RunState::PatchDownload || actCount != index) {
         return;  // the run ended while the file was on its way
@@ -148,7 +148,7 @@ void TFUpdater::TransferArrived(int32_t index, const updater::Transfers::Result&
     }
 }
 
-void TFUpdater::TransfersProgressed() {
+void UpdateSession::TransfersProgressed() {
     if (!transfers_ || !fileProgress) {
         return;
     }
@@ -162,7 +162,7 @@ void TFUpdater::TransfersProgressed() {
     ShowProgress();
 }
 
-void TFUpdater::StopTransfers() {
+void UpdateSession::StopTransfers() {
     if (transfers_) {
         BRF_LOG(2, "transfers ahead: %s", transfers_->Summary().c_str());
     }

@@ -1,4 +1,4 @@
-#include "updater/u_temp_copy.h"
+#include "updater/session/u_temp_copy.h"
 
 #include <cstdio>
 #include <filesystem>

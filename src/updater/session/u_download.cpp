@@ -12,7 +12,7 @@
 #include "platform/file_times.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 using updater::Text;
@@ -29,7 +29,7 @@ std::string PartOf(const std::string& path) {
 
 }  // namespace
 
-void TFUpdater::DownloadFile(int32_t index) {
+void UpdateSession::DownloadFile(int32_t index) {
     if (sock_http->IsConnected) {
         sock_http->Disconnect();
     }
@@ -54,14 +54,14 @@ void TFUpdater::DownloadFile(int32_t index) {
         BRF_LOG(1, "local file is the same as remote: sizes: %i->%i, times: %s->%s", localSize,
                 remoteSize, localTime.c_str(), remoteTime.c_str());
         const std::string question = updater::Printf(Text(kTextDownloadAgain), path.c_str());
-        const ui::Confirmation answer =
-            redownloadAll ? ui::Confirmation::Yes : toolkit_.Confirm(question);
-        if (answer == ui::Confirmation::No) {
+        const updater::Reply answer =
+            redownloadAll ? updater::Reply::Yes : observer_.AskDownloadAgain(question);
+        if (answer == updater::Reply::No) {
             AddLog(kTextFileAlreadyThere);
             SelectLastLine();
             BRF_LOG(1, "file *NOT* downloaded again");
             sock_httpPacketRecvd();
-            form->Repaint();
+            observer_.Repaint();
             // The run goes on from the loop: what waits there (a click on
             // Cancel) comes first, and a long run of kept files does not pile
             // up on the stack.
@@ -82,12 +82,12 @@ void TFUpdater::DownloadFile(int32_t index) {
             return;
         }
         BRF_LOG(1, "user want to downloaded file again");
-        if (answer == ui::Confirmation::YesToAll) {
+        if (answer == updater::Reply::YesToAll) {
             redownloadAll = true;
         }
     }
 
-    form->Repaint();
+    observer_.Repaint();
     // The transfer starts from the loop, once what waits there is done.
     Post([this, index] {
         if (transfers_ && transfers_->Covers(index)) {
@@ -98,7 +98,7 @@ void TFUpdater::DownloadFile(int32_t index) {
     });
 }
 
-void TFUpdater::FetchIntoPatch(const std::string& path, int32_t listed) {
+void UpdateSession::FetchIntoPatch(const std::string& path, int32_t listed) {
     const std::string part = PartOf(path);
     const int64_t bound = static_cast<int64_t>(listed) + kPatchSizeMargin;
     std::error_code error;
@@ -123,7 +123,7 @@ void TFUpdater::FetchIntoPatch(const std::string& path, int32_t listed) {
                 Origin::SuccessHandler, false, held, listed > 0 ? listed : -1);
 }
 
-bool TFUpdater::TakePart(const std::string& path, int32_t listed, bool fetchedAhead) {
+bool UpdateSession::TakePart(const std::string& path, int32_t listed, bool fetchedAhead) {
     const std::string part = PartOf(path);
     std::error_code error;
     const auto size = static_cast<int64_t>(fs::file_size(part, error));
@@ -148,7 +148,7 @@ bool TFUpdater::TakePart(const std::string& path, int32_t listed, bool fetchedAh
     return true;
 }
 
-std::optional<int64_t> TFUpdater::PartHeldWhole() const {
+std::optional<int64_t> UpdateSession::PartHeldWhole() const {
     if (actCount < 0 || actCount >= newCount || sock_http->ResumeFrom <= 0 ||
         sock_http->StatusCode != 416 ||
         sock_http->Response().UnsatisfiedTotal != sock_http->ResumeFrom) {
@@ -164,7 +164,7 @@ std::optional<int64_t> TFUpdater::PartHeldWhole() const {
     return listed;
 }
 
-bool TFUpdater::ResumeRefused() {
+bool UpdateSession::ResumeRefused() {
     if (actCount < 0 || actCount >= newCount || sock_http->ResumeFrom <= 0 ||
         sock_http->StoredAt >= 0 ||
         (sock_http->StatusCode != 416 && sock_http->StatusCode != 206)) {
@@ -179,7 +179,7 @@ bool TFUpdater::ResumeRefused() {
     return true;
 }
 
-bool TFUpdater::CountFailedReceipt() {
+bool UpdateSession::CountFailedReceipt() {
     if (++corruptReceipts_ >= kMaxReceipts) {
         // A file that keeps arriving corrupt is not fetched for ever.
         BRF_LOG(0, "** file arrived corrupted %i times, giving up: patch/%s", corruptReceipts_,
@@ -191,11 +191,11 @@ bool TFUpdater::CountFailedReceipt() {
     return true;
 }
 
-int32_t TFUpdater::ListedSize(int32_t index) const {
+int32_t UpdateSession::ListedSize(int32_t index) const {
     return std::max(0, downloadList.at(static_cast<size_t>(index)).size);
 }
 
-bool TFUpdater::ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetchedAhead) {
+bool UpdateSession::ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetchedAhead) {
     if (deltaInFlight_) {
         ReceivedDelta(fetchedAhead);
         return true;
@@ -227,19 +227,19 @@ bool TFUpdater::ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetchedAhe
     }
     BRF_LOG(0, "** file is corrupted, trying again! (%i)", result);
     if (!CountFailedReceipt()) {
-        sock_httpFailure(Cmd);
+        FailRun(Cmd);
         return false;
     }
     DownloadFile(actCount);
     return true;
 }
 
-int32_t TFUpdater::HeldBytes() const {
+int32_t UpdateSession::HeldBytes() const {
     return static_cast<int32_t>(std::min<int64_t>(
         std::max<int64_t>(sock_http->StoredAt, 0) + sock_http->ReceivedBytes, INT32_MAX));
 }
 
-void TFUpdater::AcceptReceivedFile(int32_t held) {
+void UpdateSession::AcceptReceivedFile(int32_t held) {
     if (fileProgress) {
         (*fileProgress)[actCount] = held;
     }
@@ -250,7 +250,7 @@ void TFUpdater::AcceptReceivedFile(int32_t held) {
     NextFileOrInstall();
 }
 
-void TFUpdater::DecodeReceived(int32_t index) {
+void UpdateSession::DecodeReceived(int32_t index) {
     const auto k = static_cast<size_t>(index);
     const version_index::ListEntry& entry = downloadList.at(k);
     // The next updater replaces the program, not a game file; a file made
@@ -261,7 +261,7 @@ void TFUpdater::DecodeReceived(int32_t index) {
     }
 }
 
-void TFUpdater::NextFileOrInstall() {
+void UpdateSession::NextFileOrInstall() {
     if (actCount < newCount) {
         DownloadFile(actCount);
     } else {
@@ -269,7 +269,7 @@ void TFUpdater::NextFileOrInstall() {
     }
 }
 
-void TFUpdater::DropBrokenCopy() {
+void UpdateSession::DropBrokenCopy() {
     if (actCount < 0 || actCount >= newCount) {
         return;
     }

@@ -1,4 +1,4 @@
-#include "updater/u_decode_ahead.h"
+#include "updater/session/u_decode_ahead.h"
 
 #include <algorithm>
 #include <filesystem>

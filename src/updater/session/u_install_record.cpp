@@ -1,4 +1,4 @@
-#include "updater/u_install_record.h"
+#include "updater/session/u_install_record.h"
 
 #include <cinttypes>
 #include <cstdio>

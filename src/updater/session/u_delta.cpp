@@ -13,7 +13,7 @@
 #include "index/game_files.h"
 #include "shared/base/s_logging.h"
 #include "shared/base/s_text.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 using updater::Text;
@@ -27,7 +27,7 @@ int32_t BarScale(int64_t total) {
 
 }  // namespace
 
-void TFUpdater::PlanDeltas(std::function<void()> then) {
+void UpdateSession::PlanDeltas(std::function<void()> then) {
     plannedDeltas_.assign(downloadList.size(), std::nullopt);
     appliedFiles_.assign(downloadList.size(), false);
     deltaInFlight_ = false;
@@ -53,7 +53,7 @@ void TFUpdater::PlanDeltas(std::function<void()> then) {
         then();
         return;
     }
-    // Only files that have deltas at all are worth hashing; the window keeps
+    // Only files that have deltas at all are worth hashing; the front end keeps
     // answering while they are read.
     BRF_LOG(1, "hashing %zu installed file(s) for deltas", installed.size());
     installedHashes_ = std::make_unique<updater::InstalledHashes>(
@@ -64,13 +64,13 @@ void TFUpdater::PlanDeltas(std::function<void()> then) {
         });
 }
 
-bool TFUpdater::HasDeltas(const version_index::ListEntry& entry) const {
+bool UpdateSession::HasDeltas(const version_index::ListEntry& entry) const {
     const auto first = announcedDeltas_.byName.lower_bound(entry.name + ".");
     return first != announcedDeltas_.byName.end() &&
            first->first.compare(0, entry.name.size() + 1, entry.name + ".") == 0;
 }
 
-void TFUpdater::FinishDeltaPlan(const updater::InstalledHashes::Hashes& hashes) {
+void UpdateSession::FinishDeltaPlan(const updater::InstalledHashes::Hashes& hashes) {
     int64_t total = 0;
     for (size_t k = 0; k < downloadList.size(); ++k) {
         const version_index::ListEntry& entry = downloadList[k];
@@ -99,7 +99,7 @@ void TFUpdater::FinishDeltaPlan(const updater::InstalledHashes::Hashes& hashes) 
     SetUpdateScale(BarScale(total));
 }
 
-bool TFUpdater::FetchDelta(int32_t index) {
+bool UpdateSession::FetchDelta(int32_t index) {
     const auto k = static_cast<size_t>(index);
     if (k >= plannedDeltas_.size() || !plannedDeltas_[k]) {
         return false;
@@ -113,12 +113,12 @@ bool TFUpdater::FetchDelta(int32_t index) {
     return true;
 }
 
-void TFUpdater::RequestContainer(int32_t index) {
+void UpdateSession::RequestContainer(int32_t index) {
     FetchIntoPatch(game_files::InPatch(downloadList.at(static_cast<size_t>(index)).name),
                    ListedSize(index));
 }
 
-void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
+void UpdateSession::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
     const auto k = static_cast<size_t>(actCount);
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
     const version_index::ListEntry& entry = downloadList.at(k);
@@ -137,8 +137,8 @@ void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
         FallBackToContainer("the delta arrived with other bytes than its line announces");
         return;
     }
-    // Applied on a worker: the window keeps answering while a large file is
-    // made. Closing the window stops it.
+    // Applied on a worker: the front end keeps answering while a large file is
+    // made. Closing the session stops it.
     deltaApply_ = std::make_unique<updater::BackgroundJob<delta::Applied>>(
         [source = entry.target, path, result,
          sha256 = delta.resultSha256](const std::atomic<bool>& stop) {
@@ -152,7 +152,8 @@ void TFUpdater::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
         });
 }
 
-void TFUpdater::DeltaApplied(const delta::Applied& applied, std::optional<int64_t> fetchedAhead) {
+void UpdateSession::DeltaApplied(const delta::Applied& applied,
+                                 std::optional<int64_t> fetchedAhead) {
     const auto k = static_cast<size_t>(actCount);
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
     const std::string result = updater::AppliedPath(downloadList.at(k).name);
@@ -179,7 +180,7 @@ void TFUpdater::DeltaApplied(const delta::Applied& applied, std::optional<int64_
                            : HeldBytes());
 }
 
-void TFUpdater::FallBackToContainer(const std::string& why) {
+void UpdateSession::FallBackToContainer(const std::string& why) {
     const auto k = static_cast<size_t>(actCount);
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
     BRF_LOG(0, "** delta %s not used, %s: fetching %s", delta.name.c_str(), why.c_str(),

@@ -20,7 +20,7 @@
 #include "platform/file_durability.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 using updater::InstallRecord;
@@ -29,7 +29,7 @@ using updater::Text;
 namespace {
 
 std::string BackupOf(const std::string& container) {
-    return std::string(TFUpdater::kBackupDir) + "/" + container.substr(0, container.size() - 4);
+    return std::string(UpdateSession::kBackupDir) + "/" + container.substr(0, container.size() - 4);
 }
 
 uint64_t SizeOf(const std::string& path) {
@@ -126,7 +126,7 @@ std::string ContainerProblem(const InstallRecord::Entry& entry) {
 
 }  // namespace
 
-updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
+updater::InstallRecord UpdateSession::PlanInstall(bool received) const {
     InstallRecord record;
     record.fromVersion = interrupted_ ? interrupted_->fromVersion : clientVersion;
     record.fromBuild = interrupted_ ? interrupted_->fromBuild : clientBuild;
@@ -162,7 +162,7 @@ updater::InstallRecord TFUpdater::PlanInstall(bool received) const {
     return record;
 }
 
-void TFUpdater::InstallFiles() {
+void UpdateSession::InstallFiles() {
     StopTransfers();  // every file of the list is in patch/ by now
     // The backups of an interrupted install are the only copies of the old
     // files: a run that completes it keeps them.
@@ -179,7 +179,7 @@ void TFUpdater::InstallFiles() {
 
     BRF_LOG(1, "Copy all files int the needed directories ...");
     AddLog(kTextInstalling);
-    pnl_progress->SetPosition(updateScale_);
+    observer_.Progress(updateScale_);
     SelectLastLine();
 
     const InstallRecord record = PlanInstall(true);
@@ -203,18 +203,17 @@ void TFUpdater::InstallFiles() {
     BRF_LOG(1, "finished copying of all files ...");
     AddLog(kTextUpdateFinished);
     SelectLastLine();
-    btn_check->SetCaption(Text(kTextStartGame));
-    btn_check->SetEnabled(true);
+    observer_.ReadyToStart();
     EnterState(RunState::Ready);
 
-    if (toolkit_.MessageBox(Text(kTextReadPatchNotes), Text(kTextUpdateFinishedCaption),
-                            plat::kMbYesNo, plat::BoxOwner::FocusWindow) == plat::kIdYes) {
+    if (observer_.MessageBox(Text(kTextReadPatchNotes), Text(kTextUpdateFinishedCaption),
+                             plat::kMbYesNo, plat::BoxOwner::FocusWindow) == plat::kIdYes) {
         plat::StartCommand(plat::TextEditorCommand(), {Text(kTextPatchNotesFile)});
     }
-    RefreshVersionAndCaptions();
+    ReadClientVersion();
 }
 
-bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume) {
+bool UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume) {
     // Whatever was not decoded ahead is decoded now on every worker, in the
     // order of installing, while the files before it are backed up and put
     // in place.
@@ -274,8 +273,9 @@ bool TFUpdater::InstallEntries(const std::vector<InstallRecord::Entry>& entries,
 // The decoded file was written beside `target` and is put in place only
 // when the whole file decoded, so a game file is always either the old one
 // or the new one, never half of it.
-bool TFUpdater::PlaceDecoded(const std::string& target,
-                             const updater::DecodeAhead::Outcome& decoded, std::error_code& why) {
+bool UpdateSession::PlaceDecoded(const std::string& target,
+                                 const updater::DecodeAhead::Outcome& decoded,
+                                 std::error_code& why) {
     const std::string temporary = updater::DecodeAhead::TemporaryOf(target);
     if (!decoded.ok) {
         if (decoded.writeFailed) {
@@ -293,7 +293,7 @@ bool TFUpdater::PlaceDecoded(const std::string& target,
     return true;
 }
 
-void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
+void UpdateSession::ClearInstallRecord(const InstallRecord& record) {
     // One pass at the end instead of a flush per file: until the record goes,
     // a power cut only means the next run decodes the install once more.
     // Files already on the disk only need their names flushed.
@@ -322,7 +322,7 @@ void TFUpdater::ClearInstallRecord(const InstallRecord& record) {
     fs::remove(kInstallRecord, ignored);
 }
 
-bool TFUpdater::CompleteInterruptedInstall() {
+bool UpdateSession::CompleteInterruptedInstall() {
     interrupted_.reset();
     std::error_code ignored;
     if (!fs::exists(kInstallRecord, ignored)) {
@@ -342,7 +342,7 @@ bool TFUpdater::CompleteInterruptedInstall() {
             record->fromVersion / 1000.0, static_cast<int32_t>(record->fromBuild));
     AddLogLine(Text(OwnText::CompletingUpdate));
     SelectLastLine();
-    btn_check->SetEnabled(false);
+    EnableCheck(false);
 
     for (const InstallRecord::Entry& entry : record->entries) {
         problem = ContainerProblem(entry);
@@ -364,11 +364,11 @@ bool TFUpdater::CompleteInterruptedInstall() {
     }
     ClearInstallRecord(*record);
     BRF_LOG(1, "the interrupted install is complete");
-    return RefreshVersionAndCaptions();
+    return ReadClientVersion();
 }
 
-uint64_t TFUpdater::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries,
-                                bool download) const {
+uint64_t UpdateSession::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries,
+                                    bool download) const {
     int64_t needed = 0;
     for (const InstallRecord::Entry& entry : entries) {
         const std::string source = game_files::InPatch(entry.container);
@@ -395,8 +395,8 @@ uint64_t TFUpdater::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries
     return static_cast<uint64_t>(std::max<int64_t>(needed, 0));
 }
 
-void TFUpdater::ReportFileProblem(const std::string& path, const std::error_code& reason,
-                                  uint64_t needed) {
+void UpdateSession::ReportFileProblem(const std::string& path, const std::error_code& reason,
+                                      uint64_t needed) {
     BRF_LOG(0, "** %s: %s", path.c_str(), reason.message().c_str());
     std::error_code ignored;
     const plat::FileFault fault = plat::ClassifyFileError(reason);

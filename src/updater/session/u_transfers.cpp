@@ -1,4 +1,4 @@
-#include "updater/u_transfers.h"
+#include "updater/session/u_transfers.h"
 
 #include <algorithm>
 #include <atomic>

@@ -10,7 +10,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
-#include "updater/u_updater.h"
+#include "updater/session/u_session.h"
 
 namespace fs = std::filesystem;
 using updater::Text;
@@ -20,7 +20,7 @@ namespace {
 constexpr int32_t kMaxUpdaterSize = 64 * 1024 * 1024;
 }  // namespace
 
-void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
+void UpdateSession::StartUpdaterDownload(int32_t neededUpdater) {
     BRF_LOG(1, "local updater is old: %i, needed version is: %i", config_.updaterVersion,
             neededUpdater);
     if (sock_http->IsConnected) {
@@ -33,7 +33,7 @@ void TFUpdater::StartUpdaterDownload(int32_t neededUpdater) {
                 true);
 }
 
-void TFUpdater::ReceivedUpdater() {
+void UpdateSession::ReceivedUpdater() {
     BRF_LOG(1, "received file: %s", kUpdaterContainer);
     // The next updater is decoded, let alone started, only when it is the
     // one the signed index lists.
@@ -50,7 +50,7 @@ void TFUpdater::ReceivedUpdater() {
     if (!problem.empty() || !CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
         BRF_LOG(0, "** broken updater.upd file, user should try again");
         ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
-        btn_check->SetEnabled(true);
+        EnableCheck(true);
         EnterState(RunState::Idle);
         return;
     }
@@ -61,14 +61,14 @@ void TFUpdater::ReceivedUpdater() {
                     fs::perm_options::add, ignored);
     plat::StartProgram(path, true);
     fs::remove(kUpdaterContainer, ignored);
-    toolkit_.Terminate();
+    plat::MainLoop().Terminate();
 }
 
-void TFUpdater::RunSecondStage() {
+void UpdateSession::RunSecondStage() {
     const std::string self = plat::ProgramPath();
     BRF_LOG(1, "run as temp file: %s", self.c_str());
-    toolkit_.MessageBox(Text(kTextUpdaterDownloaded), Text(kTextAttentionCaption), plat::kMbOk,
-                        plat::BoxOwner::FocusWindow);
+    observer_.MessageBox(Text(kTextUpdaterDownloaded), Text(kTextAttentionCaption), plat::kMbOk,
+                         plat::BoxOwner::FocusWindow);
 
     // The new program is copied beside the old one and renamed over it, so
     // at every moment either the old or the new updater is in place.
@@ -86,13 +86,13 @@ void TFUpdater::RunSecondStage() {
         std::error_code ignored;
         fs::remove(staged, ignored);
         BRF_LOG(0, "** failed to copy myself to: %s", kProgram);
-        toolkit_.MessageBox(std::string(Text(kTextCannotCopyUpdater)) + Text(kTextTryAgain),
-                            Text(kTextErrorCaption), plat::kMbOk, plat::BoxOwner::None);
-        toolkit_.Terminate();
+        observer_.MessageBox(std::string(Text(kTextCannotCopyUpdater)) + Text(kTextTryAgain),
+                             Text(kTextErrorCaption), plat::kMbOk, plat::BoxOwner::None);
+        plat::MainLoop().Terminate();
         return;
     }
     const std::string path = std::string(CLog::Get()->appDirectory()) + kProgram;
     BRF_LOG(1, "execute new process: %s", path.c_str());
     plat::StartProgram(path, true);
-    toolkit_.Terminate();
+    plat::MainLoop().Terminate();
 }

@@ -67,9 +67,8 @@ const Files& Scratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
-        std::string problem;
         size_t used = 0;
-        const std::optional<delta::Header> header = delta::ReadHeader(data, size, &used, &problem);
+        const base::Result<delta::Header> header = delta::ReadHeader(data, size, &used);
         if (header && header->resultSize > kMaxResult) {
             return 0;
         }
@@ -79,17 +78,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (out == nullptr || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) {
         std::abort();
     }
-    const delta::Applied applied = delta::ApplyFile(files.source, files.delta, files.output);
+    const auto applied = delta::ApplyFile(files.source, files.delta, files.output);
     std::error_code error;
     const bool exists = fs::exists(files.output, error);
-    if (!applied.ok) {
-        if (exists || applied.problem.empty()) {
+    if (!applied) {
+        if (exists || applied.reason().empty()) {
             std::abort();  // a failure leaves nothing behind and says why
         }
         return 0;
     }
-    if (!exists || fs::file_size(files.output) != applied.size || applied.size > kMaxResult ||
-        applied.sha256.size() != 64) {
+    if (!exists || fs::file_size(files.output) != applied->size || applied->size > kMaxResult ||
+        applied->sha256.size() != 64) {
         std::abort();
     }
     fs::remove(files.output, error);

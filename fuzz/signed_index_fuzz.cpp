@@ -139,12 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // What the publisher writes of the manifest reads back the same.
-    std::string republished;
-    std::string error;
-    if (!signed_index::Sign("", signedReading.manifest, keys.secretHex, &republished, &error)) {
+    const auto republished = signed_index::Sign("", signedReading.manifest, keys.secretHex);
+    if (!republished) {
         std::abort();
     }
-    const Reading again = signed_index::Verify(republished, keys.publicHex);
+    const Reading again = signed_index::Verify(*republished, keys.publicHex);
     if (again.verdict != Verdict::Ok || !SameManifest(again.manifest, signedReading.manifest)) {
         std::abort();
     }

@@ -251,41 +251,39 @@ void Applier::Unpack(Stream* stream, uint32_t packed, uint8_t* into, uint32_t si
 }
 
 BlockHeader Applier::ReadBlock() {
-    std::string problem;
-    std::optional<BlockHeader> block;
     if (header_.version == kVersion) {
         uint8_t bytes[kBlockHeaderSize];
         ReadDelta(bytes, sizeof bytes);
-        block = ReadBlockHeader(bytes, &problem);
-    } else {
-        // Four varints, read a byte at a time: each is at most five bytes
-        // long to be a 32-bit number.
-        uint32_t fields[4] = {};
-        for (uint32_t& field : fields) {
-            uint8_t bytes[5];
-            size_t n = 0;
-            do {
-                if (n == sizeof bytes) {
-                    throw Problem{"delta block sizes out of range"};
-                }
-                ReadDelta(&bytes[n], 1);
-            } while ((bytes[n++] & 0x80) != 0);
-            size_t at = 0;
-            uint64_t value = 0;
-            if (!GetVarint(bytes, n, &at, &value) || value > UINT32_MAX) {
+        const base::Result<BlockHeader> block = ReadBlockHeader(bytes);
+        if (!block) {
+            throw Problem{block.reason()};
+        }
+        return *block;
+    }
+    // Four varints, read a byte at a time: each is at most five bytes
+    // long to be a 32-bit number.
+    uint32_t fields[4] = {};
+    for (uint32_t& field : fields) {
+        uint8_t bytes[5];
+        size_t n = 0;
+        do {
+            if (n == sizeof bytes) {
                 throw Problem{"delta block sizes out of range"};
             }
-            field = static_cast<uint32_t>(value);
+            ReadDelta(&bytes[n], 1);
+        } while ((bytes[n++] & 0x80) != 0);
+        size_t at = 0;
+        uint64_t value = 0;
+        if (!GetVarint(bytes, n, &at, &value) || value > UINT32_MAX) {
+            throw Problem{"delta block sizes out of range"};
         }
-        block = BlockHeader{fields[0], fields[1], fields[2], fields[3]};
-        if (!CheckBlockHeader(*block, &problem)) {
-            block.reset();
-        }
+        field = static_cast<uint32_t>(value);
     }
-    if (!block) {
-        throw Problem{problem};
+    const BlockHeader block{fields[0], fields[1], fields[2], fields[3]};
+    if (const base::Result<> checked = CheckBlockHeader(block); !checked) {
+        throw Problem{checked.reason()};
     }
-    return *block;
+    return block;
 }
 
 // The whole layout: the rest of the delta is one zstd frame of the result
@@ -566,11 +564,10 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
     uint8_t head[kMaxHeaderSize];
     const size_t headRead = static_cast<size_t>(std::min<uint64_t>(sizeof head, deltaSize));
     ReadDelta(head, headRead);
-    std::string problem;
     size_t headSize = 0;
-    const std::optional<Header> header = ReadHeader(head, headRead, &headSize, &problem);
+    const base::Result<Header> header = ReadHeader(head, headRead, &headSize);
     if (!header) {
-        throw Problem{problem};
+        throw Problem{header.reason()};
     }
     header_ = *header;
     // The header may be shorter than what was read for it.
@@ -619,35 +616,34 @@ Applied Applier::Run(const std::string& sourcePath, const std::string& deltaPath
         (!resultSha256_.empty() && applied.sha256 != resultSha256_)) {
         throw Problem{"the result's SHA-256 differs from the one the delta announces"};
     }
-    applied.ok = true;
     applied.size = written_;
     return applied;
 }
 
 }  // namespace
 
-Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
-                  const std::string& outputPath, const ApplyProgress& progress,
-                  const std::string& resultSha256) {
-    Applied failed;
+base::Result<Applied> ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
+                                const std::string& outputPath, const ApplyProgress& progress,
+                                const std::string& resultSha256) {
+    std::string why;
     bool keepOutput = false;
     try {
         // The applier and its buffers are gone before the output is removed,
         // so the file is closed when that happens.
         return Applier(progress, resultSha256).Run(sourcePath, deltaPath, outputPath);
     } catch (const Problem& problem) {
-        failed.problem = problem.text;
+        why = problem.text;
         keepOutput = problem.keepOutput;
     } catch (const std::bad_alloc&) {
-        failed.problem = "out of memory";
+        why = "out of memory";
     } catch (const std::exception& e) {
-        failed.problem = e.what();
+        why = e.what();
     }
     std::error_code ec;
     if (!keepOutput) {
         std::filesystem::remove(outputPath, ec);
     }
-    return failed;
+    return base::Fail(why);
 }
 
 }  // namespace delta

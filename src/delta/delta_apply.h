@@ -11,18 +11,18 @@
 #include <functional>
 #include <string>
 
+#include "shared/base/s_result.h"
+
 namespace delta {
 
-// What an apply came to.
+// The file an apply made.
 struct Applied {
-    bool ok = false;
-    std::string problem;  // why not, for the log (empty when ok)
-    uint64_t size = 0;    // bytes written
-    std::string sha256;   // 64 lower-case hex digits of the output, when ok
+    uint64_t size = 0;   // bytes written
+    std::string sha256;  // 64 lower-case hex digits of the output
 };
 
 // Called now and then with the output bytes written and the delta's
-// announced result size; returning false cancels the apply (problem "cancelled").
+// announced result size; returning false cancels the apply (reason "cancelled").
 using ApplyProgress = std::function<bool(uint64_t written, uint64_t total)>;
 
 // Applies the delta at `deltaPath` to the file at `sourcePath`, writing `outputPath`
@@ -30,9 +30,10 @@ using ApplyProgress = std::function<bool(uint64_t written, uint64_t total)>;
 // (64 lower-case hex digits, from the delta's index line) or, in the first
 // format, from the one its header holds, is a failure; a compact delta
 // applied without `resultSha256` is checked by nothing but its own fields.
-// On any failure `outputPath` is removed. Never throws for bad input.
-Applied ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
-                  const std::string& outputPath, const ApplyProgress& progress = {},
-                  const std::string& resultSha256 = {});
+// On any failure `outputPath` is removed, and the result says why. Never
+// throws.
+base::Result<Applied> ApplyFile(const std::string& sourcePath, const std::string& deltaPath,
+                                const std::string& outputPath, const ApplyProgress& progress = {},
+                                const std::string& resultSha256 = {});
 
 }  // namespace delta

@@ -62,32 +62,27 @@ std::vector<uint8_t> WriteHeader(const Header& header) {
 
 namespace {
 
-std::optional<Header> ReadCompactHeader(const uint8_t* bytes, size_t size, size_t* used,
-                                        std::string* problem) {
+base::Result<Header> ReadCompactHeader(const uint8_t* bytes, size_t size, size_t* used) {
     Header header;
     header.version = kCompactVersion;
     size_t at = kCompactMagic.size() + 1;
     if (size < at + 2) {
-        *problem = "delta is cut off";
-        return std::nullopt;
+        return base::Fail("delta is cut off");
     }
     if (bytes[at] > static_cast<uint8_t>(Layout::kWhole) || bytes[at + 1] > kMaxWindowLog) {
-        *problem = "delta header asks for more than the applier allows";
-        return std::nullopt;
+        return base::Fail("delta header asks for more than the applier allows");
     }
     header.layout = static_cast<Layout>(bytes[at]);
     header.instructionWindowLog = header.dataWindowLog = bytes[at + 1];
     at += 2;
     if (!GetVarint(bytes, size, &at, &header.sourceSize) ||
         !GetVarint(bytes, size, &at, &header.resultSize)) {
-        *problem = "delta header is cut off or unreadable";
-        return std::nullopt;
+        return base::Fail("delta header is cut off or unreadable");
     }
     if (header.layout == Layout::kWhole &&
         (header.sourceSize > kMaxWholeBytes ||
          header.resultSize > kMaxWholeBytes - header.sourceSize)) {
-        *problem = "delta header asks for more than the applier allows";
-        return std::nullopt;
+        return base::Fail("delta header asks for more than the applier allows");
     }
     *used = at;
     return header;
@@ -95,29 +90,25 @@ std::optional<Header> ReadCompactHeader(const uint8_t* bytes, size_t size, size_
 
 }  // namespace
 
-std::optional<Header> ReadHeader(const uint8_t* bytes, size_t size, size_t* used,
-                                 std::string* problem) {
+base::Result<Header> ReadHeader(const uint8_t* bytes, size_t size, size_t* used) {
     if (size > kCompactMagic.size() &&
         std::equal(kCompactMagic.begin(), kCompactMagic.end(), bytes) &&
         bytes[kCompactMagic.size()] == kCompactVersion) {
-        return ReadCompactHeader(bytes, size, used, problem);
+        return ReadCompactHeader(bytes, size, used);
     }
     if (size < kHeaderSize || !std::equal(kMagic.begin(), kMagic.end(), bytes)) {
-        *problem = "not a delta (bad magic)";
-        return std::nullopt;
+        return base::Fail("not a delta (bad magic)");
     }
     Header header;
     header.version = Get32(&bytes[8]);
     if (header.version != kVersion) {
-        *problem = "unknown delta version " + std::to_string(header.version);
-        return std::nullopt;
+        return base::Fail("unknown delta version " + std::to_string(header.version));
     }
     header.instructionWindowLog = bytes[12];
     header.dataWindowLog = bytes[13];
     if (header.instructionWindowLog > kMaxWindowLog || header.dataWindowLog > kMaxWindowLog ||
         bytes[14] != 0 || bytes[15] != 0) {
-        *problem = "delta header asks for more than the applier allows";
-        return std::nullopt;
+        return base::Fail("delta header asks for more than the applier allows");
     }
     header.sourceSize = Get64(&bytes[16]);
     header.resultSize = Get64(&bytes[24]);
@@ -145,29 +136,27 @@ std::vector<uint8_t> WriteBlockHeader(const BlockHeader& block, uint32_t version
     return out;
 }
 
-std::optional<BlockHeader> ReadBlockHeader(const uint8_t* bytes, std::string* problem) {
+base::Result<BlockHeader> ReadBlockHeader(const uint8_t* bytes) {
     BlockHeader block;
     block.instructionBytes = Get32(&bytes[0]);
     block.instructionPacked = Get32(&bytes[4]);
     block.dataBytes = Get32(&bytes[8]);
     block.dataPacked = Get32(&bytes[12]);
-    if (!CheckBlockHeader(block, problem)) {
-        return std::nullopt;
+    if (base::Result<> checked = CheckBlockHeader(block); !checked) {
+        return checked.failure();
     }
     return block;
 }
 
-bool CheckBlockHeader(const BlockHeader& block, std::string* problem) {
+base::Result<> CheckBlockHeader(const BlockHeader& block) {
     if (block.instructionBytes == 0 || block.instructionBytes > kMaxBlockInstructions ||
         block.dataBytes > kMaxBlockData) {
-        *problem = "delta block sizes out of range";
-        return false;
+        return base::Fail("delta block sizes out of range");
     }
     if (block.instructionPacked == 0 || (block.dataBytes == 0) != (block.dataPacked == 0)) {
-        *problem = "delta block sizes inconsistent";
-        return false;
+        return base::Fail("delta block sizes inconsistent");
     }
-    return true;
+    return {};
 }
 
 std::string ToHex(const uint8_t* bytes, size_t size) {

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/base/s_result.h"
+
 namespace delta {
 
 inline constexpr std::array<uint8_t, 8> kMagic = {'B', 'R', 'F', 'D', 'E', 'L', 'T', 'A'};
@@ -84,18 +86,16 @@ struct BlockHeader {
 // The header of `header.version`.
 std::vector<uint8_t> WriteHeader(const Header& header);
 // Reads a header of either version from the first `size` bytes of a delta
-// and sets `used` to its length; on failure returns nothing and says why in
-// `problem`.
-std::optional<Header> ReadHeader(const uint8_t* bytes, size_t size, size_t* used,
-                                 std::string* problem);
+// and sets `used` to its length; on failure says why.
+base::Result<Header> ReadHeader(const uint8_t* bytes, size_t size, size_t* used);
 
 // A block header of `version`: four 32-bit numbers in version 1, four
 // varints in version 2.
 std::vector<uint8_t> WriteBlockHeader(const BlockHeader& block, uint32_t version);
 // Reads a version 1 block header and checks it.
-std::optional<BlockHeader> ReadBlockHeader(const uint8_t* bytes, std::string* problem);
+base::Result<BlockHeader> ReadBlockHeader(const uint8_t* bytes);
 // Checks a block header of either version against the limits above.
-bool CheckBlockHeader(const BlockHeader& block, std::string* problem);
+base::Result<> CheckBlockHeader(const BlockHeader& block);
 
 std::string ToHex(const uint8_t* bytes, size_t size);
 

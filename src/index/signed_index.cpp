@@ -220,22 +220,19 @@ Reading ReadUnverified(const std::string& text) {
     return ParseManifest(lines);
 }
 
-bool Sign(const std::string& text, const Manifest& manifest, const std::string& secretKeyHex,
-          std::string* signedText, std::string* error) {
+base::Result<std::string> Sign(const std::string& text, const Manifest& manifest,
+                               const std::string& secretKeyHex) {
     unsigned char key[crypto_sign_SECRETKEYBYTES];
     if (!Ready() || !FromHex(secretKeyHex, key, sizeof key)) {
-        *error = "the secret key is not 128 hex digits";
-        return false;
+        return base::Fail("the secret key is not 128 hex digits");
     }
     if (text.find('\0') != std::string::npos) {
         // The index reader stops at a zero byte: nothing after it would be read.
-        *error = "the index holds a zero byte";
-        return false;
+        return base::Fail("the index holds a zero byte");
     }
     for (const TextLine& line : version_index::SplitTextLines(text)) {
         if (StartsWith(line.text, "#brf-")) {
-            *error = "the index carries signature lines already";
-            return false;
+            return base::Fail("the index carries signature lines already");
         }
     }
     std::string out = text;
@@ -250,8 +247,7 @@ bool Sign(const std::string& text, const Manifest& manifest, const std::string& 
     out += "\r\n";
     for (const auto& [name, file] : manifest.files) {
         if (name.empty() || name.find_first_of("\r\n") != std::string::npos) {
-            *error = "a name the signature lines cannot hold: " + name;
-            return false;
+            return base::Fail("a name the signature lines cannot hold: " + name);
         }
         out += std::string(kFileTag) + " " + std::to_string(file.size) + " " + file.sha256 + " " +
                name + "\r\n";
@@ -261,8 +257,7 @@ bool Sign(const std::string& text, const Manifest& manifest, const std::string& 
                          out.size(), key);
     sodium_memzero(key, sizeof key);
     out += std::string(kSignatureTag) + " " + ToHex(signature, sizeof signature) + "\r\n";
-    *signedText = std::move(out);
-    return true;
+    return out;
 }
 
 struct Sha256::State {
@@ -309,22 +304,22 @@ bool HashFile(const std::string& path, ListedFile* out) {
     return true;
 }
 
-std::string CheckFile(const Manifest& manifest, const std::string& requestPath,
-                      const std::string& localPath) {
+base::Result<> CheckFile(const Manifest& manifest, const std::string& requestPath,
+                         const std::string& localPath) {
     const auto listed = manifest.files.find(requestPath);
     if (listed == manifest.files.end()) {
-        return requestPath + " is not listed in the signed index";
+        return base::Fail(requestPath + " is not listed in the signed index");
     }
     ListedFile actual;
     if (!HashFile(localPath, &actual)) {
-        return localPath + " cannot be read";
+        return base::Fail(localPath + " cannot be read");
     }
     if (actual.size != listed->second.size) {
-        return localPath + " has " + std::to_string(actual.size) + " bytes, the signed index " +
-               std::to_string(listed->second.size);
+        return base::Fail(localPath + " has " + std::to_string(actual.size) +
+                          " bytes, the signed index " + std::to_string(listed->second.size));
     }
     if (actual.sha256 != listed->second.sha256) {
-        return localPath + " does not have the SHA-256 of the signed index";
+        return base::Fail(localPath + " does not have the SHA-256 of the signed index");
     }
     return {};
 }

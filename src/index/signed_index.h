@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+#include "shared/base/s_result.h"
+
 namespace signed_index {
 
 // Line prefixes of the format.
@@ -68,11 +70,11 @@ Reading Verify(const std::string& text, const std::string& publicKeyHex);
 Reading ReadUnverified(const std::string& text);
 
 // `text` with the signature lines appended: the header, one line per listed
-// file in name order, and the signature over all of that. False (and
-// `error` set) for a bad key, a text that carries signature lines already,
-// or a name the format cannot hold.
-bool Sign(const std::string& text, const Manifest& manifest, const std::string& secretKeyHex,
-          std::string* signedText, std::string* error);
+// file in name order, and the signature over all of that. A failure for a
+// bad key, a text that carries signature lines already, or a name the
+// format cannot hold.
+base::Result<std::string> Sign(const std::string& text, const Manifest& manifest,
+                               const std::string& secretKeyHex);
 
 // Size and SHA-256 of a file; false when it cannot be read.
 bool HashFile(const std::string& path, ListedFile* out);
@@ -93,11 +95,11 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Whether the file at `localPath` is the one listed as `requestPath`: empty
+// Whether the file at `localPath` is the one listed as `requestPath`: ok
 // when it is, else the reason it is not (not listed, other size, other
 // hash, unreadable).
-std::string CheckFile(const Manifest& manifest, const std::string& requestPath,
-                      const std::string& localPath);
+base::Result<> CheckFile(const Manifest& manifest, const std::string& requestPath,
+                         const std::string& localPath);
 
 // A new key pair, as hex digits: 64 for the public key, 128 for the secret
 // key (its seed followed by the public key).

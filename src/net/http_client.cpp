@@ -66,6 +66,17 @@ void THttpClient::Get(const std::string& url) {
     HTTPConnect();
 }
 
+base::Result<> THttpClient::Fetch(const std::string& url) {
+    try {
+        Get(url);
+        return {};
+    } catch (const EFileError& error) {
+        return base::Fail(error.what(), error.path, error.code);
+    } catch (const std::exception& error) {
+        return base::Fail(error.what());
+    }
+}
+
 void THttpClient::Options(const std::string& url) {
     RequestURL = url;
     CurrentCmd = CmdOPTIONS;

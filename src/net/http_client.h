@@ -28,6 +28,7 @@
 #include "net/ex_string_list.h"
 #include "net/http_response_header.h"
 #include "net/sock_transport.h"
+#include "shared/base/s_result.h"
 
 enum CmdType {
     CmdGET = 0,
@@ -128,6 +129,10 @@ public:
 
     // Request methods.
     virtual void Get(const std::string& url);
+    // Get for callers outside the network layer: the errors Get raises come
+    // back as the result's reason, with the file and the system's code where
+    // a local file could not be written.
+    base::Result<> Fetch(const std::string& url);
     virtual void Options(const std::string& url);
     void Head(const std::string& url);
     void Delete(const std::string& url);

@@ -274,8 +274,8 @@ updater::Reply TFUpdater::AskDownloadAgain(const std::string& question) {
     }
 }
 
-void TFUpdater::ShowException(const std::exception& error) {
-    toolkit_.ShowException(error);
+void TFUpdater::ShowError(const std::string& message) {
+    toolkit_.ShowException(std::runtime_error(message));
 }
 
 void TFUpdater::Repaint() {

@@ -86,7 +86,7 @@ private:
     int MessageBox(const std::string& text, const std::string& caption, uint32_t flags,
                    plat::BoxOwner owner) override;
     updater::Reply AskDownloadAgain(const std::string& question) override;
-    void ShowException(const std::exception& error) override;
+    void ShowError(const std::string& message) override;
     void Repaint() override;
     void CloseRequested() override;
 

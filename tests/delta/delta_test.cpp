@@ -101,10 +101,9 @@ Bytes Head2(delta::Layout layout, uint64_t sourceSize, uint64_t resultSize,
 // What a delta's header says, and where the header ends.
 delta::Header HeaderOf(const Bytes& d, size_t* used = nullptr) {
     size_t size = 0;
-    std::string problem;
-    const auto header = delta::ReadHeader(d.data(), d.size(), used ? used : &size, &problem);
-    EXPECT_TRUE(header) << problem;
-    return header.value_or(delta::Header{});
+    const auto header = delta::ReadHeader(d.data(), d.size(), used ? used : &size);
+    EXPECT_TRUE(header) << (header ? "" : header.reason());
+    return header ? *header : delta::Header{};
 }
 
 Bytes Head(uint64_t sourceSize, uint64_t resultSize, uint8_t windowLog = 20) {
@@ -162,7 +161,7 @@ TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
             EXPECT_EQ(d, delta::Encode(f.source, f.target, options)) << what << ": deterministic";
             Write(f.delta, d);
             uint64_t lastWritten = 0;
-            const delta::Applied a = delta::ApplyFile(
+            const auto a = delta::ApplyFile(
                 f.source, f.delta, f.output,
                 [&](uint64_t written, uint64_t total) {
                     EXPECT_EQ(total, c.target.size());
@@ -170,9 +169,9 @@ TEST(Delta, EveryKindOfChangeComesBackByteForByte) {
                     return true;
                 },
                 Sha(c.target));
-            ASSERT_TRUE(a.ok) << what << ": " << a.problem;
-            EXPECT_EQ(a.size, c.target.size()) << what;
-            EXPECT_EQ(a.sha256, Sha(c.target)) << what;
+            ASSERT_TRUE(a) << what << ": " << a.reason();
+            EXPECT_EQ(a->size, c.target.size()) << what;
+            EXPECT_EQ(a->sha256, Sha(c.target)) << what;
             EXPECT_EQ(lastWritten, c.target.size()) << what;
             EXPECT_TRUE(Read(f.output) == c.target) << what;
             EXPECT_LE(d.size(), c.atMost) << what;
@@ -320,10 +319,9 @@ TEST(Delta, WrongSourcesAndDamagedOrHostileDeltasAreRefusedWithoutOutput) {
         Write(f.source, c.source);
         Write(f.delta, c.delta);
         Write(f.output, {1, 2, 3});
-        const delta::Applied a = delta::ApplyFile(f.source, f.delta, f.output, {}, c.resultSha256);
-        EXPECT_FALSE(a.ok) << c.what;
-        EXPECT_NE(a.problem, "") << c.what;
-        EXPECT_NE(a.problem.find(c.problem), std::string::npos) << c.what << ": " << a.problem;
+        const auto a = delta::ApplyFile(f.source, f.delta, f.output, {}, c.resultSha256);
+        ASSERT_FALSE(a) << c.what;
+        EXPECT_NE(a.reason().find(c.problem), std::string::npos) << c.what << ": " << a.reason();
         EXPECT_FALSE(std::filesystem::exists(f.output)) << c.what;
     }
 }
@@ -335,15 +333,15 @@ TEST(Delta, ACancelledApplyLeavesNoOutputAndInputsOrFoldersAreNeverTheOutput) {
     delta::EncodeOptions quick;
     quick.level = 3;
     Write(f.delta, delta::EncodeBytes(source, Shifted(source), quick));
-    const delta::Applied cancelled =
+    const auto cancelled =
         delta::ApplyFile(f.source, f.delta, f.output, [](uint64_t, uint64_t) { return false; });
-    EXPECT_EQ(cancelled.problem, "cancelled");
+    ASSERT_FALSE(cancelled);
+    EXPECT_EQ(cancelled.reason(), "cancelled");
     EXPECT_FALSE(std::filesystem::exists(f.output));
-    const delta::Applied onItself = delta::ApplyFile(f.source, f.delta, f.source);
-    EXPECT_FALSE(onItself.ok);
+    EXPECT_FALSE(delta::ApplyFile(f.source, f.delta, f.source));
     EXPECT_TRUE(Read(f.source) == source);
     std::filesystem::create_directory(f.output);
-    EXPECT_FALSE(delta::ApplyFile(f.source, f.delta, f.output).ok);
+    EXPECT_FALSE(delta::ApplyFile(f.source, f.delta, f.output));
     EXPECT_TRUE(std::filesystem::is_directory(f.output));
 }
 

@@ -28,9 +28,9 @@ std::string Signed(const Keys& keys, const std::string& index = kIndex) {
     m.serial = 41;
     m.expires = si::ParseUtc("2031-05-06 07:08:09");
     m.files["patch/readme.txt.upd"] = {17, kHash0};
-    std::string out, error;
-    EXPECT_TRUE(si::Sign(index, m, keys.secret, &out, &error)) << error;
-    return out;
+    const auto out = si::Sign(index, m, keys.secret);
+    EXPECT_TRUE(out) << out.reason();
+    return out ? *out : std::string();
 }
 
 std::string SignedPart(const std::string& text) {
@@ -132,9 +132,8 @@ TEST(SignedIndex, DamagedOrForgedIndexIsRefused) {
         EXPECT_FALSE(r.reason.empty()) << d.name;
     }
     // The signer refuses a public key, and an index that is signed already.
-    std::string out, error;
-    EXPECT_FALSE(si::Sign(kIndex, {}, keys.pub, &out, &error));
-    EXPECT_FALSE(si::Sign(intact, {}, keys.secret, &out, &error));
+    EXPECT_FALSE(si::Sign(kIndex, {}, keys.pub));
+    EXPECT_FALSE(si::Sign(intact, {}, keys.secret));
 }
 
 TEST(SignedIndex, UtcTimesRoundTripAcrossTheirEdges) {

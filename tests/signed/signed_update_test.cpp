@@ -73,12 +73,10 @@ void SignPatchDir(const fs::path& patchDir, uint64_t serial, std::optional<int64
                 signed_index::HashFile(entry.path().string(), &manifest.files["patch/" + name]));
         }
     }
-    std::string text;
-    std::string error;
-    ASSERT_TRUE(signed_index::Sign(brf_test::ReadFile(patchDir / "_versions.txt"), manifest,
-                                   secretKey, &text, &error))
-        << error;
-    brf_test::WriteFile(patchDir / "_versions.txt", text);
+    const auto text =
+        signed_index::Sign(brf_test::ReadFile(patchDir / "_versions.txt"), manifest, secretKey);
+    ASSERT_TRUE(text) << text.reason();
+    brf_test::WriteFile(patchDir / "_versions.txt", *text);
 }
 
 // A server publishing release 1.050 for clients of 1.040, and a game

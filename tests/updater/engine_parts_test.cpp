@@ -108,9 +108,8 @@ TEST(InstallRecord, IsReadBackAsWrittenAndADamagedOneIsRefused) {
         }
         return split;
     };
-    std::string problem;
-    const auto back = updater::ParseInstallRecord(lines(text), &problem);
-    ASSERT_TRUE(back) << problem;
+    const auto back = updater::ParseInstallRecord(lines(text));
+    ASSERT_TRUE(back) << back.reason();
     EXPECT_EQ(updater::FormatInstallRecord(*back), text);
     EXPECT_EQ(back->entries[1].container, "data-my ship.dat.upd");
     EXPECT_TRUE(back->entries[2].applied);
@@ -136,9 +135,9 @@ TEST(InstallRecord, IsReadBackAsWrittenAndADamagedOneIsRefused) {
         {"no name", replaced(" data-sea.map.upd\r\n", "\r\n")},
     };
     for (const auto& row : damaged) {
-        problem.clear();
-        EXPECT_FALSE(updater::ParseInstallRecord(lines(row.text), &problem)) << row.what;
-        EXPECT_NE(problem, "") << row.what;
+        const auto read = updater::ParseInstallRecord(lines(row.text));
+        ASSERT_FALSE(read) << row.what;
+        EXPECT_NE(read.reason(), "") << row.what;
     }
 }
 
@@ -146,16 +145,19 @@ TEST(ReplaceFileDurably, LeavesTheOldFileOrTheNewOneAndNoTemporaryFile) {
     brf_test::ScratchDir dir;
     const std::string file = dir.File("record.txt");
     const std::string folder = dir.path().string();
-    EXPECT_FALSE(updater::ReplaceFileDurably(file, "first\r\n", folder.c_str()));
-    EXPECT_FALSE(updater::ReplaceFileDurably(file, "second\r\n", folder.c_str()));
+    EXPECT_TRUE(updater::ReplaceFileDurably(file, "first\r\n", folder.c_str()));
+    EXPECT_TRUE(updater::ReplaceFileDurably(file, "second\r\n", folder.c_str()));
     EXPECT_EQ(ReadFile(file), "second\r\n");
     EXPECT_FALSE(fs::exists(file + ".part"));
     // A directory in the way of the new file: refused, the old one stays.
     fs::create_directory(file + ".part");
-    EXPECT_TRUE(updater::ReplaceFileDurably(file, "third\r\n", folder.c_str()));
+    const base::Result<> refused = updater::ReplaceFileDurably(file, "third\r\n", folder.c_str());
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().path, file);
+    EXPECT_TRUE(refused.failure().code);
     EXPECT_EQ(ReadFile(file), "second\r\n");
     // In a folder that does not exist: refused, nothing made.
-    EXPECT_TRUE(updater::ReplaceFileDurably(dir.File("none/record.txt"), "x", folder.c_str()));
+    EXPECT_FALSE(updater::ReplaceFileDurably(dir.File("none/record.txt"), "x", folder.c_str()));
     EXPECT_FALSE(fs::exists(dir.File("none")));
 }
 

@@ -135,12 +135,12 @@ int Apply(const std::vector<std::string>& args) {
     if (paths.size() != 3) {
         return UsageError("apply takes OLD DELTA OUT");
     }
-    const delta::Applied applied = delta::ApplyFile(paths[0], paths[1], paths[2], {}, sha256);
-    if (!applied.ok) {
-        std::fprintf(stderr, "brfdelta: %s\n", applied.problem.c_str());
+    const auto applied = delta::ApplyFile(paths[0], paths[1], paths[2], {}, sha256);
+    if (!applied) {
+        std::fprintf(stderr, "brfdelta: %s\n", applied.reason().c_str());
         return kExitFailed;
     }
-    std::printf("%" PRIu64 " %s\n", applied.size, applied.sha256.c_str());
+    std::printf("%" PRIu64 " %s\n", applied->size, applied->sha256.c_str());
     return kExitOk;
 }
 
@@ -151,12 +151,10 @@ int Info(const std::vector<std::string>& args) {
     std::ifstream in(args[0], std::ios::binary);
     uint8_t head[delta::kMaxHeaderSize];
     in.read(reinterpret_cast<char*>(head), sizeof head);
-    std::string problem;
     size_t headSize = 0;
-    const auto header =
-        delta::ReadHeader(head, static_cast<size_t>(in.gcount()), &headSize, &problem);
+    const auto header = delta::ReadHeader(head, static_cast<size_t>(in.gcount()), &headSize);
     if (!header) {
-        std::fprintf(stderr, "brfdelta: %s: %s\n", args[0].c_str(), problem.c_str());
+        std::fprintf(stderr, "brfdelta: %s: %s\n", args[0].c_str(), header.reason().c_str());
         return kExitFailed;
     }
     in.clear();
@@ -184,13 +182,13 @@ int Info(const std::vector<std::string>& args) {
     uint64_t instructions[2] = {0, 0};
     uint64_t data[2] = {0, 0};
     for (;;) {
-        std::optional<delta::BlockHeader> block;
+        base::Result<delta::BlockHeader> block = base::Fail("no block header");
         if (header->version == delta::kVersion) {
             uint8_t blockHead[delta::kBlockHeaderSize];
             if (!in.read(reinterpret_cast<char*>(blockHead), sizeof blockHead)) {
                 break;
             }
-            block = delta::ReadBlockHeader(blockHead, &problem);
+            block = delta::ReadBlockHeader(blockHead);
         } else {
             uint32_t fields[4] = {};
             for (uint32_t& field : fields) {
@@ -207,13 +205,13 @@ int Info(const std::vector<std::string>& args) {
             if (!in) {
                 break;
             }
-            block = delta::BlockHeader{fields[0], fields[1], fields[2], fields[3]};
-            if (!delta::CheckBlockHeader(*block, &problem)) {
-                block.reset();
-            }
+            const delta::BlockHeader read{fields[0], fields[1], fields[2], fields[3]};
+            const base::Result<> checked = delta::CheckBlockHeader(read);
+            block = checked ? base::Result<delta::BlockHeader>(read) : checked.failure();
         }
         if (!block) {
-            std::fprintf(stderr, "brfdelta: block %" PRIu64 ": %s\n", blocks, problem.c_str());
+            std::fprintf(stderr, "brfdelta: block %" PRIu64 ": %s\n", blocks,
+                         block.reason().c_str());
             return kExitFailed;
         }
         blocks++;

@@ -141,11 +141,12 @@ bool SignIndex(const std::string& patchDir, const std::string& secretKey, uint64
         *error = "cannot list " + patchDir + ": " + ec.message();
         return false;
     }
-    std::string signedText;
-    if (!signed_index::Sign(*index, manifest, secretKey, &signedText, error)) {
+    base::Result<std::string> signedText = signed_index::Sign(*index, manifest, secretKey);
+    if (!signedText) {
+        *error = signedText.reason();
         return false;
     }
-    *index = std::move(signedText);
+    *index = std::move(*signedText);
     return true;
 }
 

@@ -176,11 +176,11 @@ private:
             const std::string local = name.rfind(below, 0) == 0 && name.size() > below.size()
                                           ? (fs::path(dir_) / name.substr(below.size())).string()
                                           : std::string();
-            const std::string problem = local.empty()
-                                            ? name + " is not below patch/"
-                                            : signed_index::CheckFile(manifest, name, local);
-            if (!problem.empty()) {
-                Problem(index_ + ": " + problem);
+            const base::Result<> listed = local.empty()
+                                              ? base::Fail(name + " is not below patch/")
+                                              : signed_index::CheckFile(manifest, name, local);
+            if (!listed) {
+                Problem(index_ + ": " + listed.reason());
             }
         }
         std::error_code ec;
@@ -323,11 +323,11 @@ private:
             }
             const auto source = sources_.find(delta.sourceSha256);
             if (source != sources_.end()) {
-                const delta::Applied applied = delta::ApplyFile(
+                const auto applied = delta::ApplyFile(
                     source->second, path, (scratch / "applied").string(), {}, delta.resultSha256);
-                if (!applied.ok || applied.sha256 != delta.resultSha256) {
+                if (!applied || applied->sha256 != delta.resultSha256) {
                     Problem(path + " does not turn " + source->second + " into the file of " +
-                            container + (applied.ok ? "" : ": " + applied.problem));
+                            container + (applied ? "" : ": " + applied.reason()));
                 }
             }
         }

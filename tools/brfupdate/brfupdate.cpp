@@ -165,7 +165,7 @@ public:
         Show(kTitle, question);
         return options_.answer;
     }
-    void ShowException(const std::exception& error) override { Show(kTitle, error.what()); }
+    void ShowError(const std::string& message) override { Show(kTitle, message); }
     void CloseRequested() override {
         session->Close();
         closed = true;
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
             console.session = &session;
             return Drive(console, session, options);
         } catch (const std::exception& error) {
-            console.ShowException(error);
+            console.ShowError(error.what());
         }
         return 0;
     });

@@ -75,23 +75,23 @@ bool UpdateSession::AuthenticateIndex(CmdType Cmd) {
 
     // The server list waited for the index; it replaces the game's list only
     // when it is the one the index lists.
-    const std::string listProblem =
+    const base::Result<> list =
         signed_index::CheckFile(reading.manifest, game_files::kServerListPath, kServerListTemp);
     std::error_code error;
-    if (listProblem.empty()) {
+    if (list) {
         fs::rename(kServerListTemp, "data/servers.dat", error);
     }
-    if (!listProblem.empty() || error) {
+    if (!list || error) {
         BRF_LOG(0, "** server list rejected: %s",
-                listProblem.empty() ? error.message().c_str() : listProblem.c_str());
+                list ? error.message().c_str() : list.reason().c_str());
         fs::remove(kServerListTemp, ignored);
         FailRun(Cmd, RunState::ServerList);
         return false;
     }
     // Replaced whole, so a crash leaves the old serial or the new one.
     if (reading.manifest.serial > accepted &&
-        updater::ReplaceFileDurably(kSerialFile, std::to_string(reading.manifest.serial) + "\r\n",
-                                    "save")) {
+        !updater::ReplaceFileDurably(kSerialFile, std::to_string(reading.manifest.serial) + "\r\n",
+                                     "save")) {
         BRF_LOG(0, "** cannot keep the index serial in %s", kSerialFile);
     }
     BRF_LOG(1, "version index authenticated, serial %llu",
@@ -100,13 +100,13 @@ bool UpdateSession::AuthenticateIndex(CmdType Cmd) {
     return true;
 }
 
-std::string UpdateSession::AuthenticityProblem(const std::string& requestPath,
-                                               const std::string& localPath) const {
+base::Result<> UpdateSession::Authentic(const std::string& requestPath,
+                                        const std::string& localPath) const {
     if (!Authenticating()) {
         return {};
     }
     if (!signedFiles_) {
-        return "no signed index was accepted in this run";
+        return base::Fail("no signed index was accepted in this run");
     }
     return signed_index::CheckFile(*signedFiles_, requestPath, localPath);
 }

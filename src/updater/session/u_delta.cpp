@@ -139,20 +139,20 @@ void UpdateSession::ReceivedDelta(std::optional<int64_t> fetchedAhead) {
     }
     // Applied on a worker: the front end keeps answering while a large file is
     // made. Closing the session stops it.
-    deltaApply_ = std::make_unique<updater::BackgroundJob<delta::Applied>>(
+    deltaApply_ = std::make_unique<updater::BackgroundJob<base::Result<delta::Applied>>>(
         [source = entry.target, path, result,
          sha256 = delta.resultSha256](const std::atomic<bool>& stop) {
             // A stopped apply removes its output.
             return delta::ApplyFile(
                 source, path, result, [&stop](uint64_t, uint64_t) { return !stop; }, sha256);
         },
-        [this, fetchedAhead](const delta::Applied& applied) {
+        [this, fetchedAhead](const base::Result<delta::Applied>& applied) {
             deltaApply_.reset();
             DeltaApplied(applied, fetchedAhead);
         });
 }
 
-void UpdateSession::DeltaApplied(const delta::Applied& applied,
+void UpdateSession::DeltaApplied(const base::Result<delta::Applied>& applied,
                                  std::optional<int64_t> fetchedAhead) {
     const auto k = static_cast<size_t>(actCount);
     const delta_lines::Delta delta = *plannedDeltas_.at(k);
@@ -166,14 +166,14 @@ void UpdateSession::DeltaApplied(const delta::Applied& applied,
         }
         return;
     }
-    if (!applied.ok || applied.sha256 != delta.resultSha256) {
+    if (!applied || applied->sha256 != delta.resultSha256) {
         fs::remove(result, ignored);
-        FallBackToContainer(applied.ok ? "its result is not the published file"
-                                       : "it could not be applied: " + applied.problem);
+        FallBackToContainer(applied ? "its result is not the published file"
+                                    : "it could not be applied: " + applied.reason());
         return;
     }
     BRF_LOG(1, "delta applied: %s, %llu bytes", result.c_str(),
-            static_cast<unsigned long long>(applied.size));
+            static_cast<unsigned long long>(applied->size));
     appliedFiles_[k] = true;
     AcceptReceivedFile(fetchedAhead
                            ? static_cast<int32_t>(std::min<int64_t>(*fetchedAhead, INT32_MAX))

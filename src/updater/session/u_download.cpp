@@ -49,7 +49,7 @@ void UpdateSession::DownloadFile(int32_t index) {
     // With a signed index a copy already in "patch/" must also be the listed
     // file: one planted there is fetched again like any other.
     const bool same = CPack::Get()->CheckFile(path.c_str()) == CPack::kCheckOk &&
-                      copy.LooksSame() && AuthenticityProblem(path, path).empty();
+                      copy.LooksSame() && Authentic(path, path);
     if (same) {
         BRF_LOG(1, "local file is the same as remote: sizes: %i->%i, times: %s->%s", localSize,
                 remoteSize, localTime.c_str(), remoteTime.c_str());
@@ -143,7 +143,7 @@ bool UpdateSession::TakePart(const std::string& path, int32_t listed, bool fetch
     }
     fs::rename(part, path, error);
     if (error) {
-        throw EFileError("Cannot rename \"" + part + "\"", path, error);
+        throw std::runtime_error("Cannot rename \"" + part + "\"");
     }
     return true;
 }
@@ -206,14 +206,14 @@ bool UpdateSession::ReceivedPatchFile(CmdType Cmd, std::optional<int64_t> fetche
     // The whole file is checked, however many transfers it took.
     int32_t result = kNotCompleted;
     if (TakePart(path, ListedSize(actCount), fetchedAhead.has_value())) {
-        const std::string problem = AuthenticityProblem(path, path);
-        if (problem.empty()) {
+        const base::Result<> authentic = Authentic(path, path);
+        if (authentic) {
             result = CPack::Get()->CheckFile(path.c_str());
         } else {
             // Not the published file, whatever its checksum says: it goes,
             // and is fetched again like a corrupt one.
             result = kNotAuthentic;
-            BRF_LOG(0, "** %s", problem.c_str());
+            BRF_LOG(0, "** %s", authentic.reason().c_str());
             std::error_code ignored;
             fs::remove(path, ignored);
         }

@@ -144,7 +144,7 @@ void UpdateSession::TransferArrived(int32_t index, const updater::Transfers::Res
         }
         SelectLastLine();
     } catch (const std::exception& error) {
-        ReportException(error);
+        ReportException(error.what());
     }
 }
 

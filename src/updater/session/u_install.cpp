@@ -90,16 +90,16 @@ bool PlaceApplied(const std::string& source, const std::string& target, bool res
     return !why;
 }
 
-// Why the source of `entry` cannot serve to complete an install; empty
-// when it is the one the install began with.
-std::string ContainerProblem(const InstallRecord::Entry& entry) {
+// Whether the source of `entry` can serve to complete an install: it is
+// the one the install began with; else why not.
+base::Result<> UsableSource(const InstallRecord::Entry& entry) {
     if (entry.applied) {
         signed_index::ListedFile hashed;
         const std::string source = updater::AppliedPath(entry.container);
         std::error_code ignored;
         const std::string& file = fs::exists(source, ignored) ? source : entry.target;
         if (!signed_index::HashFile(file, &hashed) || hashed.sha256 != entry.sha256) {
-            return "missing its file made from a delta";
+            return base::Fail("missing its file made from a delta");
         }
         return {};
     }
@@ -107,19 +107,20 @@ std::string ContainerProblem(const InstallRecord::Entry& entry) {
     std::error_code error;
     const uintmax_t size = fs::file_size(source, error);
     if (error) {
-        return "missing";
+        return base::Fail("missing");
     }
     if (size != entry.size) {
-        return updater::Printf("%llu bytes instead of %llu", static_cast<unsigned long long>(size),
-                               static_cast<unsigned long long>(entry.size));
+        return base::Fail(updater::Printf("%llu bytes instead of %llu",
+                                          static_cast<unsigned long long>(size),
+                                          static_cast<unsigned long long>(entry.size)));
     }
     if (const int32_t check = CPack::Get()->CheckFile(source.c_str()); check != CPack::kCheckOk) {
-        return updater::Printf("fails its check (%i)", check);
+        return base::Fail(updater::Printf("fails its check (%i)", check));
     }
     signed_index::ListedFile hashed;
     if (!entry.sha256.empty() &&
         (!signed_index::HashFile(source, &hashed) || hashed.sha256 != entry.sha256)) {
-        return "not the file the signed index listed";
+        return base::Fail("not the file the signed index listed");
     }
     return {};
 }
@@ -184,12 +185,14 @@ void UpdateSession::InstallFiles() {
 
     const InstallRecord record = PlanInstall(true);
     if (!record.entries.empty()) {
-        if (const std::error_code why = updater::ReplaceFileDurably(
-                kInstallRecord, updater::FormatInstallRecord(record), "patch")) {
+        if (const base::Result<> written = updater::ReplaceFileDurably(
+                kInstallRecord, updater::FormatInstallRecord(record), "patch");
+            !written) {
             BRF_LOG(0, "** cannot write the install record %s", kInstallRecord);
             AddLog(kTextDownloadError);
             AddLog(kTextTryAgain);
-            ReportFileProblem(kInstallRecord, why, SpaceNeeded(record.entries, false));
+            ReportFileProblem(kInstallRecord, written.failure().code,
+                              SpaceNeeded(record.entries, false));
             EndRun();
             return;
         }
@@ -328,12 +331,11 @@ bool UpdateSession::CompleteInterruptedInstall() {
     if (!fs::exists(kInstallRecord, ignored)) {
         return true;  // the last install ended
     }
-    std::string problem;
-    std::optional<InstallRecord> record =
-        updater::ParseInstallRecord(version_index::LoadTextLines(kInstallRecord), &problem);
+    base::Result<InstallRecord> record =
+        updater::ParseInstallRecord(version_index::LoadTextLines(kInstallRecord));
     if (!record) {
         BRF_LOG(0, "** install record %s is damaged and ignored: %s", kInstallRecord,
-                problem.c_str());
+                record.reason().c_str());
         fs::remove(kInstallRecord, ignored);
         return true;
     }
@@ -345,17 +347,16 @@ bool UpdateSession::CompleteInterruptedInstall() {
     EnableCheck(false);
 
     for (const InstallRecord::Entry& entry : record->entries) {
-        problem = ContainerProblem(entry);
-        if (!problem.empty()) {
+        if (const base::Result<> usable = UsableSource(entry); !usable) {
             BRF_LOG(0, "** patch/%s is %s: the update is fetched again", entry.container.c_str(),
-                    problem.c_str());
+                    usable.reason().c_str());
             AddLogLine(Text(OwnText::RefetchingUpdate));
             SelectLastLine();
             // The client counts as the release the install started from, so
             // the run fetches that release's section once more.
             clientVersion = record->fromVersion;
             clientBuild = record->fromBuild;
-            interrupted_ = std::move(record);
+            interrupted_ = std::move(*record);
             return true;
         }
     }
@@ -422,8 +423,8 @@ void UpdateSession::ReportFileProblem(const std::string& path, const std::error_
 
 namespace updater {
 
-std::error_code ReplaceFileDurably(const std::string& path, const std::string& text,
-                                   const char* directory) {
+base::Result<> ReplaceFileDurably(const std::string& path, const std::string& text,
+                                  const char* directory) {
     const std::string temporary = path + ".part";
     const auto systemError = [] { return std::error_code(errno, std::generic_category()); };
     std::error_code why;
@@ -446,7 +447,7 @@ std::error_code ReplaceFileDurably(const std::string& path, const std::string& t
     if (why) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        return why;
+        return base::Fail("cannot replace " + path + ": " + why.message(), path, why);
     }
     plat::FlushDirectory(directory);
     return {};

@@ -47,12 +47,8 @@ std::string FormatInstallRecord(const InstallRecord& record) {
     return text + "end\r\n";
 }
 
-std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines,
-                                                std::string* problem) {
-    const auto damaged = [problem](const std::string& why) {
-        *problem = why;
-        return std::nullopt;
-    };
+base::Result<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines) {
+    const auto damaged = [](const std::string& why) { return base::Fail(why); };
     if (lines.size() < 4 || lines.front() != kHeader || lines.back() != "end") {
         return damaged("not a whole install record");
     }

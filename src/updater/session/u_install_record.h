@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/base/s_result.h"
+
 namespace updater {
 
 struct InstallRecord {
@@ -47,9 +49,8 @@ std::string FormatInstallRecord(const InstallRecord& record);
 // Where the file made from the delta of `container` waits for the install.
 std::string AppliedPath(const std::string& container);
 
-// The record in the lines of its file; nothing (and `problem` set) when it
-// is damaged or names a target that is not its container's own game path.
-std::optional<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines,
-                                                std::string* problem);
+// The record in the lines of its file; a failure that says why when it is
+// damaged or names a target that is not its container's own game path.
+base::Result<InstallRecord> ParseInstallRecord(const std::vector<std::string>& lines);
 
 }  // namespace updater

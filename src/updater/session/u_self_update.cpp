@@ -37,17 +37,17 @@ void UpdateSession::ReceivedUpdater() {
     BRF_LOG(1, "received file: %s", kUpdaterContainer);
     // The next updater is decoded, let alone started, only when it is the
     // one the signed index lists.
-    const std::string problem =
-        AuthenticityProblem(game_files::InPatch(kUpdaterContainer), kUpdaterContainer);
-    if (!problem.empty()) {
-        BRF_LOG(0, "** %s", problem.c_str());
+    const base::Result<> authentic =
+        Authentic(game_files::InPatch(kUpdaterContainer), kUpdaterContainer);
+    if (!authentic) {
+        BRF_LOG(0, "** %s", authentic.reason().c_str());
         std::error_code ignored;
         fs::remove(kUpdaterContainer, ignored);
     }
     // A left-over copy still waited for is overwritten now, never removed
     // after the new one is in its place.
     tempCopy_.reset();
-    if (!problem.empty() || !CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
+    if (!authentic || !CPack::Get()->DecodeFile(kUpdaterContainer, kTempProgram)) {
         BRF_LOG(0, "** broken updater.upd file, user should try again");
         ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
         EnableCheck(true);

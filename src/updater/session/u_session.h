@@ -194,7 +194,8 @@ private:
     void RequestFile(const std::string& path, int32_t maxBodySize, Origin origin, bool logRequest,
                      int64_t resumeFrom = -1, int64_t total = -1);
     void RunRequest(std::string url, Origin origin, int64_t resumeFrom, int64_t total);
-    void ReportException(const std::exception& error);
+    // The exception report: a step raised `what`; the run ends.
+    void ReportException(const std::string& what);
     // The one way a run fails: the failure report of the state it failed in
     // (or of `reportAs`: a server list the signed index refused fails as the
     // server list), logged with the HTTP command `cmd`; the button usable
@@ -308,10 +309,9 @@ private:
     // server list held back for it; on failure runs the failure report and
     // returns false.
     bool AuthenticateIndex(CmdType Cmd);
-    // Empty when `localPath` holds what the signed index lists as
+    // Ok when `localPath` holds what the signed index lists as
     // `requestPath`, or when updates are not authenticated; else why not.
-    std::string AuthenticityProblem(const std::string& requestPath,
-                                    const std::string& localPath) const;
+    base::Result<> Authentic(const std::string& requestPath, const std::string& localPath) const;
     // The listing of the index accepted in this run.
     std::optional<signed_index::Manifest> signedFiles_;
 
@@ -331,9 +331,10 @@ private:
     // The delta at actCount arrived: it is checked and applied on a worker,
     // and its result counts as the received file.
     void ReceivedDelta(std::optional<int64_t> fetchedAhead);
-    void DeltaApplied(const delta::Applied& applied, std::optional<int64_t> fetchedAhead);
+    void DeltaApplied(const base::Result<delta::Applied>& applied,
+                      std::optional<int64_t> fetchedAhead);
     // Set while a delta is applied.
-    std::unique_ptr<updater::BackgroundJob<delta::Applied>> deltaApply_;
+    std::unique_ptr<updater::BackgroundJob<base::Result<delta::Applied>>> deltaApply_;
     // The run's update size as the bar counts it (32 bits, a total past
     // 2 GiB at full scale): the engine's own figure, shown as the bar's
     // maximum.
@@ -401,10 +402,10 @@ std::string Lower(std::string text);
 
 // Replaces the file at `path` with `text` so that a crash or a power cut
 // leaves the old file or the new one, never a torn one: written beside,
-// flushed, renamed, and the name flushed in `directory`. What the system
-// refused, if anything.
-std::error_code ReplaceFileDurably(const std::string& path, const std::string& text,
-                                   const char* directory);
+// flushed, renamed, and the name flushed in `directory`. On failure the
+// result names the file and the system's code.
+base::Result<> ReplaceFileDurably(const std::string& path, const std::string& text,
+                                  const char* directory);
 
 // printf into a string.
 using base::Printf;

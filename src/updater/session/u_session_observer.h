@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 #include "platform/message_box.h"
@@ -42,11 +41,12 @@ public:
 
     // A modal message box (MessageBoxA flags and answers), the question
     // whether to fetch a file that is already there, and the display of an
-    // error that escaped a step started by the user.
+    // error of a request the user started (`message`, the application's
+    // error display).
     virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags,
                            plat::BoxOwner owner) = 0;
     virtual Reply AskDownloadAgain(const std::string& question) = 0;
-    virtual void ShowException(const std::exception& error) = 0;
+    virtual void ShowError(const std::string& message) = 0;
 
     // The front end may draw what changed before the run goes on.
     virtual void Repaint() = 0;

@@ -72,48 +72,48 @@ void UpdateSession::RunRequest(std::string url, Origin origin, int64_t resumeFro
     requestRunning_ = true;
     sock_http->ResumeFrom = resumeFrom;
     sock_http->ResumeTotal = total;
-    try {
-        sock_http->Get(url);
-        requestRunning_ = false;
-    } catch (const std::exception& error) {
-        requestRunning_ = false;
-        if (Closing()) {
-            return;  // the front end went away during the request
-        }
-        if (runState_ == RunState::Cancelled) {
-            // The cancel cut the transfer short; acknowledge it as the next
-            // event would have.
-            AcknowledgeCancel();
-            return;
-        }
-        if (runState_ == RunState::PatchDownload && deltaInFlight_) {
-            FallBackToContainer(std::string("its transfer failed: ") + error.what());
-            return;
-        }
-        switch (origin) {
-            case Origin::CheckButton:
-                // The application shows the error; the button must not stay
-                // disabled for good after it.
-                observer_.ShowException(error);
-                EnableCheck(true);
-                break;
-            case Origin::SuccessHandler:
-                ReportException(error);
-                break;
-            case Origin::UpdaterDownload:
-                BRF_LOG(0, "** request of the new updater failed: %s", error.what());
-                FailRun(CmdGET);
-                break;
-        }
-        if (runState_ == RunState::PatchDownload) {
-            DropBrokenCopy();
-        }
-        if (const auto* file = dynamic_cast<const EFileError*>(&error)) {
-            ReportFileProblem(file->path, file->code,
-                              runState_ == RunState::PatchDownload
-                                  ? SpaceNeeded(PlanInstall(false).entries, true)
-                                  : 0);
-        }
+    const base::Result<> fetched = sock_http->Fetch(url);
+    requestRunning_ = false;
+    if (fetched.ok()) {
+        return;
+    }
+    const base::Failure& error = fetched.failure();
+    if (Closing()) {
+        return;  // the front end went away during the request
+    }
+    if (runState_ == RunState::Cancelled) {
+        // The cancel cut the transfer short; acknowledge it as the next
+        // event would have.
+        AcknowledgeCancel();
+        return;
+    }
+    if (runState_ == RunState::PatchDownload && deltaInFlight_) {
+        FallBackToContainer("its transfer failed: " + error.reason);
+        return;
+    }
+    switch (origin) {
+        case Origin::CheckButton:
+            // The application shows the error; the button must not stay
+            // disabled for good after it.
+            observer_.ShowError(error.reason);
+            EnableCheck(true);
+            break;
+        case Origin::SuccessHandler:
+            ReportException(error.reason);
+            break;
+        case Origin::UpdaterDownload:
+            BRF_LOG(0, "** request of the new updater failed: %s", error.reason.c_str());
+            FailRun(CmdGET);
+            break;
+    }
+    if (runState_ == RunState::PatchDownload) {
+        DropBrokenCopy();
+    }
+    if (!error.path.empty()) {
+        ReportFileProblem(error.path, error.code,
+                          runState_ == RunState::PatchDownload
+                              ? SpaceNeeded(PlanInstall(false).entries, true)
+                              : 0);
     }
 }
 
@@ -164,9 +164,9 @@ void UpdateSession::EndRun() {
     EnableCheck(true);
 }
 
-void UpdateSession::ReportException(const std::exception& error) {
-    BRF_LOG(0, "** unexpected exception: %s", error.what());
-    AddLogLine(std::string(Text(kTextUnexpectedException)) + error.what());
+void UpdateSession::ReportException(const std::string& what) {
+    BRF_LOG(0, "** unexpected exception: %s", what.c_str());
+    AddLogLine(Text(kTextUnexpectedException) + what);
     SelectLastLine();
     EndRun();
 }
@@ -227,7 +227,7 @@ void UpdateSession::sock_httpSuccess(CmdType Cmd) {
         }
         SelectLastLine();
     } catch (const std::exception& error) {
-        ReportException(error);
+        ReportException(error.what());
     }
 }
 
@@ -278,7 +278,7 @@ void UpdateSession::ContinueDownloadPhase() {
     try {
         StartDownloadList();
     } catch (const std::exception& error) {
-        ReportException(error);
+        ReportException(error.what());
     }
     SelectLastLine();
 }
@@ -349,7 +349,7 @@ void UpdateSession::FailRun(CmdType cmd, std::optional<RunState> reportAs) {
                 try {
                     ReceivedPatchFile(cmd, whole);
                 } catch (const std::exception& error) {
-                    ReportException(error);
+                    ReportException(error.what());
                 }
                 SelectLastLine();
                 return;

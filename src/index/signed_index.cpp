@@ -324,6 +324,29 @@ base::Result<> CheckFile(const Manifest& manifest, const std::string& requestPat
     return {};
 }
 
+std::string SignDetached(const std::string& bytes, const std::string& secretKeyHex) {
+    unsigned char key[crypto_sign_SECRETKEYBYTES];
+    if (!Ready() || !FromHex(secretKeyHex, key, sizeof key)) {
+        return {};
+    }
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(bytes.data()),
+                         bytes.size(), key);
+    sodium_memzero(key, sizeof key);
+    return ToHex(signature, sizeof signature);
+}
+
+bool VerifyDetached(const std::string& bytes, const std::string& signatureHex,
+                    const std::string& publicKeyHex) {
+    unsigned char key[crypto_sign_PUBLICKEYBYTES];
+    unsigned char signature[crypto_sign_BYTES];
+    return Ready() && FromHex(publicKeyHex, key, sizeof key) &&
+           FromHex(signatureHex, signature, sizeof signature) &&
+           crypto_sign_verify_detached(signature,
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       bytes.size(), key) == 0;
+}
+
 bool MakeKeyPair(std::string* publicKeyHex, std::string* secretKeyHex) {
     unsigned char pk[crypto_sign_PUBLICKEYBYTES];
     unsigned char sk[crypto_sign_SECRETKEYBYTES];

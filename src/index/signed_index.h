@@ -104,6 +104,12 @@ base::Result<> CheckFile(const Manifest& manifest, const std::string& requestPat
 // A new key pair, as hex digits: 64 for the public key, 128 for the secret
 // key (its seed followed by the public key).
 bool MakeKeyPair(std::string* publicKeyHex, std::string* secretKeyHex);
+// The Ed25519 signature of `bytes` (128 hex digits); empty when
+// `secretKeyHex` is not a secret key.
+std::string SignDetached(const std::string& bytes, const std::string& secretKeyHex);
+// Whether `signatureHex` is the signature of `bytes` by `publicKeyHex`.
+bool VerifyDetached(const std::string& bytes, const std::string& signatureHex,
+                    const std::string& publicKeyHex);
 // The public key of a secret key; empty when `secretKeyHex` is not one.
 std::string PublicKeyOf(const std::string& secretKeyHex);
 // True for 64 hex digits.

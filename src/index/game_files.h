@@ -4,6 +4,7 @@
 // under the same name below "patch/" of the game directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,29 @@ inline std::string InPatch(std::string_view name) {
 }
 inline const std::string kServerListPath = InPatch(kServerList);
 inline const std::string kVersionIndexPath = InPatch(kVersionIndex);
+
+// Root document `version` of signed updates: "_root.N.txt" below "patch/".
+inline std::string RootDocument(uint32_t version) {
+    return "_root." + std::to_string(version) + ".txt";
+}
+// Whether `name` (below "patch/") is a root document.
+inline bool IsRootDocument(std::string_view name) {
+    if (name.size() < 11 || name.substr(0, 6) != "_root." || name.substr(name.size() - 4) != ".txt") {
+        return false;
+    }
+    for (const char c : name.substr(6, name.size() - 10)) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What a game directory keeps of the signed updates it accepted, and what
+// an installer ships there: below "save/".
+inline constexpr const char* kSaveDir = "save";
+inline constexpr const char* kTrustState = "trust.sav";
+inline constexpr const char* kIndexSerial = "indexserial.sav";
 
 // Whether `path` names the client program, in any case (Windows' file
 // names are not case-sensitive, and publishers wrote it both ways).

@@ -33,6 +33,15 @@ constexpr OwnEntry kOwnTexts[] = {
     {OwnText::CauseOther, "das System verweigert es.", "the system refuses it."},
     {OwnText::NewsPageUnavailable, "Die Neuigkeiten k\xF6nnen hier nicht angezeigt werden: ",
      "The news page cannot be shown here: "},
+    {OwnText::ClockWrong,
+     "Die Uhr des Computers zeigt %s, die Liste der Updates wurde aber am %s signiert: bitte "
+     "die Uhr stellen.",
+     "The computer's clock says %s, but the update list was signed on %s: please set the "
+     "clock."},
+    {OwnText::ListExpired,
+     "Die Liste der Versionen auf dem Update-Server ist abgelaufen: bitte sp\xE4ter noch einmal "
+     "versuchen.",
+     "The update server's list of releases has expired: please try again later."},
 };
 
 constexpr bool InEnumOrder() {

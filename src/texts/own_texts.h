@@ -20,6 +20,11 @@ enum class OwnText : uint32_t {
     // The panel in the news page's place where no web browser control can
     // be had; the reason follows it.
     NewsPageUnavailable,
+    // printf: the computer's date and the date the index was signed on,
+    // both "yyyy-mm-dd".
+    ClockWrong,
+    // The index, or the root it was signed under, expired.
+    ListExpired,
 };
 
 // The text in `language` (0 German, 1 English); English for any other.

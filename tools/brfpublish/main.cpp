@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "brfpublish/publish.h"
+#include "brfpublish/roots.h"
 #include "brfpublish/signing.h"
 #include "brfpublish/verify.h"
 #include "index/game_files.h"
@@ -29,8 +31,20 @@ const char kUsage[] =
     "                        [--updater-version VERSION MIN] [--time \"yyyy-mm-dd hh:mm:ss\"]\n"
     "                        [--mode optimal|lazy|greedy] [--no-deltas] [--no-bundles]\n"
     "                        [--quiet]\n"
-    "                        [--key SECRETFILE [--serial N] [--expires \"yyyy-mm-dd hh:mm:ss\"]]\n"
-    "       brfpublish verify [--public-key PUBLICFILE] [--from TREE]... DIR\n"
+    "                        [--key SECRETFILE]... [--legacy-key SECRETFILE]\n"
+    "                        [--retire-legacy-key] [--serial N] [--expires-in DAYS]\n"
+    "                        [--expires \"yyyy-mm-dd hh:mm:ss\"]\n"
+    "       brfpublish resign DIR --key SECRETFILE... [--legacy-key SECRETFILE]\n"
+    "                        [--retire-legacy-key] [--serial N] [--expires-in DAYS]\n"
+    "       brfpublish root init DIR --root-key SECRETFILE... [--add-root PUBLICFILE]...\n"
+    "                        --add-index PUBLICFILE... [--threshold N]\n"
+    "                        [--index-threshold N] [--expires-in DAYS]\n"
+    "       brfpublish root next DIR --root-key SECRETFILE... [--add-root PUBLICFILE]...\n"
+    "                        [--remove-root PUBLICFILE]... [--add-index PUBLICFILE]...\n"
+    "                        [--remove-index PUBLICFILE]... [--threshold N]\n"
+    "                        [--index-threshold N] [--expires-in DAYS]\n"
+    "       brfpublish verify [--public-key PUBLICFILE] [--root-public PUBLICFILE]...\n"
+    "                        [--root-threshold N] [--from TREE]... DIR\n"
     "       brfpublish keygen --secret SECRETFILE --public PUBLICFILE\n"
     "\n"
     "build  writes DIR/patch/, everything an update server serves below its base\n"
@@ -89,11 +103,41 @@ const char kUsage[] =
     "       --no-bundles makes none.\n"
     "       Progress (files and bytes packed) goes to stderr; --quiet hides it.\n"
     "       --key signs the index (docs/signed-index.md): signature lines listing\n"
-    "       the size and SHA-256 of every served file, a serial and an optional\n"
-    "       expiry (UTC), and an Ed25519 signature over all of it. Updaters built\n"
-    "       with the public key refuse anything else. The serial defaults to the\n"
-    "       serial of the DIR/patch being replaced plus one; a given one must be\n"
-    "       above it. Updaters without a key read a signed index as before.\n"
+    "       the size and SHA-256 of every served file, a serial, the time it was\n"
+    "       signed and its expiry (UTC; --expires-in DAYS after signing, default\n"
+    "       30, or --expires), and Ed25519 signatures over all of it. Without root\n"
+    "       documents in DIR/patch one --key signs for updaters built with its\n"
+    "       public key (BRF_UPDATE_PUBLIC_KEY). With them the keys sign \"#trust-\"\n"
+    "       lines under the newest root and must be index keys it allows, as many\n"
+    "       as its threshold; --legacy-key also signs for updaters built with one\n"
+    "       key, and an index that replaces one signed for them needs it or\n"
+    "       --retire-legacy-key. The root documents stay in DIR/patch. The serial\n"
+    "       defaults to the serial of the DIR/patch being replaced plus one; a\n"
+    "       given one must be above it. Updaters without a key read a signed index\n"
+    "       as before. A signed build also writes DIR/installer/save/, the files an\n"
+    "       installer ships in the game's save/ so that a fresh install starts from\n"
+    "       this publication's serial and root.\n"
+    "\n"
+    "resign renews the signature lines of DIR/patch/_versions.txt (serial and\n"
+    "       expiry, signed now) without rebuilding anything, for a timer job that\n"
+    "       keeps a publication from expiring; the keys as for build. Every file\n"
+    "       the old lines list must still have the listed bytes. The index is\n"
+    "       replaced at once, and put back if the directory then fails verify.\n"
+    "\n"
+    "root init writes root document 1, DIR/patch/_root.1.txt: the root keys are\n"
+    "       those of the --root-key secret keys that sign it and the --add-root\n"
+    "       public keys, --threshold of them (default 1) must sign the next root;\n"
+    "       the --add-index keys may sign the index, --index-threshold of them\n"
+    "       (default 1) must. Updaters are built with the root public keys\n"
+    "       (cmake -DBRF_ROOT_KEYS=\"KEY1;KEY2\" -DBRF_ROOT_THRESHOLD=N). It expires\n"
+    "       --expires-in DAYS from now (default 365).\n"
+    "root next writes root N+1 from root N with keys added and removed: rotate\n"
+    "       the index key (--add-index the new one, later --remove-index the old),\n"
+    "       revoke a stolen one (--remove-index), replace root keys (--add-root,\n"
+    "       --remove-root, --threshold), or renew the expiry alone. It must be\n"
+    "       signed (--root-key) by a threshold of root N's keys and a threshold of\n"
+    "       its own; anything else is refused and nothing is written. Sign the\n"
+    "       index under the new root with resign or build.\n"
     "\n"
     "verify checks DIR/patch (or DIR itself when it holds _versions.txt): the six\n"
     "       integer header lines and line 1 >= line 2; updater.exe.upd present and\n"
@@ -104,7 +148,10 @@ const char kUsage[] =
     "       of the listed size and passing the container check. Prints each\n"
     "       problem on its own line. Signature lines, when present, must list\n"
     "       every served file with its size and SHA-256 and must not have expired;\n"
-    "       with --public-key the index must be signed with that key. Every\n"
+    "       with --public-key the index must be signed with that key. Root\n"
+    "       documents must be root 1 to N, each signed as updaters require (root\n"
+    "       1 by a threshold of the --root-public keys, else of its own), the\n"
+    "       newest not expired, and the index signed under it. Every\n"
     "       announced delta must be served with its size and SHA-256 and make the\n"
     "       file its container holds; with --from, deltas whose source file is in\n"
     "       one of the trees are applied to it and must make that file. Every\n"
@@ -221,7 +268,17 @@ int Build(int argc, char** argv) {
         } else if (arg == "--no-bundles") {
             options.bundles = false;
         } else if (arg == "--key" && values(1)) {
-            options.secretKeyFile = argv[++i];
+            options.secretKeyFiles.push_back(argv[++i]);
+        } else if (arg == "--legacy-key" && values(1)) {
+            options.legacyKeyFile = argv[++i];
+        } else if (arg == "--retire-legacy-key") {
+            options.retireLegacyKey = true;
+        } else if (arg == "--expires-in" && values(1)) {
+            uint32_t days = 0;
+            if (!ParseNumber(argv[++i], &days) || days == 0 || days > 3650) {
+                return Usage("--expires-in takes a number of days from 1 to 3650");
+            }
+            options.expires = signed_index::NowUtc() + static_cast<int64_t>(days) * 86400;
         } else if (arg == "--serial" && values(1)) {
             // Up to 18 digits: far more publications than anyone makes.
             const std::string text = argv[++i];
@@ -251,9 +308,107 @@ int Build(int argc, char** argv) {
     return brfpublish::Publish(options);
 }
 
+// The options resign and root share: keys, serial and expiry. Returns -1
+// when they are fine, else the exit status.
+struct KeyOptions {
+    std::vector<std::string> keys;
+    std::string legacyKey;
+    bool retireLegacy = false;
+    std::optional<uint64_t> serial;
+    uint32_t expiresInDays = 0;
+    brfpublish::RootChange root;
+    std::string dir;
+};
+
+int ParseKeyOptions(int argc, char** argv, int first, bool forRoot, KeyOptions& options) {
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool value = i + 1 < argc;
+        uint32_t number = 0;
+        if (!forRoot && arg == "--key" && value) {
+            options.keys.push_back(argv[++i]);
+        } else if (!forRoot && arg == "--legacy-key" && value) {
+            options.legacyKey = argv[++i];
+        } else if (!forRoot && arg == "--retire-legacy-key") {
+            options.retireLegacy = true;
+        } else if (!forRoot && arg == "--serial" && value) {
+            const std::string text = argv[++i];
+            if (text.empty() || text.size() > 18 ||
+                text.find_first_not_of("0123456789") != std::string::npos) {
+                return Usage("--serial takes a whole number");
+            }
+            options.serial = std::stoull(text);
+        } else if (arg == "--expires-in" && value) {
+            if (!ParseNumber(argv[++i], &number) || number == 0 || number > 3650) {
+                return Usage("--expires-in takes a number of days from 1 to 3650");
+            }
+            options.expiresInDays = number;
+        } else if (forRoot && arg == "--root-key" && value) {
+            options.root.signKeyFiles.push_back(argv[++i]);
+        } else if (forRoot && arg == "--add-root" && value) {
+            options.root.addRoot.push_back(argv[++i]);
+        } else if (forRoot && arg == "--remove-root" && value) {
+            options.root.removeRoot.push_back(argv[++i]);
+        } else if (forRoot && arg == "--add-index" && value) {
+            options.root.addIndex.push_back(argv[++i]);
+        } else if (forRoot && arg == "--remove-index" && value) {
+            options.root.removeIndex.push_back(argv[++i]);
+        } else if (forRoot && (arg == "--threshold" || arg == "--index-threshold") && value) {
+            if (!ParseNumber(argv[++i], &number) || number == 0) {
+                return Usage(arg + " takes a number from 1");
+            }
+            (arg == "--threshold" ? options.root.threshold : options.root.indexThreshold) = number;
+        } else if (arg.rfind("--", 0) != 0 && options.dir.empty()) {
+            options.dir = arg;
+        } else {
+            return Usage("unknown or incomplete option '" + arg + "'");
+        }
+    }
+    if (options.dir.empty()) {
+        return Usage("a DIR is needed");
+    }
+    return -1;
+}
+
+int Resign(int argc, char** argv) {
+    KeyOptions options;
+    if (const int status = ParseKeyOptions(argc, argv, 2, false, options); status >= 0) {
+        return status;
+    }
+    if (options.keys.empty()) {
+        return Usage("resign needs --key");
+    }
+    const int64_t expires = signed_index::NowUtc() +
+                            static_cast<int64_t>(options.expiresInDays ? options.expiresInDays : 30) *
+                                86400;
+    return brfpublish::Resign(options.dir, options.keys, options.legacyKey, options.retireLegacy,
+                              options.serial, expires);
+}
+
+int Root(int argc, char** argv) {
+    const std::string what = argc > 2 ? argv[2] : "";
+    if (what != "init" && what != "next") {
+        return Usage("root takes init or next");
+    }
+    KeyOptions options;
+    if (const int status = ParseKeyOptions(argc, argv, 3, true, options); status >= 0) {
+        return status;
+    }
+    if (options.root.signKeyFiles.empty()) {
+        return Usage("root " + what + " needs --root-key");
+    }
+    options.root.expires = signed_index::NowUtc() +
+                           static_cast<int64_t>(options.expiresInDays ? options.expiresInDays : 365) *
+                               86400;
+    return what == "init" ? brfpublish::RootInit(options.dir, options.root)
+                          : brfpublish::RootNext(options.dir, options.root);
+}
+
 int Verify(int argc, char** argv) {
     namespace fs = std::filesystem;
     std::string publicKey;
+    std::vector<std::string> rootKeys;
+    uint32_t rootThreshold = 1;
     std::map<std::string, std::string> sources;
     std::vector<std::string> rest;
     for (int i = 2; i < argc; ++i) {
@@ -264,6 +419,17 @@ int Verify(int argc, char** argv) {
             if (publicKey.empty()) {
                 std::fprintf(stderr, "brfpublish: %s\n", error.c_str());
                 return kExitFailed;
+            }
+        } else if (arg == "--root-public" && i + 1 < argc) {
+            std::string error;
+            rootKeys.push_back(brfpublish::LoadPublicKey(argv[++i], &error));
+            if (rootKeys.back().empty()) {
+                std::fprintf(stderr, "brfpublish: %s\n", error.c_str());
+                return kExitFailed;
+            }
+        } else if (arg == "--root-threshold" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], &rootThreshold) || rootThreshold == 0) {
+                return Usage("--root-threshold takes a number from 1");
             }
         } else if (arg == "--from" && i + 1 < argc) {
             const std::string tree = argv[++i];
@@ -286,7 +452,8 @@ int Verify(int argc, char** argv) {
         }
     }
     if (rest.size() != 1 || rest[0].rfind("--", 0) == 0) {
-        return Usage("verify takes [--public-key FILE], [--from TREE]... and one DIR");
+        return Usage("verify takes [--public-key FILE], [--root-public FILE]..., "
+                     "[--root-threshold N], [--from TREE]... and one DIR");
     }
     std::error_code ec;
     fs::path dir = rest[0];
@@ -294,7 +461,7 @@ int Verify(int argc, char** argv) {
         dir /= "patch";
     }
     const std::vector<std::string> problems =
-        brfpublish::VerifyPatchDir(dir.string(), publicKey, sources);
+        brfpublish::VerifyPatchDir(dir.string(), publicKey, sources, rootKeys, rootThreshold);
     for (const std::string& problem : problems) {
         std::printf("%s\n", problem.c_str());
     }
@@ -311,7 +478,7 @@ int Verify(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        return Usage("a command is needed: build, verify or keygen");
+        return Usage("a command is needed: build, resign, root, verify or keygen");
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -324,6 +491,12 @@ int main(int argc, char** argv) {
     }
     if (command == "verify") {
         return Verify(argc, argv);
+    }
+    if (command == "resign") {
+        return Resign(argc, argv);
+    }
+    if (command == "root") {
+        return Root(argc, argv);
     }
     if (command == "keygen") {
         if (argc != 6 || std::string(argv[2]) != "--secret" || std::string(argv[4]) != "--public") {

@@ -256,16 +256,11 @@ private:
         if (!ValidTimeStamp(options_.time)) {
             return Contradiction("the time '" + options_.time + "' is not yyyy-mm-dd hh:mm:ss");
         }
-        if (options_.secretKeyFile.empty() && (options_.serial || options_.expires)) {
-            return Contradiction("--serial and --expires belong to a signed index (--key)");
-        }
-        if (!options_.secretKeyFile.empty()) {
-            std::string keyError;
-            secretKey_ = LoadSecretKey(options_.secretKeyFile, &keyError);
-            if (secretKey_.empty()) {
-                return Fail(keyError);
-            }
-            publicKey_ = signed_index::PublicKeyOf(secretKey_);
+        if (options_.secretKeyFiles.empty() &&
+            (options_.serial || options_.expires || !options_.legacyKeyFile.empty() ||
+             options_.retireLegacyKey)) {
+            return Contradiction(
+                "--serial, --expires and the legacy key options belong to a signed index (--key)");
         }
         return 0;
     }
@@ -391,7 +386,19 @@ private:
         }
         // Updaters refuse an index whose serial is below the last one they
         // accepted, so a publication's serial only ever grows.
-        if (!secretKey_.empty()) {
+        if (!options_.secretKeyFiles.empty()) {
+            base::Result<Signing> signing =
+                ChooseSigning((outDir_ / "patch").string(), options_.secretKeyFiles,
+                              options_.legacyKeyFile, options_.retireLegacyKey);
+            if (!signing) {
+                return Fail(signing.reason());
+            }
+            signing_ = std::move(*signing);
+            signing_->signedAt = signed_index::NowUtc();
+            signing_->expires = options_.expires.value_or(signing_->signedAt + 30 * 86400);
+            if (!signing_->legacyKey.empty()) {
+                publicKey_ = signed_index::PublicKeyOf(signing_->legacyKey);
+            }
             const std::optional<uint64_t> previous = PublishedSerial((outDir_ / "patch").string());
             if (options_.serial && previous && *options_.serial <= *previous) {
                 return Contradiction(base::Printf(
@@ -400,7 +407,7 @@ private:
                     static_cast<unsigned long long>(*options_.serial),
                     static_cast<unsigned long long>(*previous)));
             }
-            serial_ = options_.serial ? *options_.serial : previous.value_or(0) + 1;
+            signing_->serial = options_.serial ? *options_.serial : previous.value_or(0) + 1;
         }
         work_.emplace(outDir_);
         patch_ = work_->Path() / "patch";
@@ -408,6 +415,17 @@ private:
         fs::remove_all(work_->Path(), ec);
         if (!fs::create_directories(patch_, ec)) {
             return Fail("cannot create " + patch_.string() + ": " + ec.message());
+        }
+        // The root documents stay with every publication: updaters walk
+        // through all of them.
+        for (fs::directory_iterator it(outDir_ / "patch", ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (game_files::IsRootDocument(it->path().filename().string())) {
+                fs::copy_file(it->path(), patch_ / it->path().filename(), ec);
+                if (ec) {
+                    return Fail("cannot copy " + it->path().string() + ": " + ec.message());
+                }
+            }
         }
         return 0;
     }
@@ -694,9 +712,12 @@ private:
         for (const std::string& line : lines) {
             text += line + "\r\n";
         }
-        if (!secretKey_.empty() &&
-            !SignIndex(patch_.string(), secretKey_, serial_, options_.expires, &text, &error)) {
-            return Fail("cannot sign the index: " + error);
+        if (signing_) {
+            base::Result<std::string> signedText = SignIndex(patch_.string(), text, *signing_);
+            if (!signedText) {
+                return Fail("cannot sign the index: " + signedText.reason());
+            }
+            text = std::move(*signedText);
         }
         if (!WriteFile(patch_ / game_files::kVersionIndex, text.data(), text.size())) {
             return Fail("cannot write " + (patch_ / game_files::kVersionIndex).string());
@@ -717,6 +738,13 @@ private:
         }
         if (!PutInPlace(patch_, outDir_, work_->Path(), &error)) {
             return Fail(error);
+        }
+        if (signing_) {
+            if (const base::Result<> baseline = WriteInstallerBaseline(
+                    outDir_.string(), (outDir_ / "patch").string(), *signing_);
+                !baseline) {
+                return Fail(baseline.reason());
+            }
         }
         return 0;
     }
@@ -744,9 +772,10 @@ private:
                              "fetch, %llu bytes in all\n",
                              bundles_.size(), static_cast<unsigned long long>(bundleBytes_));
             }
-            if (!secretKey_.empty()) {
-                std::fprintf(stderr, "brfpublish: signed the index, serial %llu\n",
-                             static_cast<unsigned long long>(serial_));
+            if (signing_) {
+                std::fprintf(stderr, "brfpublish: signed the index, serial %llu, expires %s\n",
+                             static_cast<unsigned long long>(signing_->serial),
+                             signed_index::FormatUtc(*signing_->expires).c_str());
             }
         }
     }
@@ -754,7 +783,9 @@ private:
     const PublishOptions& options_;
     const ReleaseSpec& release_;
     ReleaseSpec minimum_;
-    std::string secretKey_;
+    // How the index is signed; none for an unsigned one.
+    std::optional<Signing> signing_;
+    // The key updaters with one key check, when the index is signed for them.
     std::string publicKey_;
     std::string servers_;
     Tree tree_;
@@ -776,7 +807,6 @@ private:
     uint64_t savedBytes_ = 0;
     uint64_t totalBytes_ = 0;
     fs::path outDir_;
-    uint64_t serial_ = 0;
     std::optional<WorkDir> work_;
     fs::path patch_;
     std::map<std::string, uint64_t> containerSize_;

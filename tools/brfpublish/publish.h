@@ -40,12 +40,19 @@ struct PublishOptions {
     // file.
     bool bundles = true;
     bool quiet = false;
-    // The secret key file that signs the index; empty for an unsigned one.
-    std::string secretKeyFile;
+    // The secret key files that sign the index (docs/signed-index.md):
+    // one without root documents, the index keys with; none for an
+    // unsigned index.
+    std::vector<std::string> secretKeyFiles;
+    // With root documents: the key that also signs for updaters built with
+    // one key, or the end of those lines.
+    std::string legacyKeyFile;
+    bool retireLegacyKey = false;
     // The serial of a signed index; default the serial of the directory
     // being replaced plus one (1 for the first).
     std::optional<uint64_t> serial;
-    // When a signed index expires, seconds since 1970 UTC; none: never.
+    // When a signed index expires, seconds since 1970 UTC; none: 30 days
+    // after it was signed.
     std::optional<int64_t> expires;
 };
 

@@ -3,9 +3,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "index/game_files.h"
 #include "index/signed_index.h"
+#include "index/trust.h"
+#include "brfpublish/verify.h"
+#include "platform/file_durability.h"
 #include "platform/file_privacy.h"
 #include "shared/base/s_text.h"
 
@@ -112,6 +116,9 @@ std::optional<uint64_t> PublishedSerial(const std::string& patchDir) {
     if (!text) {
         return std::nullopt;
     }
+    if (const base::Result<trust::Listing> listing = trust::ReadUnverified(*text)) {
+        return listing->manifest.serial;
+    }
     const signed_index::Reading reading = signed_index::ReadUnverified(*text);
     if (reading.verdict != signed_index::Verdict::Ok) {
         return std::nullopt;
@@ -119,35 +126,245 @@ std::optional<uint64_t> PublishedSerial(const std::string& patchDir) {
     return reading.manifest.serial;
 }
 
-bool SignIndex(const std::string& patchDir, const std::string& secretKey, uint64_t serial,
-               std::optional<int64_t> expires, std::string* index, std::string* error) {
-    signed_index::Manifest manifest;
-    manifest.serial = serial;
-    manifest.expires = expires;
+base::Result<std::map<uint32_t, trust::Root>> RootsIn(const std::string& patchDir) {
+    std::map<uint32_t, trust::Root> roots;
     std::error_code ec;
     for (fs::directory_iterator it(patchDir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name == game_files::kVersionIndex || !it->is_regular_file(ec)) {
+        if (!game_files::IsRootDocument(name)) {
+            continue;
+        }
+        const std::optional<std::string> text = base::ReadWholeFile(it->path().string());
+        base::Result<trust::Root> root =
+            text ? trust::ReadRoot(*text) : base::Fail("cannot be read");
+        if (!root) {
+            return base::Fail(it->path().string() + ": " + root.reason());
+        }
+        if (game_files::RootDocument(root->version) != name) {
+            return base::Fail(it->path().string() + " holds root " +
+                              std::to_string(root->version));
+        }
+        roots.emplace(root->version, std::move(*root));
+    }
+    return roots;
+}
+
+base::Result<Signing> ChooseSigning(const std::string& patchDir,
+                                    const std::vector<std::string>& keyFiles,
+                                    const std::string& legacyKeyFile, bool retireLegacy) {
+    std::string error;
+    const base::Result<std::map<uint32_t, trust::Root>> roots = RootsIn(patchDir);
+    if (!roots) {
+        return roots.failure();
+    }
+    Signing signing;
+    if (roots->empty()) {
+        if (!legacyKeyFile.empty() || retireLegacy) {
+            return base::Fail(
+                "--legacy-key and --retire-legacy-key belong to a directory with root documents "
+                "(brfpublish root init); without them --key signs for updaters with one key");
+        }
+        if (keyFiles.size() != 1) {
+            return base::Fail("without root documents one --key signs the index");
+        }
+        signing.legacyKey = LoadSecretKey(keyFiles[0], &error);
+        return signing.legacyKey.empty() ? base::Result<Signing>(base::Fail(error)) : signing;
+    }
+    const trust::Root& newest = roots->rbegin()->second;
+    std::set<std::string> signers;
+    for (const std::string& file : keyFiles) {
+        const std::string key = LoadSecretKey(file, &error);
+        if (key.empty()) {
+            return base::Fail(error);
+        }
+        if (newest.indexKeys.count(signed_index::PublicKeyOf(key)) == 0) {
+            return base::Fail(file + " is not an index key of root " +
+                              std::to_string(newest.version) + ", the newest in " + patchDir);
+        }
+        if (signers.insert(key).second) {
+            signing.indexKeys.push_back(key);
+        }
+    }
+    if (signers.size() < newest.indexThreshold) {
+        return base::Fail("root " + std::to_string(newest.version) + " needs " +
+                          std::to_string(newest.indexThreshold) +
+                          " index key(s) to sign (--key), " + std::to_string(signers.size()) +
+                          " given");
+    }
+    if (!legacyKeyFile.empty()) {
+        signing.legacyKey = LoadSecretKey(legacyKeyFile, &error);
+        if (signing.legacyKey.empty()) {
+            return base::Fail(error);
+        }
+    } else if (!retireLegacy) {
+        const std::optional<std::string> previous =
+            base::ReadWholeFile((fs::path(patchDir) / game_files::kVersionIndex).string());
+        if (previous && signed_index::ReadUnverified(*previous).verdict ==
+                            signed_index::Verdict::Ok) {
+            return base::Fail(
+                "the publication it replaces is signed for updaters built with one key: keep "
+                "that with --legacy-key FILE, or end it with --retire-legacy-key once no player "
+                "needs it");
+        }
+    }
+    return signing;
+}
+
+base::Result<std::string> SignIndex(const std::string& patchDir, const std::string& body,
+                                    const Signing& signing) {
+    trust::Listing listing;
+    listing.manifest.serial = signing.serial;
+    listing.manifest.expires = signing.expires;
+    listing.signedAt = signing.signedAt;
+    std::error_code ec;
+    for (fs::directory_iterator it(patchDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == game_files::kVersionIndex || game_files::IsRootDocument(name) ||
+            !it->is_regular_file(ec)) {
             continue;
         }
         signed_index::ListedFile file;
         if (!signed_index::HashFile(it->path().string(), &file)) {
-            *error = "cannot read " + it->path().string();
-            return false;
+            return base::Fail("cannot read " + it->path().string());
         }
-        manifest.files[game_files::InPatch(name)] = file;
+        listing.manifest.files[game_files::InPatch(name)] = file;
     }
     if (ec) {
-        *error = "cannot list " + patchDir + ": " + ec.message();
-        return false;
+        return base::Fail("cannot list " + patchDir + ": " + ec.message());
     }
-    base::Result<std::string> signedText = signed_index::Sign(*index, manifest, secretKey);
+    const base::Result<std::map<uint32_t, trust::Root>> roots = RootsIn(patchDir);
+    if (!roots) {
+        return roots.failure();
+    }
+    if (roots->empty()) {
+        return signed_index::Sign(body, listing.manifest, signing.legacyKey);
+    }
+    listing.root = roots->rbegin()->first;
+    return trust::SignIndex(body, listing, signing.indexKeys, signing.legacyKey);
+}
+
+base::Result<> WriteInstallerBaseline(const std::string& outDir, const std::string& patchDir,
+                                      const Signing& signing) {
+    const fs::path save = fs::path(outDir) / "installer" / game_files::kSaveDir;
+    std::error_code ec;
+    fs::create_directories(save, ec);
+    const base::Result<std::map<uint32_t, trust::Root>> roots = RootsIn(patchDir);
+    if (!roots) {
+        return roots.failure();
+    }
+    const auto write = [&](const char* name, const std::string& text) -> base::Result<> {
+        std::ofstream out(save / name, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (ec || !out) {
+            return base::Fail("cannot write " + (save / name).string());
+        }
+        return {};
+    };
+    if (!roots->empty()) {
+        const trust::State state{roots->rbegin()->second, signing.serial};
+        if (base::Result<> written = write(game_files::kTrustState, trust::FormatState(state));
+            !written) {
+            return written;
+        }
+    }
+    if (!signing.legacyKey.empty()) {
+        return write(game_files::kIndexSerial, std::to_string(signing.serial) + "\r\n");
+    }
+    return {};
+}
+
+int Resign(const std::string& dir, const std::vector<std::string>& keyFiles,
+           const std::string& legacyKeyFile, bool retireLegacy, std::optional<uint64_t> serial,
+           int64_t expires) {
+    const auto fail = [](int status, const std::string& why) {
+        std::fprintf(stderr, "brfpublish: %s\n", why.c_str());
+        return status;
+    };
+    fs::path patch = dir;
+    std::error_code ec;
+    if (!fs::exists(patch / game_files::kVersionIndex, ec)) {
+        patch /= game_files::kPatchDir;
+    }
+    const std::string indexPath = (patch / game_files::kVersionIndex).string();
+    const std::optional<std::string> text = base::ReadWholeFile(indexPath);
+    if (!text) {
+        return fail(1, "cannot read " + indexPath);
+    }
+    // What the old lines list must still be there byte for byte: a resign
+    // renews the signature of a publication, never blesses a changed file.
+    signed_index::Manifest listed;
+    if (const base::Result<trust::Listing> listing = trust::ReadUnverified(*text)) {
+        listed = listing->manifest;
+    } else if (const signed_index::Reading reading = signed_index::ReadUnverified(*text);
+               reading.verdict == signed_index::Verdict::Ok) {
+        listed = reading.manifest;
+    } else {
+        return fail(2, indexPath + " is not signed; sign it with brfpublish build --key");
+    }
+    for (const auto& [name, file] : listed.files) {
+        const std::string local = (patch / name.substr(name.find('/') + 1)).string();
+        if (const base::Result<> same = signed_index::CheckFile(listed, name, local); !same) {
+            return fail(1, same.reason() + ": the publication changed since it was signed; "
+                                           "publish it again with brfpublish build");
+        }
+    }
+    base::Result<Signing> signing =
+        ChooseSigning(patch.string(), keyFiles, legacyKeyFile, retireLegacy);
+    if (!signing) {
+        return fail(2, signing.reason());
+    }
+    if (serial && *serial <= listed.serial) {
+        return fail(2, "the serial " + std::to_string(*serial) + " is not above " +
+                           std::to_string(listed.serial) + ", the published one");
+    }
+    signing->serial = serial.value_or(listed.serial + 1);
+    signing->expires = expires;
+    signing->signedAt = signed_index::NowUtc();
+    const base::Result<std::string> signedText =
+        SignIndex(patch.string(), trust::WithoutSignatures(*text), *signing);
     if (!signedText) {
-        *error = signedText.reason();
-        return false;
+        return fail(1, "cannot sign the index: " + signedText.reason());
     }
-    *index = std::move(*signedText);
-    return true;
+    // Written beside and renamed over the old one: a server reads the old
+    // index or the new one, never a torn one.
+    const std::string temporary = indexPath + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << *signedText;
+        out.close();
+        if (!out || !plat::FlushFile(temporary.c_str())) {
+            fs::remove(temporary, ec);
+            return fail(1, "cannot write " + temporary);
+        }
+    }
+    fs::rename(temporary, indexPath, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return fail(1, "cannot replace " + indexPath + ": " + ec.message());
+    }
+    plat::FlushDirectory(patch.string().c_str());
+    const std::string legacyPublic =
+        signing->legacyKey.empty() ? "" : signed_index::PublicKeyOf(signing->legacyKey);
+    const std::vector<std::string> problems = VerifyPatchDir(patch.string(), legacyPublic);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) {
+            std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
+        }
+        std::ofstream restore(indexPath, std::ios::binary | std::ios::trunc);
+        restore << *text;
+        return fail(1, "the re-signed directory fails its check; the old index is back");
+    }
+    if (const base::Result<> baseline =
+            WriteInstallerBaseline(fs::path(patch).parent_path().string(), patch.string(),
+                                   *signing);
+        !baseline) {
+        return fail(1, baseline.reason());
+    }
+    std::printf("re-signed %s: serial %llu, expires %s\n", indexPath.c_str(),
+                static_cast<unsigned long long>(signing->serial),
+                signed_index::FormatUtc(expires).c_str());
+    return 0;
 }
 
 }  // namespace brfpublish

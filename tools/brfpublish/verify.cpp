@@ -14,7 +14,9 @@
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"
+#include "brfpublish/signing.h"
 #include "index/signed_index.h"
+#include "index/trust.h"
 #include "index/version_index.h"
 #include "pack/pack.h"
 #include "platform/process.h"
@@ -34,11 +36,14 @@ struct Line {
 class Verifier {
 public:
     Verifier(const std::string& dir, const std::string& publicKey,
-             const std::map<std::string, std::string>& sources)
+             const std::map<std::string, std::string>& sources,
+             const std::vector<std::string>& rootKeys, uint32_t rootThreshold)
         : dir_(dir),
           index_((fs::path(dir) / game_files::kVersionIndex).string()),
           publicKey_(publicKey),
-          sources_(sources) {}
+          sources_(sources),
+          rootKeys_(rootKeys),
+          rootThreshold_(rootThreshold) {}
 
     std::vector<std::string> Run() {
         std::error_code ec;
@@ -153,9 +158,20 @@ private:
     }
 
     // The signature lines: signed with the key when one is given, and every
-    // file listed with the bytes it has and every served file listed.
+    // file listed with the bytes it has and every served file listed. With
+    // root documents, the chain of roots and the trust lines under the
+    // newest.
     void Signature() {
         const std::string text = base::ReadWholeFile(index_).value_or("");
+        const base::Result<std::map<uint32_t, trust::Root>> roots = RootsIn(dir_);
+        if (!roots) {
+            Problem(roots.reason());
+            return;
+        }
+        if (!roots->empty()) {
+            RootSignature(text, *roots);
+            return;
+        }
         const signed_index::Reading reading = publicKey_.empty()
                                                   ? signed_index::ReadUnverified(text)
                                                   : signed_index::Verify(text, publicKey_);
@@ -166,7 +182,63 @@ private:
             Problem(index_ + ": " + reading.reason);
             return;
         }
-        const signed_index::Manifest& manifest = reading.manifest;
+        Listed(reading.manifest);
+    }
+
+    void RootSignature(const std::string& text, const std::map<uint32_t, trust::Root>& roots) {
+        const uint32_t newest = roots.rbegin()->first;
+        if (roots.begin()->first != 1 || newest != roots.size()) {
+            Problem(dir_ + ": the root documents are not root 1 to root " +
+                    std::to_string(newest) + " without a gap");
+            return;
+        }
+        // Root 1 is checked as updaters built with the given root keys
+        // check it, else against its own keys.
+        const trust::Root& first = roots.begin()->second;
+        const trust::Root anchor =
+            rootKeys_.empty() ? trust::Anchor(std::vector<std::string>(first.rootKeys.begin(),
+                                                                       first.rootKeys.end()),
+                                              first.threshold)
+                              : trust::Anchor(rootKeys_, rootThreshold_);
+        std::map<uint32_t, std::string> texts;
+        trust::Root walked = anchor;
+        for (const auto& [version, root] : roots) {
+            texts[version] = root.text;
+            const base::Result<trust::Root> next = trust::FollowRoot(walked, root.text);
+            if (!next) {
+                Problem(dir_ + ": " + next.reason());
+                return;
+            }
+            walked = *next;
+        }
+        const int64_t now = signed_index::NowUtc();
+        if (now > walked.expires.value_or(0)) {
+            Problem(dir_ + ": root " + std::to_string(newest) + " expired at " +
+                    signed_index::FormatUtc(walked.expires.value_or(0)));
+        }
+        const trust::Outcome outcome = trust::Evaluate({anchor, 0}, text, texts, now);
+        if (outcome.check != trust::Check::Accepted) {
+            Problem(index_ + ": " + outcome.reason);
+            return;
+        }
+        if (outcome.listing.root != newest) {
+            Problem(index_ + ": signed under root " + std::to_string(outcome.listing.root) +
+                    ", but root " + std::to_string(newest) +
+                    " is published: sign it under that one (brfpublish resign)");
+        }
+        if (!publicKey_.empty()) {
+            const signed_index::Reading legacy = signed_index::Verify(text, publicKey_);
+            if (legacy.verdict != signed_index::Verdict::Ok) {
+                Problem(index_ + ": for updaters built with one key: " + legacy.reason);
+            }
+        }
+        Listed(outcome.listing.manifest);
+    }
+
+    // Every listed file has the listed bytes, every served file is listed
+    // (root documents carry their own signatures), and the list has not
+    // expired.
+    void Listed(const signed_index::Manifest& manifest) {
         if (manifest.expires && signed_index::NowUtc() > *manifest.expires) {
             Problem(index_ + ": the signed index expired at " +
                     signed_index::FormatUtc(*manifest.expires));
@@ -186,8 +258,8 @@ private:
         std::error_code ec;
         for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name != game_files::kVersionIndex && it->is_regular_file(ec) &&
-                manifest.files.count(game_files::InPatch(name)) == 0) {
+            if (name != game_files::kVersionIndex && !game_files::IsRootDocument(name) &&
+                it->is_regular_file(ec) && manifest.files.count(game_files::InPatch(name)) == 0) {
                 Problem(index_ + ": " + game_files::InPatch(name) +
                         " is served but not listed in the signed index");
             }
@@ -425,6 +497,8 @@ private:
     std::string index_;
     std::string publicKey_;
     const std::map<std::string, std::string>& sources_;
+    const std::vector<std::string> rootKeys_;
+    const uint32_t rootThreshold_;
     version_index::Index parsed_;
     std::vector<Line> lines_;
     // Where each client's section starts (its first start line).
@@ -437,8 +511,10 @@ private:
 
 std::vector<std::string> VerifyPatchDir(const std::string& patchDir,
                                         const std::string& publicKeyHex,
-                                        const std::map<std::string, std::string>& sources) {
-    return Verifier(patchDir, publicKeyHex, sources).Run();
+                                        const std::map<std::string, std::string>& sources,
+                                        const std::vector<std::string>& rootKeys,
+                                        uint32_t rootThreshold) {
+    return Verifier(patchDir, publicKeyHex, sources, rootKeys, rootThreshold).Run();
 }
 
 }  // namespace brfpublish

@@ -2,6 +2,7 @@
 // updater relies on finding there.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,8 +21,16 @@ namespace brfpublish {
 // each member's bytes in it must have the member's hash and be the member
 // as served alone, and its members must be the files its section's walk
 // lists, in that order (the container or one of its announced deltas).
+// With root documents (docs/signed-index.md) they must be root 1 to N, each
+// following the one before, root 1 signed as updaters built with
+// `rootKeys` (at `rootThreshold`; without them, by its own keys) require,
+// the newest not expired, and the index signed under the newest by its
+// index keys, with an expiry; `publicKeyHex` then checks the lines of
+// updaters built with one key.
 std::vector<std::string> VerifyPatchDir(const std::string& patchDir,
                                         const std::string& publicKeyHex = "",
-                                        const std::map<std::string, std::string>& sources = {});
+                                        const std::map<std::string, std::string>& sources = {},
+                                        const std::vector<std::string>& rootKeys = {},
+                                        uint32_t rootThreshold = 1);
 
 }  // namespace brfpublish

@@ -7,7 +7,17 @@
 #include "updater/session/u_config.h"
 
 inline UpdaterConfig BuiltUpdaterConfig() {
-    return {build_constants::kUpdaterVersion, build_constants::kUpdatePublicKey,
-            build_constants::kDefaultServer, build_constants::kWebHost,
-            build_constants::kPortalSite};
+    UpdaterConfig config;
+    config.updaterVersion = build_constants::kUpdaterVersion;
+    config.publicKey = build_constants::kUpdatePublicKey;
+    for (const char* key : build_constants::kRootKeys) {
+        if (*key != '\0') {
+            config.rootKeys.push_back(key);
+        }
+    }
+    config.rootThreshold = build_constants::kRootThreshold;
+    config.defaultServer = build_constants::kDefaultServer;
+    config.webHost = build_constants::kWebHost;
+    config.portalSite = build_constants::kPortalSite;
+    return config;
 }

@@ -5,13 +5,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct UpdaterConfig {
     // The updater's own version number, in thousandths.
     int32_t updaterVersion = 0;
     // 64 hex digits that every version index must be signed with; empty:
-    // updates are not authenticated.
+    // updates are not authenticated by one key.
     std::string publicKey;
+    // The root keys (64 hex digits each) and how many of them must sign the
+    // first root document; with any, every index must be signed under a
+    // root that chains to them, and `publicKey` is not used.
+    std::vector<std::string> rootKeys;
+    uint32_t rootThreshold = 1;
     // The update server the server box offers.
     std::string defaultServer;
     // The game's web host, without a trailing slash: its news pages and its

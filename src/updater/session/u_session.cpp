@@ -277,6 +277,7 @@ void UpdateSession::Check() {
     }
     observer_.UpdateSize("0");
     signedFiles_.reset();
+    walkingRoots_ = false;
     sock_http->InputFileMode = true;
     sock_http->Body = kServerListTemp;
     sock_http->Header.clear();

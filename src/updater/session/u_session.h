@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -29,6 +30,7 @@
 #include "index/delta_lines.h"
 #include "index/game_files.h"
 #include "index/signed_index.h"
+#include "index/trust.h"
 #include "index/version_index.h"
 #include "net/http_client.h"
 #include "platform/printf_format.h"
@@ -80,6 +82,12 @@ public:
     // The serial of the last signed index this game directory accepted; an
     // index with a lower one is an old one replayed.
     static constexpr const char* kSerialFile = "save/indexserial.sav";
+    // Under root keys: the newest root this game directory accepted and the
+    // serial of the last index, as trust::FormatState writes them.
+    static constexpr const char* kTrustFile = "save/trust.sav";
+    // A root document is received here; none comes near the limit.
+    static constexpr const char* kRootTemp = "patch/_root.part";
+    static constexpr int32_t kMaxRootSize = 256 * 1024;
     // The record of an install that has begun and not yet ended; written
     // beside and renamed into place.
     static constexpr const char* kInstallRecord = "patch/_install.rec";
@@ -309,6 +317,27 @@ private:
     // server list held back for it; on failure runs the failure report and
     // returns false.
     bool AuthenticateIndex(CmdType Cmd);
+    // The failure report for an index that is not authentic, `reason` in the
+    // log and, when not empty, `line` in the action log after the report.
+    void RefuseIndex(CmdType Cmd, const std::string& reason, const std::string& line);
+    // The held-back server list replaces the game's when `manifest` lists
+    // it; else the server-list report runs and the run ends (false).
+    bool AcceptServerListOf(CmdType Cmd, const signed_index::Manifest& manifest);
+    // Under root keys: the roots the index needs are fetched one by one
+    // (false while they are, or when the index was refused), then the index
+    // is checked under the newest (CheckUnderRoot). ReceivedRoot takes each
+    // one; RootNotReceived ends the walk short.
+    bool AuthenticateUnderRoot(CmdType Cmd);
+    trust::State KeptTrust() const;
+    void RequestNextRoot();
+    bool ReceivedRoot(CmdType Cmd);
+    void RootNotReceived(CmdType Cmd);
+    bool CheckUnderRoot(CmdType Cmd);
+    trust::State trust_;
+    std::string indexText_;
+    std::vector<uint32_t> rootsToFetch_;
+    std::map<uint32_t, std::string> fetchedRoots_;
+    bool walkingRoots_ = false;
     // Ok when `localPath` holds what the signed index lists as
     // `requestPath`, or when updates are not authenticated; else why not.
     base::Result<> Authentic(const std::string& requestPath, const std::string& localPath) const;

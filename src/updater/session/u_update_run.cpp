@@ -194,12 +194,15 @@ void UpdateSession::sock_httpSuccess(CmdType Cmd) {
                             true);
                 break;
             case RunState::VersionIndex: {
-                if (sock_http->ReceivedBytes > kMaxTextFileSize) {
+                if (walkingRoots_) {
+                    if (!ReceivedRoot(Cmd)) {
+                        return;
+                    }
+                } else if (sock_http->ReceivedBytes > kMaxTextFileSize) {
                     BRF_LOG(0, "** version index is larger than %i bytes", kMaxTextFileSize);
                     FailRun(Cmd);
                     return;
-                }
-                if (Authenticating() && !AuthenticateIndex(Cmd)) {
+                } else if (Authenticating() && !AuthenticateIndex(Cmd)) {
                     return;
                 }
                 const IndexCheck result = CheckVersionIndex();
@@ -325,6 +328,10 @@ void UpdateSession::StartDownloadList() {
 }
 
 void UpdateSession::sock_httpFailure(CmdType Cmd) {
+    if (runState_ == RunState::VersionIndex && walkingRoots_) {
+        RootNotReceived(Cmd);
+        return;
+    }
     FailRun(Cmd);
 }
 

@@ -205,4 +205,116 @@ TEST(BrfPublishSign, SignedPublicationUpdatesTheKeyedUpdaterThroughNginx) {
     EXPECT_EQ(game.Read("save/indexserial.sav"), "1\r\n");
 }
 
+// A player's game directory of release 1.040 and its runs of one updater.
+struct Player {
+    Player(const brf_test::ScratchDir& root, const char* name, std::string program)
+        : game(root.path() / name),
+          out(root.path() / (std::string(name) + "-out")),
+          program(std::move(program)) {
+        EXPECT_TRUE(game.Registry(1, 1040, 0));
+        game.Config({"debug_loglevel=2"});
+        game.Write("data/fleet.dat", "brig Albatross\r\n");
+        fs::create_directories(out);
+    }
+    brf_test::UpdaterRun Run(const std::string& base) const {
+        return brf_test::RunUpdater(program, game.Dir(), {"--server", base}, out);
+    }
+    std::string Trust() const { return game.Read("save/trust.sav").value_or(""); }
+    std::string Log() const { return game.Read("_debugg.log").value_or(""); }
+    brf_test::GameDir game;
+    fs::path out;
+    std::string program;
+};
+
+// An operator's year with the commands as written in docs/signed-index.md:
+// root 1 allows the key that updaters in the field were built with; the
+// index key is rotated, then the old one revoked, across three
+// publications. An updater built with the root key before any of it
+// follows; one built with the old key alone is retired with it; a thief
+// with the old key and a replay to a fresh install are refused.
+TEST(BrfPublishSign, RotatingThenRevokingTheIndexKeyAcrossThreePublications) {
+    const Operator op;
+    brf_test::NginxServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string keys = BRF_TEST_KEY_DIR;
+    const std::string rootKey = op.scratch.File("root.key");
+    fs::copy_file(keys + "/root.key", rootKey);
+    fs::permissions(rootKey, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string k2 = op.scratch.File("k2.key"), k2pub = op.scratch.File("k2.pub");
+    ASSERT_EQ(op.Run({"keygen", "--secret", k2, "--public", k2pub}).status, 0);
+    const fs::path dir = server.Root() / "set1";
+    const std::string base = server.BaseUrl() + "set1/";
+    const auto ok = [&](const Args& args) {
+        const ToolRun run = op.Run(args);
+        EXPECT_EQ(run.status, 0) << args[0] << " " << args[1] << ": " << run.err;
+        return run.status == 0;
+    };
+    const Player rooted(op.scratch, "rooted", BRFUPDATE_ROOT_PATH);
+    const Player oneKey(op.scratch, "onekey", BRFUPDATE_SIGNED_PATH);
+
+    // Publication 1: root 1 allows the old key, which signs both lines.
+    ASSERT_TRUE(ok({"root", "init", dir.string(), "--root-key", rootKey, "--add-index", op.pub}));
+    ASSERT_EQ(op.Build(dir, {"--key", op.key, "--legacy-key", op.key}).status, 0);
+    ASSERT_TRUE(
+        ok({"verify", "--root-public", keys + "/root.pub", "--public-key", op.pub, dir.string()}));
+    fs::copy(dir / "patch", op.scratch.path() / "publication1", fs::copy_options::recursive);
+    for (const Player* p : {&rooted, &oneKey}) {
+        const brf_test::UpdaterRun run = p->Run(base);
+        EXPECT_EQ(run.status, 0) << p->program << run.out << run.err << p->Log();
+        EXPECT_EQ(p->game.Read("data/fleet.dat"), "frigate Osprey\r\n");
+    }
+    EXPECT_NE(rooted.Trust().find("#trust-state 1 serial=1\r\n#trust-root 1 version=1"),
+              std::string::npos)
+        << rooted.Trust();
+
+    // Publication 2: root 2 adds the new key, which signs the trust lines.
+    ASSERT_TRUE(ok({"root", "next", dir.string(), "--root-key", rootKey, "--add-index", k2pub}));
+    const ToolRun undecided = op.Run({"resign", dir.string(), "--key", k2});
+    EXPECT_EQ(undecided.status, 2);  // the lines of updaters with one key must be decided on
+    EXPECT_NE(undecided.err.find("--retire-legacy-key"), std::string::npos) << undecided.err;
+    ASSERT_TRUE(ok({"resign", dir.string(), "--key", k2, "--legacy-key", op.key}));
+    for (const Player* p : {&rooted, &oneKey}) {
+        EXPECT_EQ(p->Run(base).status, 0) << p->program << p->Log();
+    }
+    EXPECT_NE(rooted.Trust().find("serial=2\r\n#trust-root 1 version=2"), std::string::npos);
+
+    // Publication 3: root 3 revokes the old key; its lines are retired.
+    ASSERT_TRUE(
+        ok({"root", "next", dir.string(), "--root-key", rootKey, "--remove-index", op.pub}));
+    const ToolRun oldKey = op.Run({"resign", dir.string(), "--key", op.key, "--retire-legacy-key"});
+    EXPECT_EQ(oldKey.status, 2);
+    EXPECT_NE(oldKey.err.find("is not an index key of root 3"), std::string::npos) << oldKey.err;
+    ASSERT_TRUE(ok({"resign", dir.string(), "--key", k2, "--retire-legacy-key"}));
+    ASSERT_TRUE(ok({"verify", "--root-public", keys + "/root.pub", dir.string()}));
+    EXPECT_EQ(rooted.Run(base).status, 0) << rooted.Log();
+    EXPECT_NE(rooted.Trust().find("serial=3\r\n#trust-root 1 version=3"), std::string::npos);
+    EXPECT_EQ(oneKey.Run(base).status, 1);
+    EXPECT_NE(oneKey.Log().find("rejected: the index is not signed"), std::string::npos);
+
+    // A thief with the old key signs under root 2 and withholds root 3.
+    const fs::path thief = server.Root() / "thief";
+    fs::copy(dir, thief, fs::copy_options::recursive);
+    fs::remove(thief / "patch" / "_root.3.txt");
+    ASSERT_TRUE(
+        ok({"resign", thief.string(), "--key", op.key, "--retire-legacy-key", "--serial", "99"}));
+    EXPECT_EQ(rooted.Run(server.BaseUrl() + "thief/").status, 1);
+    EXPECT_NE(rooted.Log().find("rejected: the index lacks 1 signatures of the index keys root 3"),
+              std::string::npos)
+        << rooted.Log();
+
+    // A fresh install from the installer of publication 3 refuses
+    // publication 1 replayed, and takes publication 3.
+    const Player fresh(op.scratch, "fresh", BRFUPDATE_ROOT_PATH);
+    fs::create_directories(fresh.game.Dir() / "save");
+    fs::copy_file(dir / "installer" / "save" / "trust.sav",
+                  fresh.game.Dir() / "save" / "trust.sav");
+    fs::create_directories(server.Root() / "replay");
+    fs::copy(op.scratch.path() / "publication1", server.Root() / "replay" / "patch",
+             fs::copy_options::recursive);
+    EXPECT_EQ(fresh.Run(server.BaseUrl() + "replay/").status, 1);
+    EXPECT_EQ(fresh.game.Read("data/fleet.dat"), "brig Albatross\r\n");
+    EXPECT_EQ(fresh.Run(base).status, 0) << fresh.Log();
+    EXPECT_EQ(fresh.game.Read("data/fleet.dat"), "frigate Osprey\r\n");
+}
+
 }  // namespace

@@ -68,25 +68,25 @@ int Write(const fs::path& patch, trust::Root root, const trust::Root& trusted,
     root.indexKeys.insert(addIndex->begin(), addIndex->end());
     for (const std::string& key : *removeRoot) {
         if (root.rootKeys.erase(key) == 0) {
-            return Refuse(2, key + " is not a root key of root " +
-                                 std::to_string(root.version - 1));
+            return Refuse(2,
+                          key + " is not a root key of root " + std::to_string(root.version - 1));
         }
     }
     for (const std::string& key : *removeIndex) {
         if (root.indexKeys.erase(key) == 0) {
-            return Refuse(2, key + " is not an index key of root " +
-                                 std::to_string(root.version - 1));
+            return Refuse(2,
+                          key + " is not an index key of root " + std::to_string(root.version - 1));
         }
     }
     root.threshold = change.threshold.value_or(root.threshold);
     root.indexThreshold = change.indexThreshold.value_or(root.indexThreshold);
     root.expires = change.expires;
-    if (root.threshold == 0 || root.threshold > root.rootKeys.size() ||
-        root.indexThreshold == 0 || root.indexThreshold > root.indexKeys.size()) {
+    if (root.threshold == 0 || root.threshold > root.rootKeys.size() || root.indexThreshold == 0 ||
+        root.indexThreshold > root.indexKeys.size()) {
         return Refuse(2, "root " + std::to_string(root.version) + " would have " +
-                             std::to_string(root.rootKeys.size()) + " root key(s) for a threshold of " +
-                             std::to_string(root.threshold) + " and " +
-                             std::to_string(root.indexKeys.size()) +
+                             std::to_string(root.rootKeys.size()) +
+                             " root key(s) for a threshold of " + std::to_string(root.threshold) +
+                             " and " + std::to_string(root.indexKeys.size()) +
                              " index key(s) for a threshold of " +
                              std::to_string(root.indexThreshold));
     }
@@ -117,11 +117,11 @@ int Write(const fs::path& patch, trust::Root root, const trust::Root& trusted,
         return Refuse(1, "cannot write " + path.string() + ": " + ec.message());
     }
     plat::FlushDirectory(patch.string().c_str());
-    std::printf("%s: root %u, %zu root key(s) (%u to sign), %zu index key(s) (%u to sign), "
-                "expires %s\n",
-                path.string().c_str(), root.version, root.rootKeys.size(), root.threshold,
-                root.indexKeys.size(), root.indexThreshold,
-                signed_index::FormatUtc(*root.expires).c_str());
+    std::printf(
+        "%s: root %u, %zu root key(s) (%u to sign), %zu index key(s) (%u to sign), "
+        "expires %s\n",
+        path.string().c_str(), root.version, root.rootKeys.size(), root.threshold,
+        root.indexKeys.size(), root.indexThreshold, signed_index::FormatUtc(*root.expires).c_str());
     std::printf("sign the index under it: brfpublish resign %s --key INDEXKEY...\n",
                 patch.parent_path().string().c_str());
     return 0;
@@ -143,8 +143,9 @@ int RootInit(const std::string& dir, const RootChange& change) {
         return Refuse(1, roots.reason());
     }
     if (!roots->empty()) {
-        return Refuse(2, patch.string() + " has root documents already; the next one is made "
-                                          "with brfpublish root next");
+        return Refuse(2, patch.string() +
+                             " has root documents already; the next one is made "
+                             "with brfpublish root next");
     }
     if (!change.removeRoot.empty() || !change.removeIndex.empty()) {
         return Refuse(2, "root init removes no keys");
@@ -167,8 +168,7 @@ int RootInit(const std::string& dir, const RootChange& change) {
     }
     signers.insert(signers.end(), added->begin(), added->end());
     // Root 1 is checked as updaters built with its root keys check it.
-    const trust::Root anchor =
-        trust::Anchor(signers, change.threshold.value_or(1));
+    const trust::Root anchor = trust::Anchor(signers, change.threshold.value_or(1));
     return Write(patch, root, anchor, change);
 }
 
@@ -179,8 +179,9 @@ int RootNext(const std::string& dir, const RootChange& change) {
         return Refuse(1, roots.reason());
     }
     if (roots->empty()) {
-        return Refuse(2, patch.string() + " has no root document; the first is made with "
-                                          "brfpublish root init");
+        return Refuse(2, patch.string() +
+                             " has no root document; the first is made with "
+                             "brfpublish root init");
     }
     const trust::Root& newest = roots->rbegin()->second;
     trust::Root next = newest;

@@ -115,6 +115,22 @@ TEST(BrfPublishSign, SerialGrowsWithEveryPublicationAndNeverGoesBack) {
     EXPECT_EQ(op.Build(out, {"--serial", "50"}).status, 2);  // a serial without a key
     EXPECT_EQ(op.Build(out, {"--key", op.pub}).status, 1);   // a public key cannot sign
 
+    // A timer job renews serial and expiry without rebuilding, and never
+    // blesses a file that changed since it was signed.
+    const std::string body = op.Index(out).substr(0, op.Index(out).find("#brf-"));
+    ASSERT_EQ(op.Run({"resign", out.string(), "--key", op.key, "--expires-in", "7"}).status, 0);
+    EXPECT_EQ(op.Index(out).substr(0, body.size()), body);
+    EXPECT_NE(op.Index(out).find(
+                  "serial=42 expires=" +
+                  signed_index::FormatUtc(signed_index::NowUtc() + 7 * 86400).substr(0, 10)),
+              std::string::npos);
+    WriteFile(out / "patch" / "readme.txt.upd", "planted");
+    const ToolRun changed = op.Run({"resign", out.string(), "--key", op.key});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_NE(changed.err.find("changed since it was signed"), std::string::npos) << changed.err;
+    EXPECT_NE(op.Index(out).find("serial=42 "), std::string::npos);
+    ASSERT_EQ(op.Build(out, {"--key", op.key}).status, 0);
+
     const std::string open = op.scratch.File("open.key");  // a key others can read
     fs::copy_file(op.key, open);
     fs::permissions(open, fs::perms::others_read, fs::perm_options::add);
@@ -123,7 +139,7 @@ TEST(BrfPublishSign, SerialGrowsWithEveryPublicationAndNeverGoesBack) {
     EXPECT_NE(readable.err.find("(mode 0604); make it private: chmod 600 " + open),
               std::string::npos)
         << readable.err;
-    EXPECT_NE(op.Index(out).find("serial=41 expires="), std::string::npos);
+    EXPECT_NE(op.Index(out).find("serial=43 expires="), std::string::npos);
 }
 
 // Swaps the last two bytes of a container: same size, same byte sum, so

@@ -34,7 +34,8 @@ inline std::string RootDocument(uint32_t version) {
 }
 // Whether `name` (below "patch/") is a root document.
 inline bool IsRootDocument(std::string_view name) {
-    if (name.size() < 11 || name.substr(0, 6) != "_root." || name.substr(name.size() - 4) != ".txt") {
+    if (name.size() < 11 || name.substr(0, 6) != "_root." ||
+        name.substr(name.size() - 4) != ".txt") {
         return false;
     }
     for (const char c : name.substr(6, name.size() - 10)) {

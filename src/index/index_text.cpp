@@ -113,4 +113,34 @@ bool ParsePlainSize(const std::string& text, uint64_t* value) {
     return true;
 }
 
+std::vector<std::string> Fields(const std::string& line, size_t count) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (fields.size() + 1 < count) {
+        const size_t blank = line.find(' ', start);
+        if (blank == std::string::npos) {
+            break;
+        }
+        fields.push_back(line.substr(start, blank - start));
+        start = blank + 1;
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+std::optional<uint64_t> ParseUnsigned(const std::string& text) {
+    if (text.empty() || text.size() > 20) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 }  // namespace version_index

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ int32_t ParseIndexInt(const std::string& text);
 // leading zero, at most 19 digits so that it cannot overflow.
 bool IsSha256Hex(const std::string& text);
 bool ParsePlainSize(const std::string& text, uint64_t* value);
+
+// The fields of a signature line: separated by single blanks, the last of
+// `count` takes the rest of the line (a file name may hold blanks).
+std::vector<std::string> Fields(const std::string& line, size_t count);
+// A decimal number of at most 20 digits that fits 64 bits; nothing else.
+std::optional<uint64_t> ParseUnsigned(const std::string& text);
 
 // A client's section starts at "[%04u.%u]" and may end at "{%04u.%u}".
 std::string SectionKey(uint32_t version, uint32_t build);

@@ -50,40 +50,13 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::vector<std::string> Fields(const std::string& line, size_t count) {
-    // The first count-1 fields end at a blank; the last takes the rest.
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (fields.size() + 1 < count) {
-        const size_t blank = line.find(' ', start);
-        if (blank == std::string::npos) {
-            break;
-        }
-        fields.push_back(line.substr(start, blank - start));
-        start = blank + 1;
-    }
-    fields.push_back(line.substr(start));
-    return fields;
+bool ParseUnsigned(const std::string& text, uint64_t* value) {
+    const std::optional<uint64_t> parsed = version_index::ParseUnsigned(text);
+    *value = parsed.value_or(0);
+    return parsed.has_value();
 }
 
-bool ParseUnsigned(const std::string& text, uint64_t* value) {
-    if (text.empty() || text.size() > 20) {
-        return false;
-    }
-    uint64_t v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (v > (UINT64_MAX - digit) / 10) {
-            return false;
-        }
-        v = v * 10 + digit;
-    }
-    *value = v;
-    return true;
-}
+using version_index::Fields;
 
 Reading Fail(Verdict verdict, const std::string& reason) {
     Reading reading;

@@ -20,35 +20,10 @@ std::string TagOf(const std::string& line) {
     return line.substr(0, line.find(' '));
 }
 
-// The blank-separated words of `line`; the last of `count` takes the rest.
-std::vector<std::string> Words(const std::string& line, size_t count) {
-    std::vector<std::string> words;
-    size_t start = 0;
-    while (words.size() + 1 < count) {
-        const size_t blank = line.find(' ', start);
-        if (blank == std::string::npos) {
-            break;
-        }
-        words.push_back(line.substr(start, blank - start));
-        start = blank + 1;
-    }
-    words.push_back(line.substr(start));
-    return words;
-}
+using version_index::Fields;
 
 std::optional<uint64_t> Number(const std::string& text) {
-    if (text.empty() || text.size() > 20) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (const char c : text) {
-        const auto digit = static_cast<uint64_t>(c - '0');
-        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
+    return version_index::ParseUnsigned(text);
 }
 
 std::string Lower(std::string text) {
@@ -61,7 +36,7 @@ std::string Lower(std::string text) {
 // nothing when the line is not one, or names a field twice.
 std::optional<std::map<std::string, std::string>> HeaderFields(const std::string& line,
                                                                const std::string& tag) {
-    std::vector<std::string> words = Words(line, 16);
+    std::vector<std::string> words = Fields(line, 16);
     if (words.size() < 2 || words[0] != tag || words[1] != "1") {
         return std::nullopt;
     }
@@ -122,7 +97,7 @@ base::Result<Signed> SplitSignatures(const std::string& text, bool legacyTail) {
     Signed split;
     auto at = first;
     for (; at != lines.end() && TagOf(at->text) == kSignatureTag; ++at) {
-        const std::vector<std::string> words = Words(at->text, 3);
+        const std::vector<std::string> words = Fields(at->text, 3);
         if (words.size() != 3 || !signed_index::ValidPublicKey(words[1])) {
             return base::Fail("signature line not understood: " + at->text);
         }
@@ -180,7 +155,7 @@ base::Result<Root> ParseRoot(const Signed& split) {
             root.indexThreshold =
                 static_cast<uint32_t>(std::min<uint64_t>(indexThreshold, UINT32_MAX));
         } else if (tag == kRootKeyTag || tag == kIndexKeyTag) {
-            const std::vector<std::string> words = Words(line.text, 2);
+            const std::vector<std::string> words = Fields(line.text, 2);
             if (words.size() != 2 || !signed_index::ValidPublicKey(words[1])) {
                 return base::Fail("key line not understood: " + line.text);
             }
@@ -231,7 +206,7 @@ base::Result<Listing> ParseListing(const Signed& split) {
             listing.signedAt = *signedAt;
             listing.root = static_cast<uint32_t>(root);
         } else if (tag == kFileTag || tag == signed_index::kFileTag) {
-            const std::vector<std::string> words = Words(line.text, 4);
+            const std::vector<std::string> words = Fields(line.text, 4);
             const std::optional<uint64_t> size =
                 words.size() == 4 ? Number(words[1]) : std::nullopt;
             if (!size || !signed_index::ValidPublicKey(words[2]) || words[3].empty()) {

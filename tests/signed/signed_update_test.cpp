@@ -234,7 +234,8 @@ std::vector<Attack> Attacks() {
              w.Publish();
              w.Sign(1, signed_index::NowUtc() - 86400 - 3600);
          },
-         {kNoIndex, kVisit, "The update server's list of releases has expired: please try again later."},
+         {kNoIndex, kVisit,
+          "The update server's list of releases has expired: please try again later."},
          "** version index rejected: it expired at "},
         {"ProxySwapsContainerBytesInFlight",
          [fleet](World& w) {

@@ -378,9 +378,9 @@ int Resign(int argc, char** argv) {
     if (options.keys.empty()) {
         return Usage("resign needs --key");
     }
-    const int64_t expires = signed_index::NowUtc() +
-                            static_cast<int64_t>(options.expiresInDays ? options.expiresInDays : 30) *
-                                86400;
+    const int64_t expires =
+        signed_index::NowUtc() +
+        static_cast<int64_t>(options.expiresInDays ? options.expiresInDays : 30) * 86400;
     return brfpublish::Resign(options.dir, options.keys, options.legacyKey, options.retireLegacy,
                               options.serial, expires);
 }
@@ -397,9 +397,9 @@ int Root(int argc, char** argv) {
     if (options.root.signKeyFiles.empty()) {
         return Usage("root " + what + " needs --root-key");
     }
-    options.root.expires = signed_index::NowUtc() +
-                           static_cast<int64_t>(options.expiresInDays ? options.expiresInDays : 365) *
-                               86400;
+    options.root.expires =
+        signed_index::NowUtc() +
+        static_cast<int64_t>(options.expiresInDays ? options.expiresInDays : 365) * 86400;
     return what == "init" ? brfpublish::RootInit(options.dir, options.root)
                           : brfpublish::RootNext(options.dir, options.root);
 }
@@ -452,8 +452,9 @@ int Verify(int argc, char** argv) {
         }
     }
     if (rest.size() != 1 || rest[0].rfind("--", 0) == 0) {
-        return Usage("verify takes [--public-key FILE], [--root-public FILE]..., "
-                     "[--root-threshold N], [--from TREE]... and one DIR");
+        return Usage(
+            "verify takes [--public-key FILE], [--root-public FILE]..., "
+            "[--root-threshold N], [--from TREE]... and one DIR");
     }
     std::error_code ec;
     fs::path dir = rest[0];

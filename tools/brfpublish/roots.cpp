@@ -3,13 +3,11 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "brfpublish/signing.h"
 #include "index/game_files.h"
 #include "index/signed_index.h"
 #include "index/trust.h"
-#include "platform/file_durability.h"
 #include "shared/base/s_text.h"
 
 namespace fs = std::filesystem;
@@ -102,21 +100,9 @@ int Write(const fs::path& patch, trust::Root root, const trust::Root& trusted,
     std::error_code ec;
     fs::create_directories(patch, ec);
     const fs::path path = patch / game_files::RootDocument(root.version);
-    const std::string temporary = path.string() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << *text;
-        out.close();
-        if (!out || !plat::FlushFile(temporary.c_str())) {
-            fs::remove(temporary, ec);
-            return Refuse(1, "cannot write " + temporary);
-        }
+    if (const base::Result<> written = ReplaceDurably(path.string(), *text); !written) {
+        return Refuse(1, written.reason());
     }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        return Refuse(1, "cannot write " + path.string() + ": " + ec.message());
-    }
-    plat::FlushDirectory(patch.string().c_str());
     std::printf(
         "%s: root %u, %zu root key(s) (%u to sign), %zu index key(s) (%u to sign), "
         "expires %s\n",

@@ -5,10 +5,10 @@
 #include <fstream>
 #include <set>
 
+#include "brfpublish/verify.h"
 #include "index/game_files.h"
 #include "index/signed_index.h"
 #include "index/trust.h"
-#include "brfpublish/verify.h"
 #include "platform/file_durability.h"
 #include "platform/file_privacy.h"
 #include "shared/base/s_text.h"
@@ -141,8 +141,7 @@ base::Result<std::map<uint32_t, trust::Root>> RootsIn(const std::string& patchDi
             return base::Fail(it->path().string() + ": " + root.reason());
         }
         if (game_files::RootDocument(root->version) != name) {
-            return base::Fail(it->path().string() + " holds root " +
-                              std::to_string(root->version));
+            return base::Fail(it->path().string() + " holds root " + std::to_string(root->version));
         }
         roots.emplace(root->version, std::move(*root));
     }
@@ -199,8 +198,8 @@ base::Result<Signing> ChooseSigning(const std::string& patchDir,
     } else if (!retireLegacy) {
         const std::optional<std::string> previous =
             base::ReadWholeFile((fs::path(patchDir) / game_files::kVersionIndex).string());
-        if (previous && signed_index::ReadUnverified(*previous).verdict ==
-                            signed_index::Verdict::Ok) {
+        if (previous &&
+            signed_index::ReadUnverified(*previous).verdict == signed_index::Verdict::Ok) {
             return base::Fail(
                 "the publication it replaces is signed for updaters built with one key: keep "
                 "that with --legacy-key FILE, or end it with --retire-legacy-key once no player "
@@ -252,14 +251,8 @@ base::Result<> WriteInstallerBaseline(const std::string& outDir, const std::stri
     if (!roots) {
         return roots.failure();
     }
-    const auto write = [&](const char* name, const std::string& text) -> base::Result<> {
-        std::ofstream out(save / name, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (ec || !out) {
-            return base::Fail("cannot write " + (save / name).string());
-        }
-        return {};
+    const auto write = [&save](const char* name, const std::string& text) {
+        return ReplaceDurably((save / name).string(), text);
     };
     if (!roots->empty()) {
         const trust::State state{roots->rbegin()->second, signing.serial};
@@ -271,6 +264,27 @@ base::Result<> WriteInstallerBaseline(const std::string& outDir, const std::stri
     if (!signing.legacyKey.empty()) {
         return write(game_files::kIndexSerial, std::to_string(signing.serial) + "\r\n");
     }
+    return {};
+}
+
+base::Result<> ReplaceDurably(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    std::error_code ec;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out || !plat::FlushFile(temporary.c_str())) {
+            fs::remove(temporary, ec);
+            return base::Fail("cannot write " + temporary);
+        }
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return base::Fail("cannot replace " + path + ": " + ec.message());
+    }
+    plat::FlushDirectory(fs::path(path).parent_path().string().c_str());
     return {};
 }
 
@@ -305,8 +319,9 @@ int Resign(const std::string& dir, const std::vector<std::string>& keyFiles,
     for (const auto& [name, file] : listed.files) {
         const std::string local = (patch / name.substr(name.find('/') + 1)).string();
         if (const base::Result<> same = signed_index::CheckFile(listed, name, local); !same) {
-            return fail(1, same.reason() + ": the publication changed since it was signed; "
-                                           "publish it again with brfpublish build");
+            return fail(1, same.reason() +
+                               ": the publication changed since it was signed; "
+                               "publish it again with brfpublish build");
         }
     }
     base::Result<Signing> signing =
@@ -326,24 +341,9 @@ int Resign(const std::string& dir, const std::vector<std::string>& keyFiles,
     if (!signedText) {
         return fail(1, "cannot sign the index: " + signedText.reason());
     }
-    // Written beside and renamed over the old one: a server reads the old
-    // index or the new one, never a torn one.
-    const std::string temporary = indexPath + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << *signedText;
-        out.close();
-        if (!out || !plat::FlushFile(temporary.c_str())) {
-            fs::remove(temporary, ec);
-            return fail(1, "cannot write " + temporary);
-        }
+    if (const base::Result<> written = ReplaceDurably(indexPath, *signedText); !written) {
+        return fail(1, written.reason());
     }
-    fs::rename(temporary, indexPath, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        return fail(1, "cannot replace " + indexPath + ": " + ec.message());
-    }
-    plat::FlushDirectory(patch.string().c_str());
     const std::string legacyPublic =
         signing->legacyKey.empty() ? "" : signed_index::PublicKeyOf(signing->legacyKey);
     const std::vector<std::string> problems = VerifyPatchDir(patch.string(), legacyPublic);
@@ -351,13 +351,14 @@ int Resign(const std::string& dir, const std::vector<std::string>& keyFiles,
         for (const std::string& problem : problems) {
             std::fprintf(stderr, "brfpublish: %s\n", problem.c_str());
         }
-        std::ofstream restore(indexPath, std::ios::binary | std::ios::trunc);
-        restore << *text;
-        return fail(1, "the re-signed directory fails its check; the old index is back");
+        const base::Result<> restored = ReplaceDurably(indexPath, *text);
+        return fail(1, restored ? "the re-signed directory fails its check; the old index is back"
+                                : "the re-signed directory fails its check, and the old index "
+                                  "could not be put back: " +
+                                      restored.reason());
     }
-    if (const base::Result<> baseline =
-            WriteInstallerBaseline(fs::path(patch).parent_path().string(), patch.string(),
-                                   *signing);
+    if (const base::Result<> baseline = WriteInstallerBaseline(
+            fs::path(patch).parent_path().string(), patch.string(), *signing);
         !baseline) {
         return fail(1, baseline.reason());
     }

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +71,10 @@ base::Result<std::string> SignIndex(const std::string& patchDir, const std::stri
 // key read the index. Written below `outDir`/installer/save/.
 base::Result<> WriteInstallerBaseline(const std::string& outDir, const std::string& patchDir,
                                       const Signing& signing);
+
+// Writes `text` beside `path`, flushed, and renames it into place: a server
+// reads the old file or the new one, never a torn one.
+base::Result<> ReplaceDurably(const std::string& path, const std::string& text);
 
 // `brfpublish resign DIR`: the index of DIR/patch with new signature lines
 // (serial and expiry renewed), nothing else rebuilt, replaced atomically.

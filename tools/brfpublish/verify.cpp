@@ -10,11 +10,11 @@
 #include <set>
 
 #include "brfpublish/publish.h"
+#include "brfpublish/signing.h"
 #include "delta/delta_apply.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"
-#include "brfpublish/signing.h"
 #include "index/signed_index.h"
 #include "index/trust.h"
 #include "index/version_index.h"
@@ -188,8 +188,8 @@ private:
     void RootSignature(const std::string& text, const std::map<uint32_t, trust::Root>& roots) {
         const uint32_t newest = roots.rbegin()->first;
         if (roots.begin()->first != 1 || newest != roots.size()) {
-            Problem(dir_ + ": the root documents are not root 1 to root " +
-                    std::to_string(newest) + " without a gap");
+            Problem(dir_ + ": the root documents are not root 1 to root " + std::to_string(newest) +
+                    " without a gap");
             return;
         }
         // Root 1 is checked as updaters built with the given root keys

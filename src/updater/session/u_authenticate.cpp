@@ -149,8 +149,8 @@ bool UpdateSession::AuthenticateUnderRoot(CmdType Cmd) {
     const base::Result<uint32_t> needs = trust::RootOfIndex(indexText_);
     rootsToFetch_ = needs ? trust::RootsToFetch(trust_, *needs) : std::vector<uint32_t>();
     if (!rootsToFetch_.empty()) {
-        BRF_LOG(1, "the index is signed under root %u, this game directory trusts root %u",
-                *needs, trust_.root.version);
+        BRF_LOG(1, "the index is signed under root %u, this game directory trusts root %u", *needs,
+                trust_.root.version);
         RequestNextRoot();
         return false;
     }
@@ -220,8 +220,7 @@ bool UpdateSession::CheckUnderRoot(CmdType Cmd) {
     if (!AcceptServerListOf(Cmd, outcome.listing.manifest)) {
         return false;
     }
-    BRF_LOG(1, "version index authenticated under root %u, serial %llu",
-            outcome.state.root.version,
+    BRF_LOG(1, "version index authenticated under root %u, serial %llu", outcome.state.root.version,
             static_cast<unsigned long long>(outcome.listing.manifest.serial));
     signedFiles_ = outcome.listing.manifest;
     return true;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "index/signed_index.h"
+#include "index/trust.h"
 #include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
@@ -60,19 +61,26 @@ std::string SameSumOtherBytes(std::string container) {
     return container;
 }
 
-// Appends signature lines over every file of `patchDir` to its index.
-void SignPatchDir(const fs::path& patchDir, uint64_t serial, std::optional<int64_t> expires,
-                  const std::string& secretKey) {
+// The size and SHA-256 of every file of `patchDir` but the index and the
+// root documents.
+signed_index::Manifest FilesOf(const fs::path& patchDir) {
     signed_index::Manifest manifest;
-    manifest.serial = serial;
-    manifest.expires = expires;
     for (const auto& entry : fs::directory_iterator(patchDir)) {
         const std::string name = entry.path().filename().string();
-        if (name != "_versions.txt") {
-            ASSERT_TRUE(
+        if (name != "_versions.txt" && name.rfind("_root.", 0) != 0) {
+            EXPECT_TRUE(
                 signed_index::HashFile(entry.path().string(), &manifest.files["patch/" + name]));
         }
     }
+    return manifest;
+}
+
+// Appends signature lines over every file of `patchDir` to its index.
+void SignPatchDir(const fs::path& patchDir, uint64_t serial, std::optional<int64_t> expires,
+                  const std::string& secretKey) {
+    signed_index::Manifest manifest = FilesOf(patchDir);
+    manifest.serial = serial;
+    manifest.expires = expires;
     const auto text =
         signed_index::Sign(brf_test::ReadFile(patchDir / "_versions.txt"), manifest, secretKey);
     ASSERT_TRUE(text) << text.reason();
@@ -393,6 +401,47 @@ TEST(SignedUpdate, UpdaterWithoutKeyReadsSignedIndexAsUnsigned) {
         EXPECT_EQ(Requests(access.substr(plainAccess.size())), Requests(plainAccess));
         EXPECT_EQ(Requests(plainAccess).size(), 3u);
     }
+}
+
+// An updater built with the root key, served root 1 of that key and an
+// index its index key signed three days ahead of the computer's clock:
+// the failure report, then what the player can do about it.
+TEST(SignedUpdate, AnIndexSignedAheadOfTheClockAsksThePlayerToSetIt) {
+    World w;
+    w.Publish();
+    const int64_t now = signed_index::NowUtc();
+    trust::Root root;
+    root.version = 1;
+    root.expires = now + 365 * 86400;
+    root.rootKeys = {signed_index::PublicKeyOf(BRF_TEST_ROOT_SECRET)};
+    root.indexKeys = {signed_index::PublicKeyOf(kSecretKey)};
+    w.set.Raw("_root.1.txt", *trust::SignLines(trust::FormatRoot(root), {BRF_TEST_ROOT_SECRET}));
+    trust::Listing listing;
+    listing.manifest = FilesOf(w.set.Dir() / "patch");
+    listing.manifest.serial = 1;
+    listing.manifest.expires = now + 30 * 86400;
+    listing.signedAt = now + 3 * 86400;
+    listing.root = 1;
+    w.set.Raw("_versions.txt",
+              *trust::SignIndex(w.Served("_versions.txt"), listing, {kSecretKey}, ""));
+
+    const brf_test::UpdaterRun run = brf_test::RunUpdater(BRFUPDATE_ROOT_PATH, w.game.Dir(),
+                                                          {"--server", w.url}, w.scratch.path());
+    SCOPED_TRACE("stdout:\n" + run.out + "\nlog:\n" + w.Log());
+    EXPECT_EQ(run.status, 1);
+    const auto day = [](int64_t t) { return signed_index::FormatUtc(t).substr(0, 10); };
+    const Lines tail = {kNoIndex, kVisit,
+                        "The computer's clock says " + day(now) +
+                            ", but the update list was signed on " + day(listing.signedAt) +
+                            ": please set the clock."};
+    const Lines out = run.OutLines();
+    ASSERT_GE(out.size(), tail.size());
+    EXPECT_EQ(Lines(out.end() - 3, out.end()), tail);
+    EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), kOldFleet);
+    // The root it walked to is genuine and kept; the serial is not.
+    EXPECT_NE(
+        w.game.Read("save/trust.sav").value_or("").find("serial=0\r\n#trust-root 1 version=1"),
+        std::string::npos);
 }
 
 }  // namespace

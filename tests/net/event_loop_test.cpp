@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -30,6 +31,43 @@ TEST(EventLoop, TaskPostedFromAnotherThreadEndsTheWaitAndRunsOnTheLoop) {
     }
     poster.join();
     EXPECT_EQ(ranOn, loopThread);
+}
+
+// Workers post while the loop drains its wake-up and sleeps: a task posted
+// in any of those moments must wake it. A lost wake-up shows as a wait that
+// runs into its timeout with tasks still to come (the workers never pause
+// that long), instead of a hang.
+TEST(EventLoop, TasksPostedFromManyThreadsNeverLeaveTheLoopAsleep) {
+    constexpr int kThreads = 4;
+    constexpr int kTasksEach = 20000;
+    std::atomic<int> ran{0};
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kThreads; ++t) {
+        posters.emplace_back([&] {
+            for (int i = 0; i < kTasksEach; ++i) {
+                plat::PostTask([&] { ++ran; });
+                if (i % 64 == 0) {
+                    std::this_thread::yield();
+                }
+            }
+        });
+    }
+    int overslept = 0;
+    while (ran < kThreads * kTasksEach) {
+        plat::MainLoop().ProcessMessages();
+        if (ran == kThreads * kTasksEach) {
+            break;
+        }
+        const auto before = std::chrono::steady_clock::now();
+        plat::MainLoop().WaitMessage(5000);
+        if (std::chrono::steady_clock::now() - before >= std::chrono::seconds(5)) {
+            ++overslept;
+        }
+    }
+    for (std::thread& poster : posters) {
+        poster.join();
+    }
+    EXPECT_EQ(overslept, 0);
 }
 
 TEST(EventLoop, TasksRunInPostingOrderAndMayPostMore) {

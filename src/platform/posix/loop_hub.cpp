@@ -101,18 +101,16 @@ void LoopHub::Wake() {
 }
 
 void LoopHub::DrainWakePipe() {
-    {
-        // The pipe holds a byte only while a wake is pending; most passes
-        // of a busy transfer find none and save the read.
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        if (!wakePending_) {
-            return;
-        }
-        wakePending_ = false;
-    }
+    // The pipe is emptied before the pending mark is cleared: cleared first,
+    // a poster could set it again and write its byte in between, the read
+    // would take that byte, and every later poster, finding the mark set,
+    // would write none, so the loop would sleep with tasks queued. This
+    // order leaves at worst a byte without the mark, which costs one pass.
     char buffer[64];
     while (wakeRead_ >= 0 && read(wakeRead_, buffer, sizeof buffer) > 0) {
     }
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    wakePending_ = false;
 }
 
 void LoopHub::Purge(uintptr_t window, uint32_t msg, bool matchParam, uintptr_t wParam) {

@@ -1,5 +1,5 @@
-// The session's life: start-up, activation and close, and the user's
-// actions that start, cancel or redirect a run.
+// The session's life: start-up, activation and close, another server,
+// changed options, and the installed client's version.
 #include "updater/session/u_session.h"
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 #include "platform/version_info.h"
 #include "shared/base/c_reg.h"
 #include "shared/base/s_logging.h"
-#include "shared/base/s_mutex.h"
 #include "shared/options/s_options.h"
 #include "texts/texts.h"
 
@@ -245,66 +244,6 @@ void UpdateSession::SetServerAddress(const std::string& address) {
     serverAddress_ = address;
     EnterState(RunState::Idle);
     ReadClientVersion();
-}
-
-void UpdateSession::Check() {
-    if (runState_ == RunState::Ready) {
-        EnableCheck(false);
-        const char* directory = CLog::Get()->appDirectory();
-        const bool started =
-            COpt::Get()->do_first_setup != 0
-                ? ExecWithMutex("EXECCONFIG.MUTEX", directory, "BRFConfig.exe", "RUNCONFIG.MUTEX")
-                : ExecWithMutex("EXECTERMS.MUTEX", directory, "terms.exe", "RUNTERMS.MUTEX");
-        if (started) {
-            observer_.CloseRequested();
-        } else {
-            EnableCheck(true);
-        }
-        return;
-    }
-    if (serverAddress_.empty()) {
-        // Without an address there is nothing to connect to: refuse the run
-        // and leave the button usable.
-        BRF_LOG(0, "** no update server address");
-        AddLog(kTextConnectionFailed);
-        SelectLastLine();
-        EnableCheck(true);
-        return;
-    }
-    decodeAhead_.RemoveLeftovers();
-    if (!CompleteInterruptedInstall()) {
-        return;
-    }
-    observer_.UpdateSize("0");
-    signedFiles_.reset();
-    walkingRoots_ = false;
-    sock_http->InputFileMode = true;
-    sock_http->Body = kServerListTemp;
-    sock_http->Header.clear();
-    AddLog(kTextLoadingServerList);
-    EnableCheck(false);
-    EnterState(RunState::ServerList);
-    RequestFile(game_files::kServerListPath, kMaxTextFileSize, Origin::CheckButton, true);
-}
-
-void UpdateSession::Cancel() {
-    if (sock_http->IsConnected) {
-        BRF_LOG(1, "Cancel was pressed with active connections, close it");
-        EnterState(RunState::Cancelled);
-        sock_http->Disconnect();
-    } else if (awaitingTransfer_ || installedHashes_) {
-        // The run waits for files fetched ahead or for the installed files'
-        // hashes: that work ends now, and the cancel is acknowledged as a cut
-        // request's event would.
-        BRF_LOG(1, "Cancel was pressed with active connections, close it");
-        EnterState(RunState::Cancelled);
-        StopTransfers();
-        installedHashes_.reset();
-        AcknowledgeCancel();
-    } else {
-        BRF_LOG(1, "Cancel was pressed with no active connections, close updater");
-        observer_.CloseRequested();
-    }
 }
 
 namespace updater {

@@ -13,6 +13,14 @@
 // requests inside each other's events and the stack stays flat. Long work
 // (hashing, applying a delta, decoding) runs on workers whose results the
 // loop delivers; no step pumps the loop itself.
+//
+// One run through the files: u_update_run.cpp (Check, the server list and
+// the index arriving, CheckVersionIndex, PrepareDownloadList, the start of
+// the download phase), u_download.cpp (DownloadFile for each file, fetched
+// ahead or alone, and its checks), u_install.cpp (InstallFiles). Deltas
+// (u_delta.cpp), signatures (u_authenticate.cpp) and the updater's own
+// replacement (u_self_update.cpp) join where the index calls for them; the
+// session's life around its runs is u_session.cpp.
 #pragma once
 
 #include <cstdint>
@@ -382,7 +390,7 @@ private:
     std::vector<bool> appliedFiles_;
     bool deltaInFlight_ = false;
 
-    // Fetching ahead (u_fetch_ahead.cpp): the files of the list that are
+    // Fetching ahead (u_download.cpp): the files of the list that are
     // not asked about are fetched by workers, from the section's bundle
     // where one serves them, while the run handles the files before them;
     // at its turn a file waits for its transfer and is then checked as one

@@ -482,7 +482,12 @@ int main(int argc, char** argv) {
         return Usage("a command is needed: build, resign, root, verify or keygen");
     }
     const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
+    // "brfpublish resign --help" helps as "brfpublish --help" does.
+    bool help = command == "-h" || command == "help";
+    for (int i = 1; i < argc; ++i) {
+        help = help || std::string(argv[i]) == "--help";
+    }
+    if (help) {
         std::printf(kUsage, brfpublish::kUpdaterVersion, brfpublish::kUpdaterVersion,
                     brfpublish::kUpdaterVersion);
         return kExitOk;

@@ -1,8 +1,11 @@
 #include "net/http_fetch.h"
 
+#include "net/rate_limit.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace net {
@@ -279,8 +282,13 @@ FetchResult Fetch(const FetchRequest& request, const HeaderCheck& check, const B
     if (!take(head.data() + headerEnd, head.size() - headerEnd)) {
         return result;
     }
+    // Under a cap the body comes in pieces of a tenth of a second's worth,
+    // so the pauses between them stay short beside the stall rule.
+    const uint64_t rate = TransferRate().BytesPerSecond();
+    const int piece =
+        rate == 0 ? kChunk : static_cast<int>(std::clamp<uint64_t>(rate / 10, 1024, kChunk));
     while (result.announced < 0 || result.bodyBytes < result.announced) {
-        const int n = receiver.Receive(buffer.data(), kChunk, &result.problem);
+        const int n = receiver.Receive(buffer.data(), piece, &result.problem);
         if (n < 0) {
             return result;
         }
@@ -294,6 +302,10 @@ FetchResult Fetch(const FetchRequest& request, const HeaderCheck& check, const B
         }
         if (!take(buffer.data(), static_cast<size_t>(n))) {
             return result;
+        }
+        for (int64_t wait = TransferRate().Take(static_cast<uint64_t>(n));
+             wait > 0 && !stop.Stopped(); wait = TransferRate().Wait()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(wait, 100)));
         }
     }
     result.complete = true;

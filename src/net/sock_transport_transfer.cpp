@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/rate_limit.h"
 #include "net/sock_transport.h"
+#include "platform/event_loop.h"
 
 namespace {
 
@@ -318,9 +320,15 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
         TimerOff();
     };
     try {
+        // Under a cap the data comes in pieces of a tenth of a second's
+        // worth, so the pauses between them stay short beside the stall rule.
+        const uint64_t rate = net::TransferRate().BytesPerSecond();
+        const int piece = rate == 0 ? kReceiveSize
+                                    : static_cast<int>(std::clamp<uint64_t>(
+                                          rate / 10, 1024, static_cast<uint64_t>(kReceiveSize)));
         while (!full()) {
             const uint32_t seen = changes_;
-            const int n = plat::SockRecv(socket_, buffer_.get(), kReceiveSize, false);
+            const int n = plat::SockRecv(socket_, buffer_.get(), piece, false);
             bool wouldBlock = false;
             if (n > 0) {
                 sink(buffer_.get(), n);
@@ -329,6 +337,14 @@ void TSockTransport::Capture(const std::function<void(const char*, int)>& sink,
                 CountForStall(n);
                 if (OnPacketRecvd) {
                     OnPacketRecvd(this);
+                }
+                // Under a cap the loop goes on answering while the bytes
+                // are paid for, in slices a cancel can cut short.
+                for (int64_t wait = net::TransferRate().Take(static_cast<uint64_t>(n));
+                     wait > 0 && !CancelRequested; wait = net::TransferRate().Wait()) {
+                    plat::MainLoop().WaitMessage(
+                        static_cast<int32_t>(std::min<int64_t>(wait, 100)));
+                    Pump();
                 }
                 TimerOn();
             } else if (n == 0) {

@@ -6,6 +6,7 @@
 // standard output, every message box to standard error.
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "platform/event_loop.h"
@@ -49,6 +50,10 @@ const char kUsage[] =
     "                        each file at its turn, one after another)\n"
     "  --no-bundles          fetch file by file, ignoring the bundles the index\n"
     "                        announces\n"
+    "  --limit-rate KBPS     cap the whole update's transfers at KBPS kilobits per\n"
+    "                        second (8000 is 1 MB/s), for a line others share;\n"
+    "                        0 for none (default: updater_limit_kbps of\n"
+    "                        config.ini, else none)\n"
     "  --help                show this text\n"
     "\n"
     "exit status: 0 the client is up to date (after the update), 1 the run\n"
@@ -65,6 +70,7 @@ struct Options {
     bool decodeAhead = true;
     unsigned connections = 4;
     bool bundles = true;
+    std::optional<uint32_t> limitKbps;
 };
 
 int Usage(const char* problem) {
@@ -94,6 +100,14 @@ int Parse(int argc, char** argv, Options& options) {
                 return Usage("--connections takes a number from 0 to 4");
             }
             options.connections = static_cast<unsigned>(value[0] - '0');
+        } else if (arg == "--limit-rate" && hasValue) {
+            const std::string value = argv[++i];
+            char* end = nullptr;
+            const unsigned long kbps = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || value[0] == '-' || kbps > 100000000) {
+                return Usage("--limit-rate takes kilobits per second, 0 for no cap");
+            }
+            options.limitKbps = static_cast<uint32_t>(kbps);
         } else if (arg == "--server" && hasValue) {
             options.server = argv[++i];
             options.serverGiven = true;
@@ -245,6 +259,7 @@ int main(int argc, char** argv) {
     config.decodeAhead = options.decodeAhead;
     config.connections = options.connections;
     config.bundles = options.bundles;
+    config.limitKbps = options.limitKbps;
     const auto cannotStart = [](const std::string& problem) {
         ConsoleFrontEnd::Show("Error!", problem);
     };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,4 +38,7 @@ struct UpdaterConfig {
     unsigned connections = 4;
     // Whether the index's bundle lines are used.
     bool bundles = true;
+    // The cap on the update's transfer rate in kilobits per second (0: none);
+    // none given: "updater_limit_kbps" of config.ini.
+    std::optional<uint32_t> limitKbps;
 };

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "index/game_files.h"
+#include "net/rate_limit.h"
 #include "platform/event_loop.h"
 #include "platform/locale.h"
 #include "platform/process.h"
@@ -93,6 +95,7 @@ void UpdateSession::Start() {
         BRF_LOG(1, "updates are not authenticated: this updater was built without a public key");
     }
     UseProxyOfOptions(*sock_http, false);
+    UseRateLimit();
 
     // The working directories. Every later path names them in lower case, so
     // they are made in lower case: on a case-sensitive file system "Data"
@@ -237,7 +240,26 @@ bool UpdateSession::OptionsChanged() {
         changed = true;
     }
     UseProxyOfOptions(*sock_http, true);
+    UseRateLimit();
     return changed;
+}
+
+void UpdateSession::UseRateLimit() const {
+    // Kept by the options file like any key it does not know.
+    uint32_t kbps = 0;
+    if (config_.limitKbps) {
+        kbps = *config_.limitKbps;
+    } else {
+        for (const std::string& line : COpt::Get()->unknownLines) {
+            if (line.rfind("updater_limit_kbps=", 0) == 0) {
+                kbps = static_cast<uint32_t>(std::strtoul(line.c_str() + 19, nullptr, 10));
+            }
+        }
+    }
+    net::TransferRate().SetBytesPerSecond(uint64_t{kbps} * 1000 / 8);
+    if (kbps != 0) {
+        BRF_LOG(1, "the update's transfers are capped at %u kbit/s", kbps);
+    }
 }
 
 void UpdateSession::SetServerAddress(const std::string& address) {

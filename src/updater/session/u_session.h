@@ -219,6 +219,8 @@ private:
     // a patch file whose answer still leaves a way on (the part file whole,
     // a delta's container, a fetch from the start) goes on.
     void FailRun(CmdType cmd, std::optional<RunState> reportAs = std::nullopt);
+    // The cap on the transfer rate: the configuration's, else config.ini's.
+    void UseRateLimit() const;
     // A run cut short by Cancel: the action-log line, and the button usable.
     void AcknowledgeCancel();
     // The run ended without installing: the button is usable again, and

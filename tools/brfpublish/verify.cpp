@@ -200,7 +200,11 @@ private:
                                                                        first.rootKeys.end()),
                                               first.threshold)
                               : trust::Anchor(rootKeys_, rootThreshold_);
+        // Every root as it followed the one before it: the index is then
+        // checked from the root below its own, so a chain longer than an
+        // updater walks in one run is no problem here.
         std::map<uint32_t, std::string> texts;
+        std::map<uint32_t, trust::Root> followed{{0, anchor}};
         trust::Root walked = anchor;
         for (const auto& [version, root] : roots) {
             texts[version] = root.text;
@@ -210,13 +214,17 @@ private:
                 return;
             }
             walked = *next;
+            followed[version] = walked;
         }
         const int64_t now = signed_index::NowUtc();
         if (now > walked.expires.value_or(0)) {
             Problem(dir_ + ": root " + std::to_string(newest) + " expired at " +
                     signed_index::FormatUtc(walked.expires.value_or(0)));
         }
-        const trust::Outcome outcome = trust::Evaluate({anchor, 0}, text, texts, now);
+        const base::Result<uint32_t> indexRoot = trust::RootOfIndex(text);
+        const uint32_t below =
+            indexRoot && *indexRoot >= 1 && *indexRoot <= newest ? *indexRoot - 1 : 0;
+        const trust::Outcome outcome = trust::Evaluate({followed[below], 0}, text, texts, now);
         if (outcome.check != trust::Check::Accepted) {
             Problem(index_ + ": " + outcome.reason);
             return;

@@ -333,4 +333,25 @@ TEST(BrfPublishSign, RotatingThenRevokingTheIndexKeyAcrossThreePublications) {
     EXPECT_EQ(fresh.game.Read("data/fleet.dat"), "frigate Osprey\r\n");
 }
 
+// Renewing a root every few months makes a chain longer than an updater
+// walks in one run; the publisher still builds and verifies it.
+TEST(BrfPublishSign, AChainLongerThanOneRunsWalkStillPublishes) {
+    const Operator op;
+    const std::string rootKey = op.scratch.File("root.key");
+    fs::copy_file(std::string(BRF_TEST_KEY_DIR) + "/root.key", rootKey);
+    fs::permissions(rootKey, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path dir = op.scratch.path() / "www";
+    ASSERT_EQ(
+        op.Run({"root", "init", dir.string(), "--root-key", rootKey, "--add-index", op.pub}).status,
+        0);
+    for (int version = 2; version <= 18; ++version) {
+        ASSERT_EQ(op.Run({"root", "next", dir.string(), "--root-key", rootKey}).status, 0);
+    }
+    const ToolRun built = op.Build(dir, {"--key", op.key});
+    EXPECT_EQ(built.status, 0) << built.err;
+    const ToolRun verified = op.Run(
+        {"verify", "--root-public", std::string(BRF_TEST_KEY_DIR) + "/root.pub", dir.string()});
+    EXPECT_EQ(verified.status, 0) << verified.out;
+}
+
 }  // namespace

@@ -31,8 +31,9 @@ packages=(
   libzstd-dev zstd xdelta3
   # windows under a virtual display
   xvfb xauth xdotool
-  # end-to-end runs and benchmarks against a real web server
-  nginx-light curl
+  # end-to-end runs and benchmarks against a real web server, and a real
+  # proxy in front of it
+  nginx-light curl tinyproxy
   # the update benchmark measures peak memory with python3
   python3
   # the GTK window: toolkit, web view, the portal logo's JPEG decoder, and the

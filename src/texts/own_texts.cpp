@@ -42,6 +42,9 @@ constexpr OwnEntry kOwnTexts[] = {
      "Die Liste der Versionen auf dem Update-Server ist abgelaufen: bitte sp\xE4ter noch einmal "
      "versuchen.",
      "The update server's list of releases has expired: please try again later."},
+    {OwnText::ProxyLogin,
+     "Der Proxy %s verlangt eine Anmeldung (407), die der Updater nicht geben kann.",
+     "The proxy %s asks for a login (407), which the updater cannot give."},
 };
 
 constexpr bool InEnumOrder() {

@@ -25,6 +25,8 @@ enum class OwnText : uint32_t {
     ClockWrong,
     // The index, or the root it was signed under, expired.
     ListExpired,
+    // printf: the proxy, "host:port", that answered 407.
+    ProxyLogin,
 };
 
 // The text in `language` (0 German, 1 English); English for any other.

@@ -10,6 +10,8 @@
 
 #include "index/game_files.h"
 #include "net/rate_limit.h"
+#include "net/system_proxy.h"
+#include "platform/environment.h"
 #include "platform/event_loop.h"
 #include "platform/locale.h"
 #include "platform/process.h"
@@ -53,18 +55,29 @@ int32_t PreliminaryLanguage(uint16_t langId) {
     }
 }
 
-// The proxy of the options file, or none.
-void UseProxyOfOptions(THttpClient& http, bool logClearing) {
+// The proxy of the options file, or none; true when the file names one.
+bool UseProxyOfOptions(THttpClient& http, bool logClearing) {
     const COpt* opt = COpt::Get();
     if (opt->updater_proxyserver[0] != '\0' && opt->updater_proxyport != 0) {
         BRF_LOG(1, "setting proxy to %s:%i", opt->updater_proxyserver, opt->updater_proxyport);
         http.Proxy = opt->updater_proxyserver;
         http.ProxyPort = opt->updater_proxyport;
-    } else if (logClearing) {
+        return true;
+    }
+    if (logClearing) {
         BRF_LOG(1, "clearing proxy");
         http.Proxy.clear();
         http.ProxyPort = 0;
     }
+    return false;
+}
+
+// Where the user's internet settings of Windows lie.
+constexpr const char* kInternetSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+std::string EnvOf(const char* lower, const char* upper) {
+    return plat::GetEnv(lower).value_or(plat::GetEnv(upper).value_or(""));
 }
 
 }  // namespace
@@ -94,7 +107,7 @@ void UpdateSession::Start() {
     if (!Authenticating()) {
         BRF_LOG(1, "updates are not authenticated: this updater was built without a public key");
     }
-    UseProxyOfOptions(*sock_http, false);
+    configProxy_ = UseProxyOfOptions(*sock_http, false);
     UseRateLimit();
 
     // The working directories. Every later path names them in lower case, so
@@ -239,7 +252,7 @@ bool UpdateSession::OptionsChanged() {
         CurrentLanguage = opt->language / 3;
         changed = true;
     }
-    UseProxyOfOptions(*sock_http, true);
+    configProxy_ = UseProxyOfOptions(*sock_http, true);
     UseRateLimit();
     return changed;
 }
@@ -259,6 +272,40 @@ void UpdateSession::UseRateLimit() const {
     net::TransferRate().SetBytesPerSecond(uint64_t{kbps} * 1000 / 8);
     if (kbps != 0) {
         BRF_LOG(1, "the update's transfers are capped at %u kbit/s", kbps);
+    }
+}
+
+void UpdateSession::UseSystemProxy() {
+    if (configProxy_) {
+        return;  // the options file's proxy goes first
+    }
+    const std::string host = net::HostOfUrl(serverAddress_);
+    std::optional<net::ProxyChoice> choice;
+    const char* source = "http_proxy";
+    uint32_t enabled = 0;
+    char server[1024] = {};
+    CReg* registry = CReg::Get();
+    if (registry->ReadDword(plat::RegRoot::CurrentUser, kInternetSettings, "ProxyEnable",
+                            enabled) &&
+        enabled != 0 &&
+        registry->ReadString(plat::RegRoot::CurrentUser, kInternetSettings, "ProxyServer", server,
+                             sizeof server)) {
+        char bypass[4096] = {};
+        registry->ReadString(plat::RegRoot::CurrentUser, kInternetSettings, "ProxyOverride", bypass,
+                             sizeof bypass);
+        choice = net::FromInternetSettings(true, server, bypass, host);
+        source = "the internet settings";
+    } else {
+        choice = net::FromEnvironment(EnvOf("http_proxy", "HTTP_PROXY"),
+                                      EnvOf("no_proxy", "NO_PROXY"), host);
+    }
+    if (choice) {
+        BRF_LOG(1, "using the proxy %s:%i of %s", choice->host.c_str(), choice->port, source);
+        sock_http->Proxy = choice->host;
+        sock_http->ProxyPort = choice->port;
+    } else {
+        sock_http->Proxy.clear();
+        sock_http->ProxyPort = 0;
     }
 }
 

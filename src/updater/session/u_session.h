@@ -219,8 +219,15 @@ private:
     // a patch file whose answer still leaves a way on (the part file whole,
     // a delta's container, a fetch from the start) goes on.
     void FailRun(CmdType cmd, std::optional<RunState> reportAs = std::nullopt);
+    // FailRun's report; false when the run went on (or was acknowledged as
+    // cancelled) instead of ending with it.
+    bool ReportFailure(CmdType cmd, std::optional<RunState> reportAs);
     // The cap on the transfer rate: the configuration's, else config.ini's.
     void UseRateLimit() const;
+    // Without a proxy in config.ini, the one the system names for the
+    // update server: the internet settings, else http_proxy and no_proxy.
+    void UseSystemProxy();
+    bool configProxy_ = false;
     // A run cut short by Cancel: the action-log line, and the button usable.
     void AcknowledgeCancel();
     // The run ended without installing: the button is usable again, and

@@ -212,6 +212,8 @@ void UpdateSession::Check() {
     AddLog(kTextLoadingServerList);
     EnableCheck(false);
     EnterState(RunState::ServerList);
+    EnsureTrailingSlash();
+    UseSystemProxy();
     RequestFile(game_files::kServerListPath, kMaxTextFileSize, Origin::CheckButton, true);
 }
 
@@ -400,6 +402,16 @@ void UpdateSession::sock_httpFailure(CmdType Cmd) {
 }
 
 void UpdateSession::FailRun(CmdType cmd, std::optional<RunState> reportAs) {
+    if (ReportFailure(cmd, reportAs) && sock_http->StatusCode == 407 && !sock_http->Proxy.empty()) {
+        // The report says what failed; this says why.
+        AddLogLine(updater::Printf(
+            Text(OwnText::ProxyLogin),
+            (sock_http->Proxy + ":" + std::to_string(sock_http->ProxyPort)).c_str()));
+        SelectLastLine();
+    }
+}
+
+bool UpdateSession::ReportFailure(CmdType cmd, std::optional<RunState> reportAs) {
     const RunState failed = reportAs.value_or(runState_);
     BRF_LOG(0, "** httpFailure at runState: %i, Cmd: %i!", static_cast<int>(failed),
             static_cast<int>(cmd));
@@ -423,18 +435,18 @@ void UpdateSession::FailRun(CmdType cmd, std::optional<RunState> reportAs) {
                     ReportException(error.what());
                 }
                 SelectLastLine();
-                return;
+                return false;
             }
             if (deltaInFlight_) {
                 FallBackToContainer("the server did not send it");
-                return;
+                return false;
             }
             // A server that will not continue a part file gets asked for
             // the whole file, within the file's attempts.
             if (ResumeRefused() && CountFailedReceipt()) {
                 DownloadFile(actCount);
                 SelectLastLine();
-                return;
+                return false;
             }
             ShowErrorBox(kTextDownloadError, kTextTryAgain, plat::BoxOwner::None);
             DropBrokenCopy();
@@ -442,12 +454,13 @@ void UpdateSession::FailRun(CmdType cmd, std::optional<RunState> reportAs) {
         }
         case RunState::Cancelled:
             AcknowledgeCancel();
-            return;
+            return false;
         default:
             break;
     }
     SelectLastLine();
     EndRun();
+    return true;
 }
 
 void UpdateSession::ShowErrorBox(TextId textId, TextId secondTextId, plat::BoxOwner owner) {

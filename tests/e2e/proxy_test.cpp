@@ -27,22 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-// A loopback port nobody listens on (port 0: none), and whether one accepts.
-uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
+// Whether something accepts on loopback port `port`.
 bool Accepts(uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -59,7 +44,7 @@ bool Accepts(uint16_t port) {
 class TinyProxy {
 public:
     TinyProxy(const fs::path& dir, bool login) : log_(dir / "proxy.log") {
-        port_ = FreePort();
+        port_ = brf_test::host::FreeLoopbackPort();
         const fs::path config = dir / "tinyproxy.conf";
         std::string text = "Port " + std::to_string(port_) +
                            "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\n"

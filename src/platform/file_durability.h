@@ -2,7 +2,9 @@
 // file operation means for the player.
 #pragma once
 
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace plat {
 
@@ -22,5 +24,16 @@ enum class FileFault { DiskFull, Refused, Other };
 
 // Takes both the C library's error numbers and the system's own codes.
 FileFault ClassifyFileError(const std::error_code& error);
+
+// Whether `error`, met replacing, renaming or removing the file at `path`,
+// says that another program has the file open right now, so that trying
+// again later may succeed: on Windows a sharing or lock violation, or access
+// denied to a file that is not read-only; elsewhere the file is busy.
+bool HeldByAnotherProgram(const std::error_code& error, const std::string& path);
+
+// The names of the programs that hold the file at `path` open, as far as
+// the system can tell (on Windows its restart manager); empty when it
+// cannot.
+std::vector<std::string> ProgramsHolding(const std::string& path);
 
 }  // namespace plat

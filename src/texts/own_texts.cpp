@@ -45,6 +45,18 @@ constexpr OwnEntry kOwnTexts[] = {
     {OwnText::ProxyLogin,
      "Der Proxy %s verlangt eine Anmeldung (407), die der Updater nicht geben kann.",
      "The proxy %s asks for a login (407), which the updater cannot give."},
+    {OwnText::WaitingForFile,
+     "Warte auf %s: ein anderes Programm hat die Datei ge\xF6"
+     "ffnet ...",
+     "Waiting for %s: another program has the file open ..."},
+    {OwnText::WaitingForFileHeldBy,
+     "Warte auf %s: %s hat die Datei ge\xF6"
+     "ffnet ...",
+     "Waiting for %s: %s has the file open ..."},
+    {OwnText::CauseHeldBy,
+     "die Datei ist in %s ge\xF6"
+     "ffnet.",
+     "the file is open in %s."},
 };
 
 constexpr bool InEnumOrder() {

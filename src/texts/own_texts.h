@@ -27,6 +27,12 @@ enum class OwnText : uint32_t {
     ListExpired,
     // printf: the proxy, "host:port", that answered 407.
     ProxyLogin,
+    // printf: the game path another program holds open; with HeldBy, then
+    // the programs' names.
+    WaitingForFile,
+    WaitingForFileHeldBy,
+    // A cause for MayNotChange. printf: the programs' names.
+    CauseHeldBy,
 };
 
 // The text in `language` (0 German, 1 English); English for any other.

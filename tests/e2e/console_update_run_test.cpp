@@ -12,8 +12,11 @@
 #include <ostream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/process.h"
 #include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
@@ -723,5 +726,124 @@ std::vector<Case> DecodingAheadCases() {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, DecodingAhead, testing::ValuesIn(DecodingAheadCases()),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// Another program holds a game file open while the update installs it: a
+// virus scanner for a few seconds, the game for good. The install waits for
+// it and says so; once it gives up, the cause; the install record stays and
+// the next run completes the update. Natively a preloaded shim makes the
+// file busy, as nothing here keeps another program from replacing an open
+// file; under Wine a program of its own holds it without sharing.
+class HeldFile {
+public:
+    // Holds `path` of `game` from the next run on until Release; with
+    // `lettingGoMs`, only that long after the install first waits for it.
+    HeldFile(const World& w, const std::string& path, std::optional<int> lettingGoMs)
+        : log_(w.game.Dir() / "_debugg.log") {
+#ifdef _WIN32
+        const std::string held = (w.game.Dir() / path).string();
+        const std::string signal = w.scratch.File("holding.txt");
+        release_ = w.scratch.File("release");
+        brf_test::ScopedEnv file("BRF_CHILD_HOLD_FILE", held);
+        brf_test::ScopedEnv marker("BRF_CHILD_RELEASE", release_);
+        brf_test::ScopedEnv span("BRF_CHILD_HOLD_MS", "600000");
+        brf_test::ScopedEnv self("BRF_CHILD_SELF", signal);
+        EXPECT_EQ(plat::StartProgram(BRF_TEST_CHILD), plat::kStartOk);
+        EXPECT_TRUE(brf_test::WaitFor([&] { return std::filesystem::exists(signal); }));
+        if (lettingGoMs) {
+            letGo_ = std::thread([this, ms = *lettingGoMs] {
+                brf_test::WaitFor([this] { return Waited(); }, {.boundMs = 120000});
+                plat::SleepMs(static_cast<uint32_t>(ms));
+                Release();
+            });
+        }
+#else
+        env_.push_back(std::make_unique<brf_test::ScopedEnv>("LD_PRELOAD", BRF_FAULT_SHIM));
+        env_.push_back(std::make_unique<brf_test::ScopedEnv>("BRF_FAULT_BUSY", path));
+        env_.push_back(
+            std::make_unique<brf_test::ScopedEnv>("ASAN_OPTIONS", "verify_asan_link_order=0"));
+        if (lettingGoMs) {
+            env_.push_back(std::make_unique<brf_test::ScopedEnv>("BRF_FAULT_BUSY_MS",
+                                                                 std::to_string(*lettingGoMs)));
+        }
+#endif
+    }
+    ~HeldFile() {
+        if (letGo_.joinable()) {
+            letGo_.join();
+        }
+        Release();
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // The install began to wait for the file.
+    bool Waited() const {
+        return brf_test::ReadFile(log_).find("is held by another program") != std::string::npos;
+    }
+    void Release() {
+        env_.clear();
+        if (!release_.empty() && !std::filesystem::exists(release_ + ".done")) {
+            brf_test::WriteFile(release_, "");
+            EXPECT_TRUE(brf_test::WaitFor([this] { return !std::filesystem::exists(release_); }));
+            brf_test::WriteFile(release_ + ".done", "");
+        }
+    }
+
+private:
+    std::filesystem::path log_;
+    std::string release_;
+    std::thread letGo_;
+    std::vector<std::unique_ptr<brf_test::ScopedEnv>> env_;
+};
+
+TEST(HeldFiles, AreWaitedForThenNamedAndTheNextRunCompletes) {
+    const std::string waiting =
+        "Waiting for data/ships/fleet.dat: another program has the file open ...";
+    const std::string cause =
+        "The updater may not change data/ships/fleet.dat: the file is read-only or open in "
+        "another program.";
+    struct HoldCase {
+        const char* name;
+        std::optional<int> lettingGoMs;
+    };
+    for (const HoldCase& c :
+         {HoldCase{"a scanner's hold of 3 s", 3000}, HoldCase{"for good", {}}}) {
+        SCOPED_TRACE(c.name);
+        World w;
+        ASSERT_TRUE(w.server.Running()) << w.server.Error();
+        w.set.ServerList(kServerList);
+        ArrangeFullUpdate(w);
+        w.game.Config({"debug_loglevel=2"});
+        ASSERT_TRUE(w.game.Registry(1, 1040, 0));
+        const Lines args = {"--server", w.url, "--timeout", "20"};
+        brf_test::UpdaterRun run;
+        {
+            HeldFile hold(w, "data/ships/fleet.dat", c.lettingGoMs);
+            run = brf_test::RunUpdater(BRFUPDATE_PATH, w.game.Dir(), args, w.scratch.path());
+            EXPECT_TRUE(hold.Waited());
+        }
+        SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+        const Lines out = run.OutLines();
+        EXPECT_EQ(std::count(out.begin(), out.end(), waiting), 1);
+        EXPECT_EQ(std::count(out.begin(), out.end(), cause), c.lettingGoMs ? 0 : 1);
+        EXPECT_EQ(w.game.Read("patch/_install.rec").has_value(), !c.lettingGoMs);
+        if (c.lettingGoMs) {
+            EXPECT_EQ(run.status, 0);
+            CheckFullUpdate(w, run);
+            continue;
+        }
+        EXPECT_EQ(run.status, 1);
+        // The client's version here comes from the registry, which no
+        // install changes: the next run completes the install, then
+        // updates once more from the same release.
+        const auto next =
+            brf_test::RunUpdater(BRFUPDATE_PATH, w.game.Dir(), args, w.scratch.path());
+        EXPECT_EQ(next.status, 0);
+        EXPECT_NE(next.out.find("Completing the interrupted update ..."), std::string::npos);
+        EXPECT_EQ(w.game.Read("data/ships/fleet.dat"), NewFleet());
+        EXPECT_EQ(w.game.Read("readme.txt"), "Brinefall 1.050\r\n");
+        EXPECT_FALSE(w.game.Read("patch/_install.rec"));
+    }
+}
 
 }  // namespace

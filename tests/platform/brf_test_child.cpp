@@ -11,6 +11,11 @@
 //   BRF_CHILD_MUTEX     name of a mutex to create, as a started program
 //                       announces itself
 //   BRF_CHILD_HOLD_MS   milliseconds to hold the mutex before ending (2000)
+//   BRF_CHILD_HOLD_FILE file to hold open without sharing it, as a virus
+//                       scanner or the game itself would, for BRF_CHILD_HOLD_MS
+//                       or until the file BRF_CHILD_RELEASE appears (which it
+//                       removes once the file is free); Windows only, where
+//                       an open file can be kept from others
 //   BRF_CHILD_EXIT      exit code (0)
 //
 // Files are written under a temporary name and then renamed, so a test that
@@ -28,6 +33,10 @@
 #include "platform/environment.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -53,6 +62,32 @@ void WriteFile(const std::string& path, const std::string& text) {
     std::filesystem::rename(part, path, error);
 }
 
+// Holds `path` without sharing; once it is held, BRF_CHILD_SELF says so.
+void HoldFile(const std::string& path) {
+#ifdef _WIN32
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (const auto self = Env("BRF_CHILD_SELF")) {
+        WriteFile(*self, "holding\n");
+    }
+    const std::string release = Env("BRF_CHILD_RELEASE").value_or(path + ".release");
+    std::error_code error;
+    for (uint32_t held = 0; held < EnvNumber("BRF_CHILD_HOLD_MS", 2000); held += 20) {
+        if (std::filesystem::exists(release, error)) {
+            break;
+        }
+        plat::SleepMs(20);
+    }
+    CloseHandle(file);
+    std::filesystem::remove(release, error);
+#else
+    (void)path;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +104,10 @@ int main(int argc, char** argv) {
     if (const auto self = Env("BRF_CHILD_SELF")) {
         WriteFile(*self, plat::ProgramPath() + "\n" + plat::CommandLine() + "\n" +
                              std::to_string(plat::ProcessId()) + "\n");
+    }
+    if (const auto held = Env("BRF_CHILD_HOLD_FILE")) {
+        HoldFile(*held);
+        return static_cast<int>(EnvNumber("BRF_CHILD_EXIT", 0));
     }
     std::unique_ptr<plat::NamedMutex> mutex;
     if (const auto name = Env("BRF_CHILD_MUTEX")) {

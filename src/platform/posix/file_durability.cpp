@@ -46,4 +46,16 @@ FileFault ClassifyFileError(const std::error_code& error) {
     }
 }
 
+bool HeldByAnotherProgram(const std::error_code& error, const std::string&) {
+    const int value = error.default_error_condition().value();
+    return error.default_error_condition().category() == std::generic_category() &&
+           (value == EBUSY || value == ETXTBSY);
+}
+
+// Nothing here keeps another program from replacing an open file, so no
+// program is ever named for holding one.
+std::vector<std::string> ProgramsHolding(const std::string&) {
+    return {};
+}
+
 }  // namespace plat

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+// After windows.h, which it builds on.
+#include <restartmanager.h>
+
 #include <cerrno>
 
 namespace plat {
@@ -48,6 +51,57 @@ FileFault ClassifyFileError(const std::error_code& error) {
         default:
             return FileFault::Other;
     }
+}
+
+bool HeldByAnotherProgram(const std::error_code& error, const std::string& path) {
+    if (error.category() != std::system_category()) {
+        return false;
+    }
+    switch (error.value()) {
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE:
+            return true;
+        case ERROR_ACCESS_DENIED: {
+            // A read-only file or a directory is refused for good.
+            const DWORD attributes = GetFileAttributesA(path.c_str());
+            return attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+        }
+        default:
+            return false;
+    }
+}
+
+std::vector<std::string> ProgramsHolding(const std::string& path) {
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (RmStartSession(&session, 0, key) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::vector<std::string> names;
+    WCHAR full[MAX_PATH] = {};
+    const std::wstring wide(path.begin(), path.end());  // game paths are ASCII
+    if (GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr) != 0) {
+        LPCWSTR files[] = {full};
+        UINT needed = 0;
+        UINT count = 8;
+        RM_PROCESS_INFO found[8];
+        DWORD reasons = 0;
+        if (RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+            RmGetList(session, &needed, &count, found, &reasons) == ERROR_SUCCESS) {
+            for (UINT i = 0; i < count; ++i) {
+                char name[CCH_RM_MAX_APP_NAME + 1] = {};
+                WideCharToMultiByte(CP_ACP, 0, found[i].strAppName, -1, name, sizeof name, nullptr,
+                                    nullptr);
+                if (name[0] != '\0') {
+                    names.emplace_back(name);
+                }
+            }
+        }
+    }
+    RmEndSession(session);
+    return names;
 }
 
 }  // namespace plat

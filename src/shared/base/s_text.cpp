@@ -34,4 +34,12 @@ std::string Printf(const char* format, ...) {
     return text;
 }
 
+std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string joined;
+    for (const std::string& part : parts) {
+        joined += (&part == &parts.front() ? "" : separator) + part;
+    }
+    return joined;
+}
+
 }  // namespace base

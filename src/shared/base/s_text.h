@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/printf_format.h"
 
@@ -14,5 +15,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // printf into a string.
 std::string Printf(const char* format, ...) BRF_PRINTF_FORMAT(1, 2);
+
+// `parts` with `separator` between them.
+std::string Join(const std::vector<std::string>& parts, const std::string& separator);
 
 }  // namespace base

@@ -17,6 +17,7 @@
 
 #include "index/game_files.h"
 #include "pack/pack.h"
+#include "platform/clock.h"
 #include "platform/file_durability.h"
 #include "platform/process.h"
 #include "shared/base/s_logging.h"
@@ -53,8 +54,11 @@ uint64_t DecodedSize(const std::string& container) {
 // Keeps the old `target` as `backup`, always whole: a resumed install keeps
 // it as the old file. Where the new file is ready (`move`) the old one is
 // moved there, which writes nothing; else, or where it cannot be moved, it
-// is copied through a temporary name. True when it was moved.
-bool BackUp(const std::string& target, const std::string& backup, bool move) {
+// is copied through a temporary name. True when it was moved. A target that
+// another program holds sets `held`: the install waits for it rather than
+// go on without its backup.
+bool BackUp(const std::string& target, const std::string& backup, bool move,
+            std::error_code& held) {
     std::error_code error;
     if (!fs::is_regular_file(target, error)) {
         return false;  // a new file: nothing to keep
@@ -72,7 +76,11 @@ bool BackUp(const std::string& target, const std::string& backup, bool move) {
     }
     if (error) {
         BRF_LOG(1, "backup of %s not made: %s", target.c_str(), error.message().c_str());
-        fs::remove(temporary, error);
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        if (plat::HeldByAnotherProgram(error, target)) {
+            held = error;
+        }
     }
     return false;
 }
@@ -184,25 +192,29 @@ void UpdateSession::InstallFiles() {
     SelectLastLine();
 
     const InstallRecord record = PlanInstall(true);
-    if (!record.entries.empty()) {
-        if (const base::Result<> written = updater::ReplaceFileDurably(
-                kInstallRecord, updater::FormatInstallRecord(record), "patch");
-            !written) {
-            BRF_LOG(0, "** cannot write the install record %s", kInstallRecord);
-            AddLog(kTextDownloadError);
-            AddLog(kTextTryAgain);
-            ReportFileProblem(kInstallRecord, written.failure().code,
-                              SpaceNeeded(record.entries, false));
-            EndRun();
-            return;
-        }
-        if (!InstallEntries(record.entries, interrupted_.has_value())) {
-            return;
-        }
-        ClearInstallRecord(record);
+    if (record.entries.empty()) {
+        FinishInstall();
+        return;
     }
-    interrupted_.reset();
+    if (const base::Result<> written = updater::ReplaceFileDurably(
+            kInstallRecord, updater::FormatInstallRecord(record), "patch");
+        !written) {
+        BRF_LOG(0, "** cannot write the install record %s", kInstallRecord);
+        AddLog(kTextDownloadError);
+        AddLog(kTextTryAgain);
+        ReportFileProblem(kInstallRecord, written.failure().code,
+                          SpaceNeeded(record.entries, false));
+        EndRun();
+        return;
+    }
+    InstallEntries(record.entries, interrupted_.has_value(), [this, record] {
+        ClearInstallRecord(record);
+        FinishInstall();
+    });
+}
 
+void UpdateSession::FinishInstall() {
+    interrupted_.reset();
     BRF_LOG(1, "finished copying of all files ...");
     AddLog(kTextUpdateFinished);
     SelectLastLine();
@@ -216,7 +228,8 @@ void UpdateSession::InstallFiles() {
     ReadClientVersion();
 }
 
-bool UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume) {
+void UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume,
+                                   std::function<void()> done) {
     // Whatever was not decoded ahead is decoded now on every worker, in the
     // order of installing, while the files before it are backed up and put
     // in place.
@@ -226,51 +239,129 @@ bool UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entr
         }
     }
     onDisk_.clear();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const InstallRecord::Entry& entry = entries[i];
-        const std::string source = game_files::InPatch(entry.container);
-        const std::string backup = BackupOf(entry.container);
-        // The old file is only moved away once the new one is whole beside
-        // it, and never in a resumed install, where the file there may
-        // already be the new one.
-        const updater::DecodeAhead::Outcome decoded =
-            entry.applied ? updater::DecodeAhead::Outcome{true, false, {}, false}
-                          : decodeAhead_.Finish(entry.target);
-        BRF_LOG(1, "backup: %s -> %s", entry.target.c_str(), backup.c_str());
-        std::error_code ignored;
-        const bool moved = (!resume || !fs::exists(backup, ignored)) &&
-                           BackUp(entry.target, backup, decoded.ok && !resume);
-        if (moved) {
-            onDisk_.insert(backup);  // the old file, on the disk long since
-        }
-        if (decoded.onDisk) {
-            onDisk_.insert(entry.target);
-        }
+    installing_ = Installing{entries, resume, 0, std::nullopt, 0, 0, {}, std::move(done)};
+    ContinueInstall();
+}
 
-        BRF_LOG(1, "copy  : %s -> %s", source.c_str(), entry.target.c_str());
-        std::error_code why;
-        if (entry.applied
-                ? !PlaceApplied(updater::AppliedPath(entry.container), entry.target, resume, why)
-                : !PlaceDecoded(entry.target, decoded, why)) {
-            if (moved) {
-                // The old file goes back rather than leave none there until
-                // the next run completes the install.
-                fs::rename(backup, entry.target, ignored);
-            }
-            BRF_LOG(0, "Decode error: %s, %s", source.c_str(), entry.target.c_str());
-            AddLog(kTextDownloadError);
-            AddLog(kTextTryAgain);
-            if (why) {
-                const std::vector<InstallRecord::Entry> rest(entries.begin() + i, entries.end());
-                ReportFileProblem(entry.target, why, SpaceNeeded(rest, false));
-            }
-            SelectLastLine();
-            EndRun();
-            return false;
+void UpdateSession::ContinueInstall() {
+    Installing& run = *installing_;
+    for (; run.next < run.entries.size(); ++run.next) {
+        const InstallRecord::Entry& entry = run.entries[run.next];
+        if (!run.decoded) {
+            run.decoded = entry.applied ? updater::DecodeAhead::Outcome{true, false, {}, false}
+                                        : decodeAhead_.Finish(entry.target);
         }
+        std::error_code why;
+        if (!PutInPlace(entry, *run.decoded, run.resume, why)) {
+            if (why && plat::HeldByAnotherProgram(why, entry.target) &&
+                run.waitedMs < kHeldFileWaitMs) {
+                run.held = why;
+                WaitForHeldFile(entry.target);
+            } else {
+                FailInstall(why);
+            }
+            return;
+        }
+        run.decoded.reset();
+        run.waitedMs = 0;
+        run.pauses = 0;
     }
     decodeAhead_.Discard();  // every file decoded is in place: only the list goes
-    return true;
+    const std::function<void()> done = std::move(run.done);
+    installing_.reset();
+    done();
+}
+
+bool UpdateSession::PutInPlace(const InstallRecord::Entry& entry,
+                               const updater::DecodeAhead::Outcome& decoded, bool resume,
+                               std::error_code& why) {
+    const std::string source = game_files::InPatch(entry.container);
+    const std::string backup = BackupOf(entry.container);
+    // The old file is only moved away once the new one is whole beside it,
+    // and never in a resumed install, where the file there may already be
+    // the new one.
+    BRF_LOG(1, "backup: %s -> %s", entry.target.c_str(), backup.c_str());
+    std::error_code ignored;
+    const bool moved = (!resume || !fs::exists(backup, ignored)) &&
+                       BackUp(entry.target, backup, decoded.ok && !resume, why);
+    if (why) {
+        return false;  // held by another program: nothing changed yet
+    }
+    if (moved) {
+        onDisk_.insert(backup);  // the old file, on the disk long since
+    }
+    if (decoded.onDisk) {
+        onDisk_.insert(entry.target);
+    }
+
+    BRF_LOG(1, "copy  : %s -> %s", source.c_str(), entry.target.c_str());
+    if (entry.applied
+            ? PlaceApplied(updater::AppliedPath(entry.container), entry.target, resume, why)
+            : PlaceDecoded(entry.target, decoded, why)) {
+        return true;
+    }
+    if (moved) {
+        // The old file goes back rather than leave none there until the
+        // next run completes the install.
+        fs::rename(backup, entry.target, ignored);
+    }
+    return false;
+}
+
+void UpdateSession::WaitForHeldFile(const std::string& path) {
+    Installing& run = *installing_;
+    const std::vector<std::string> holders = plat::ProgramsHolding(path);
+    if (run.pauses == 0) {
+        AddLogLine(holders.empty()
+                       ? updater::Printf(Text(OwnText::WaitingForFile), path.c_str())
+                       : updater::Printf(Text(OwnText::WaitingForFileHeldBy), path.c_str(),
+                                         base::Join(holders, ", ").c_str()));
+        SelectLastLine();
+    }
+    // Growing pauses: a scanner's hold of a moment costs a moment, a longer
+    // one is not asked about many times a second.
+    const int32_t pause = std::min({kFirstHeldFilePauseMs << std::min(run.pauses, 8),
+                                    kLongestHeldFilePauseMs, kHeldFileWaitMs - run.waitedMs});
+    BRF_LOG(1, "%s is held by another program (%s), trying again in %i ms", path.c_str(),
+            holders.empty() ? "unknown" : base::Join(holders, ", ").c_str(), pause);
+    run.waitedMs += pause;
+    ++run.pauses;
+    heldFileWait_ = std::make_unique<updater::BackgroundJob<bool>>(
+        [pause](const std::atomic<bool>& stop) {
+            for (int32_t slept = 0; slept < pause && !stop; slept += 20) {
+                plat::SleepMs(20);
+            }
+            return true;
+        },
+        [this](const bool&) {
+            heldFileWait_.reset();
+            ContinueInstall();
+        });
+}
+
+void UpdateSession::FailInstall(const std::error_code& why) {
+    const Installing run = std::move(*installing_);
+    installing_.reset();
+    heldFileWait_.reset();
+    const InstallRecord::Entry& entry = run.entries[run.next];
+    if (!entry.applied) {
+        std::error_code ignored;
+        fs::remove(updater::DecodeAhead::TemporaryOf(entry.target), ignored);
+    }
+    BRF_LOG(0, "Decode error: %s, %s", game_files::InPatch(entry.container).c_str(),
+            entry.target.c_str());
+    AddLog(kTextDownloadError);
+    AddLog(kTextTryAgain);
+    if (why) {
+        const std::vector<InstallRecord::Entry> rest(
+            run.entries.begin() + static_cast<std::ptrdiff_t>(run.next), run.entries.end());
+        ReportFileProblem(entry.target, why, SpaceNeeded(rest, false),
+                          plat::HeldByAnotherProgram(why, entry.target)
+                              ? plat::ProgramsHolding(entry.target)
+                              : std::vector<std::string>{});
+    }
+    SelectLastLine();
+    EndRun();
 }
 
 // The decoded file was written beside `target` and is put in place only
@@ -287,13 +378,10 @@ bool UpdateSession::PlaceDecoded(const std::string& target,
         why = decoded.why;
         return false;
     }
+    // A failed rename leaves the decoded file for another attempt; the
+    // install removes it when it gives up.
     fs::rename(temporary, target, why);
-    if (why) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    return true;
+    return !why;
 }
 
 void UpdateSession::ClearInstallRecord(const InstallRecord& record) {
@@ -325,11 +413,12 @@ void UpdateSession::ClearInstallRecord(const InstallRecord& record) {
     fs::remove(kInstallRecord, ignored);
 }
 
-bool UpdateSession::CompleteInterruptedInstall() {
+void UpdateSession::CompleteInterruptedInstall(std::function<void()> then) {
     interrupted_.reset();
     std::error_code ignored;
     if (!fs::exists(kInstallRecord, ignored)) {
-        return true;  // the last install ended
+        then();  // the last install ended
+        return;
     }
     base::Result<InstallRecord> record =
         updater::ParseInstallRecord(version_index::LoadTextLines(kInstallRecord));
@@ -337,7 +426,8 @@ bool UpdateSession::CompleteInterruptedInstall() {
         BRF_LOG(0, "** install record %s is damaged and ignored: %s", kInstallRecord,
                 record.reason().c_str());
         fs::remove(kInstallRecord, ignored);
-        return true;
+        then();
+        return;
     }
     BRF_LOG(1, "the install of %.3f.%i over %.3f.%i did not finish, completing it",
             record->toVersion / 1000.0, static_cast<int32_t>(record->toBuild),
@@ -357,15 +447,17 @@ bool UpdateSession::CompleteInterruptedInstall() {
             clientVersion = record->fromVersion;
             clientBuild = record->fromBuild;
             interrupted_ = std::move(*record);
-            return true;
+            then();
+            return;
         }
     }
-    if (!InstallEntries(record->entries, true)) {
-        return false;
-    }
-    ClearInstallRecord(*record);
-    BRF_LOG(1, "the interrupted install is complete");
-    return ReadClientVersion();
+    InstallEntries(record->entries, true, [this, completed = *record, then = std::move(then)] {
+        ClearInstallRecord(completed);
+        BRF_LOG(1, "the interrupted install is complete");
+        if (ReadClientVersion()) {
+            then();
+        }
+    });
 }
 
 uint64_t UpdateSession::SpaceNeeded(const std::vector<InstallRecord::Entry>& entries,
@@ -397,7 +489,7 @@ uint64_t UpdateSession::SpaceNeeded(const std::vector<InstallRecord::Entry>& ent
 }
 
 void UpdateSession::ReportFileProblem(const std::string& path, const std::error_code& reason,
-                                      uint64_t needed) {
+                                      uint64_t needed, const std::vector<std::string>& holders) {
     BRF_LOG(0, "** %s: %s", path.c_str(), reason.message().c_str());
     std::error_code ignored;
     const plat::FileFault fault = plat::ClassifyFileError(reason);
@@ -411,6 +503,10 @@ void UpdateSession::ReportFileProblem(const std::string& path, const std::error_
             static_cast<unsigned long long>(std::max<uint64_t>(1, (missing + 1048575) / 1048576));
         line = updater::Printf(Text(OwnText::DriveFull),
                                updater::Printf("%llu MB", megabytes).c_str());
+    } else if (!holders.empty()) {
+        line = updater::Printf(
+            Text(OwnText::MayNotChange), path.c_str(),
+            updater::Printf(Text(OwnText::CauseHeldBy), base::Join(holders, ", ").c_str()).c_str());
     } else {
         const OwnText cause = fs::is_directory(path, ignored)     ? OwnText::CauseDirectoryInPlace
                               : fault == plat::FileFault::Refused ? OwnText::CauseWriteProtected

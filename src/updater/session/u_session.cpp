@@ -218,6 +218,8 @@ void UpdateSession::Close() {
     StopTransfers();
     installedHashes_.reset();
     deltaApply_.reset();
+    heldFileWait_.reset();
+    installing_.reset();
     {
         std::ofstream out(kServerAddressFile, std::ios::binary | std::ios::trunc);
         out << serverAddress_ << "\r\n";

@@ -148,11 +148,11 @@ public:
     RunState State() const { return runState_; }
     void EnterState(RunState next);
     // True while a request runs, a step of the run waits in the loop, or the
-    // run waits for a file fetched ahead, for the installed files' hashes or
-    // for a delta being applied.
+    // run waits for a file fetched ahead, for the installed files' hashes,
+    // for a delta being applied or for a file another program holds.
     bool Busy() const {
         return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_ || installedHashes_ ||
-               deltaApply_;
+               deltaApply_ || heldFileWait_;
     }
 
     // The run's steps.
@@ -233,6 +233,8 @@ private:
     // The run ended without installing: the button is usable again, and
     // what was decoded ahead for it goes.
     void EndRun();
+    // The run's first request, once an interrupted install is complete.
+    void RequestServerList();
     void StartDownloadPhase();
     // The download phase once the deltas are planned: the size display, the
     // room on the drive, the first file (StartDownloadList), with an error it
@@ -278,13 +280,47 @@ private:
     // All-or-nothing installs (u_install.cpp). At the start of a run: a
     // record left by an install that did not finish is completed from the
     // containers in patch/, or, where they are not all there, the run
-    // fetches them again as for the record's starting version. False when
-    // the completion failed (and was reported): the run stops.
-    bool CompleteInterruptedInstall();
-    // Backs up and replaces the entries' targets in order; `resume` keeps
-    // every backup already made, as the file there may already be new.
-    // False after a failure, which it reported.
-    bool InstallEntries(const std::vector<updater::InstallRecord::Entry>& entries, bool resume);
+    // fetches them again as for the record's starting version; `then` goes
+    // on with the run, and is not called when the completion failed (and
+    // was reported).
+    void CompleteInterruptedInstall(std::function<void()> then);
+    // Backs up and replaces the entries' targets in order, then calls
+    // `done`; `resume` keeps every backup already made, as the file there
+    // may already be new. A failure is reported and ends the run. A file
+    // another program holds open is tried again with growing pauses for up
+    // to kHeldFileWaitMs, from the loop, while the front end stays usable.
+    void InstallEntries(const std::vector<updater::InstallRecord::Entry>& entries, bool resume,
+                        std::function<void()> done);
+    static constexpr int32_t kHeldFileWaitMs = 20000;
+    static constexpr int32_t kFirstHeldFilePauseMs = 250;
+    static constexpr int32_t kLongestHeldFilePauseMs = 4000;
+    // An install under way: its entries, the one it is at (with the file
+    // decoded for it, once there), how long that one was waited for, and
+    // what runs once every entry is in place.
+    struct Installing {
+        std::vector<updater::InstallRecord::Entry> entries;
+        bool resume = false;
+        size_t next = 0;
+        std::optional<updater::DecodeAhead::Outcome> decoded;
+        int32_t waitedMs = 0;
+        int32_t pauses = 0;
+        std::error_code held;  // what the system said of the held file
+        std::function<void()> done;
+    };
+    std::optional<Installing> installing_;
+    // The pause before a held file is tried again.
+    std::unique_ptr<updater::BackgroundJob<bool>> heldFileWait_;
+    void ContinueInstall();
+    // Backs up one entry's target and puts its new file in place; false,
+    // with `why` where the system said why, when it could not.
+    bool PutInPlace(const updater::InstallRecord::Entry& entry,
+                    const updater::DecodeAhead::Outcome& decoded, bool resume,
+                    std::error_code& why);
+    void WaitForHeldFile(const std::string& path);
+    // The install gives up at its current entry, for `why`.
+    void FailInstall(const std::error_code& why);
+    // The lines and questions after the last file is in place.
+    void FinishInstall();
     // Puts every replaced file and backup on the disk, then removes the record.
     void ClearInstallRecord(const updater::InstallRecord& record);
     // The install of the section as a record, the version carrier last;
@@ -299,7 +335,9 @@ private:
     // written or replaced: the drive is full (and by how much, against
     // `needed`), or the updater may not change `path`; the system's reason
     // goes to the log.
-    void ReportFileProblem(const std::string& path, const std::error_code& reason, uint64_t needed);
+    // `holders` names the programs that hold the file open, where known.
+    void ReportFileProblem(const std::string& path, const std::error_code& reason, uint64_t needed,
+                           const std::vector<std::string>& holders = {});
     // The install of an interrupted update that this run fetches again.
     std::optional<updater::InstallRecord> interrupted_;
     // Puts the container decoded for `target` in its place; false, with

@@ -200,9 +200,10 @@ void UpdateSession::Check() {
         return;
     }
     decodeAhead_.RemoveLeftovers();
-    if (!CompleteInterruptedInstall()) {
-        return;
-    }
+    CompleteInterruptedInstall([this] { RequestServerList(); });
+}
+
+void UpdateSession::RequestServerList() {
     observer_.UpdateSize("0");
     signedFiles_.reset();
     walkingRoots_ = false;
@@ -231,6 +232,11 @@ void UpdateSession::Cancel() {
         StopTransfers();
         installedHashes_.reset();
         AcknowledgeCancel();
+    } else if (heldFileWait_) {
+        // The install waits for a file another program holds: it gives up
+        // now, as it would once the time is up, and the record stays.
+        BRF_LOG(1, "Cancel was pressed while waiting for a held file");
+        FailInstall(installing_->held);
     } else {
         BRF_LOG(1, "Cancel was pressed with no active connections, close updater");
         observer_.CloseRequested();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "index/index_text.h"
 #include "index/version_index.h"
@@ -11,8 +12,8 @@ namespace manifest_lines {
 namespace {
 
 // `count` blank-separated fields after the tag, then the rest of the line.
-bool SplitFields(const std::string& line, size_t at, size_t count,
-                 std::vector<std::string>* fields, std::string* rest) {
+bool SplitFields(const std::string& line, size_t at, size_t count, std::vector<std::string>* fields,
+                 std::string* rest) {
     for (size_t k = 0; k < count; ++k) {
         const size_t blank = line.find(' ', at);
         if (blank == std::string::npos) {
@@ -22,6 +23,29 @@ bool SplitFields(const std::string& line, size_t at, size_t count,
         at = blank + 1;
     }
     *rest = line.substr(at);
+    return true;
+}
+
+// CONTAINER PATH, the rest of a line. A container is named after its path
+// with four characters more, so a blank in the path (and with it in the
+// container's name) does not make the split ambiguous: the container's name
+// takes the first half of the rest, less the blank between.
+bool SplitContainer(const std::string& rest, std::string* container, std::string* path) {
+    const std::string none = std::string(kNoContainer) + " ";
+    if (rest.compare(0, none.size(), none) == 0) {
+        *container = kNoContainer;
+        *path = rest.substr(none.size());
+        return true;
+    }
+    if (rest.size() < 5 || (rest.size() - 5) % 2 != 0) {
+        return false;
+    }
+    const size_t named = (rest.size() - 5) / 2 + 4;
+    if (rest[named] != ' ') {
+        return false;
+    }
+    *container = rest.substr(0, named);
+    *path = rest.substr(named + 1);
     return true;
 }
 
@@ -45,30 +69,39 @@ bool SafeFile(const File& file) {
 
 Manifest ReadManifestLines(std::string_view indexText) {
     Manifest manifest;
+    // Paths that differ only in case name one file on players' Windows
+    // drives: listed with two hashes, one of them would never verify.
+    std::set<std::string> folded;
     const std::string tag = std::string(kManifestTag) + " ";
     for (const version_index::TextLine& line : version_index::SplitTextLines(indexText)) {
         const std::string& text = line.text;
         if (text.compare(0, tag.size(), tag) != 0) {
             continue;
         }
-        // SIZE SHA256 CSIZE CONTAINER PATH
+        // SIZE SHA256 CSIZE, then CONTAINER PATH
         std::vector<std::string> fields;
+        std::string rest;
         File file;
-        const bool read = SplitFields(text, tag.size(), 4, &fields, &file.path) &&
+        const bool read = SplitFields(text, tag.size(), 3, &fields, &rest) &&
                           version_index::ParsePlainSize(fields[0], &file.size) &&
                           version_index::IsSha256Hex(fields[1]) &&
-                          version_index::ParsePlainSize(fields[2], &file.containerSize);
+                          version_index::ParsePlainSize(fields[2], &file.containerSize) &&
+                          SplitContainer(rest, &file.container, &file.path);
         if (read) {
             file.sha256 = fields[1];
-            file.container = fields[3];
         }
         if (!read || !SafeFile(file)) {
             manifest.problems.push_back("unusable manifest line: " + text);
             continue;
         }
         const std::string path = file.path;
-        if (!manifest.files.emplace(path, std::move(file)).second) {
+        std::string lower = path;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (!folded.insert(lower).second) {
             manifest.problems.push_back("file listed twice in the manifest: " + path);
+        } else {
+            manifest.files.emplace(path, std::move(file));
         }
     }
     return manifest;
@@ -105,11 +138,9 @@ bool MatchesPattern(std::string_view pattern, std::string_view path) {
     if (path.empty()) {
         return false;
     }
-    const bool same =
-        pattern[0] == '?'
-            ? path[0] != '/'
-            : std::tolower(static_cast<unsigned char>(pattern[0])) ==
-                  std::tolower(static_cast<unsigned char>(path[0]));
+    const bool same = pattern[0] == '?' ? path[0] != '/'
+                                        : std::tolower(static_cast<unsigned char>(pattern[0])) ==
+                                              std::tolower(static_cast<unsigned char>(path[0]));
     return same && MatchesPattern(pattern.substr(1), path.substr(1));
 }
 

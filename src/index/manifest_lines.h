@@ -6,7 +6,10 @@
 //
 // give each file's size and SHA-256, the size and name below "patch/" of
 // the container that holds it ("0 -" where the publication serves none),
-// and its game path, which runs to the end of the line. Files players
+// and its game path, which runs to the end of the line. A container is
+// named after its path ("/" as "-", four characters appended), so where the
+// path holds a blank, so does the name, and the reader splits the two where
+// their lengths say. Files players
 // change themselves (settings) are left out: they are never verified or
 // repaired. Like the delta and bundle lines they begin with "#", so every
 // updater that knows no manifest drops them with the comments; in a signed

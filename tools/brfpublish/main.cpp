@@ -30,7 +30,7 @@ const char kUsage[] =
     "                        [--min VERSION BUILD] [--updater PROGRAM VERSION MIN]\n"
     "                        [--updater-version VERSION MIN] [--time \"yyyy-mm-dd hh:mm:ss\"]\n"
     "                        [--mode optimal|lazy|greedy] [--no-deltas] [--no-bundles]\n"
-    "                        [--quiet]\n"
+    "                        [--no-repair-set] [--mutable PATTERN]... [--quiet]\n"
     "                        [--key SECRETFILE]... [--legacy-key SECRETFILE]\n"
     "                        [--retire-legacy-key] [--serial N] [--expires-in DAYS]\n"
     "                        [--expires \"yyyy-mm-dd hh:mm:ss\"]\n"
@@ -56,8 +56,9 @@ const char kUsage[] =
     "                         other bytes (nested sections where one release needs\n"
     "                         all that another needs, so every entry is written once)\n"
     "         _servers.dat    a copy of --servers FILE\n"
-    "         NAME.upd        a patch container per changed or new file, named by its\n"
-    "                         path with \"-\" for \"/\" (data/maps/north.map is\n"
+    "         NAME.upd        a patch container per file of the release (with\n"
+    "                         --no-repair-set per changed or new file), named by\n"
+    "                         its path with \"-\" for \"/\" (data/maps/north.map is\n"
     "                         data-maps-north.map.upd)\n"
     "         updater.exe.upd the --updater PROGRAM, when given\n"
     "       Versions are counted in thousandths (1050 is 1.050); builds are plain\n"
@@ -101,6 +102,19 @@ const char kUsage[] =
     "       \"#bundle-member\" lines announce each bundle and where each file lies\n"
     "       in it; updaters that know no bundles remove them with the comments.\n"
     "       --no-bundles makes none.\n"
+    "       Manifest and repair set (docs/repair.md): \"#manifest\" lines list every\n"
+    "       file of the release (not directories, not updater.exe) with its size\n"
+    "       and SHA-256 and the container that holds it, so that an updater can\n"
+    "       verify an install and repair what differs; updaters without them remove\n"
+    "       them with the comments. Every file that is not empty gets a container,\n"
+    "       changed or not (the repair set). --no-repair-set packs only the changed\n"
+    "       files: the lines of the others say \"0 -\" (no container), as those of\n"
+    "       empty files always do. --mutable PATTERN (repeatable) names files that\n"
+    "       players change themselves, such as settings: they are neither listed\n"
+    "       nor packed for repair, but still sent where they changed. In a\n"
+    "       pattern \"*\" stands for any run of characters but \"/\", \"**\" for any\n"
+    "       run, \"?\" for one character; case does not count\n"
+    "       (--mutable \"config.ini\" --mutable \"save/**\").\n"
     "       Progress (files and bytes packed) goes to stderr; --quiet hides it.\n"
     "       --key signs the index (docs/signed-index.md): signature lines listing\n"
     "       the size and SHA-256 of every served file, a serial, the time it was\n"
@@ -158,7 +172,10 @@ const char kUsage[] =
     "       announced bundle must be served with its size and SHA-256, each\n"
     "       file's bytes in it must have that file's SHA-256 and be the file as\n"
     "       served alone, and its files must be those its section's walk lists,\n"
-    "       in that order.\n"
+    "       in that order. Every manifest line must be readable; the container\n"
+    "       a line names must be served with the listed size, pass the container\n"
+    "       check and hold a file of the listed size, and a section entry for the\n"
+    "       same file must name the same container with the same size.\n"
     "\n"
     "keygen writes a new key pair: the secret key (readable by its owner only;\n"
     "       an existing file is never overwritten) and the public key, which is\n"
@@ -267,6 +284,10 @@ int Build(int argc, char** argv) {
             options.deltas = false;
         } else if (arg == "--no-bundles") {
             options.bundles = false;
+        } else if (arg == "--no-repair-set") {
+            options.repairSet = false;
+        } else if (arg == "--mutable" && values(1)) {
+            options.mutablePatterns.push_back(argv[++i]);
         } else if (arg == "--key" && values(1)) {
             options.secretKeyFiles.push_back(argv[++i]);
         } else if (arg == "--legacy-key" && values(1)) {

@@ -18,6 +18,7 @@
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"
+#include "index/manifest_lines.h"
 #include "index/version_index.h"
 #include "platform/process.h"
 #include "shared/base/s_text.h"
@@ -198,8 +199,9 @@ public:
     int Run() {
         for (int (Publication::*stage)() :
              {&Publication::CheckOptions, &Publication::ReadServerList, &Publication::ReadRelease,
-              &Publication::CompareEarlier, &Publication::CheckSizes, &Publication::PrepareOutput,
-              &Publication::PackContainers, &Publication::MakeDeltas, &Publication::LayOutIndex,
+              &Publication::CompareEarlier, &Publication::ChooseManifest, &Publication::CheckSizes,
+              &Publication::PrepareOutput, &Publication::PackContainers,
+              &Publication::DescribeManifest, &Publication::MakeDeltas, &Publication::LayOutIndex,
               &Publication::MakeBundles, &Publication::WriteIndex, &Publication::PutOut}) {
             if (const int status = (this->*stage)(); status != 0) {
                 return status;
@@ -360,18 +362,61 @@ private:
         return 0;
     }
 
+    // The files the manifest lists: every file of the release but those
+    // players change themselves. Among them, the unchanged ones the repair
+    // set packs; an empty file gets no container (the updater installs no
+    // empty file), so its line says "0 -".
+    int ChooseManifest() {
+        const std::vector<std::string>& patterns = options_.mutablePatterns;
+        std::vector<bool> used(patterns.size());
+        for (const auto& [path, entry] : tree_) {
+            if (entry.directory) {
+                continue;
+            }
+            bool playersOwn = false;
+            for (size_t k = 0; k < patterns.size(); ++k) {
+                if (manifest_lines::MatchesPattern(patterns[k], path)) {
+                    used[k] = true;
+                    playersOwn = true;
+                }
+            }
+            if (playersOwn) {
+                ++mutableFiles_;
+                continue;
+            }
+            manifestPaths_.insert(path);
+            if (options_.repairSet && entry.size != 0 && changed_.count(path) == 0) {
+                repair_.insert(path);
+            }
+        }
+        for (size_t k = 0; k < patterns.size(); ++k) {
+            if (!used[k] && !options_.quiet) {
+                std::fprintf(stderr, "brfpublish: note: --mutable '%s' matches no file of %s\n",
+                             patterns[k].c_str(), release_.tree.c_str());
+            }
+        }
+        return 0;
+    }
+
+    // What gets a container: the changed files and the repair set.
     int CheckSizes() {
-        for (const std::string& path : changed_) {
-            const uint64_t size = tree_.at(path).size;
-            const std::string source = (fs::path(release_.tree) / path).string();
-            if (size == 0) {
-                return Fail("cannot publish " + source +
-                            ": it is empty, and the updater does not install empty files");
+        for (const std::set<std::string>* files : {&changed_, &repair_}) {
+            for (const std::string& path : *files) {
+                const uint64_t size = tree_.at(path).size;
+                const std::string source = (fs::path(release_.tree) / path).string();
+                if (size == 0) {
+                    return Fail("cannot publish " + source +
+                                ": it is empty, and the updater does not install empty files");
+                }
+                if (size > Packer::kMaxOriginalSize) {
+                    const std::string unchanged =
+                        files == &repair_ ? " (it is unchanged: --no-repair-set packs none for it)"
+                                          : "";
+                    return Fail("cannot publish " + source + ": a container holds less than 4 GiB" +
+                                unchanged);
+                }
+                totalBytes_ += size;
             }
-            if (size > Packer::kMaxOriginalSize) {
-                return Fail("cannot publish " + source + ": a container holds less than 4 GiB");
-            }
-            totalBytes_ += size;
         }
         return 0;
     }
@@ -430,12 +475,13 @@ private:
         return 0;
     }
 
-    // The containers, one per changed file, shared by every section.
+    // The containers, one per changed file, shared by every section, and one
+    // per file of the repair set.
     int PackContainers() {
         PackOptions packing;
         packing.mode = options_.mode;
         const Packer packer(packing);
-        Progress progress(options_.quiet, changed_.size(), totalBytes_);
+        Progress progress(options_.quiet, changed_.size() + repair_.size(), totalBytes_);
         const auto pack = [&](const std::string& source, const std::string& name) -> bool {
             const std::optional<std::string> bytes = base::ReadWholeFile(source);
             if (!bytes) {
@@ -456,11 +502,13 @@ private:
             containerSize_[name] = container.size();
             return true;
         };
-        for (const std::string& path : changed_) {
-            if (!pack((fs::path(release_.tree) / path).string(), ListedName(path))) {
-                return kFailed;
+        for (const std::set<std::string>* files : {&changed_, &repair_}) {
+            for (const std::string& path : *files) {
+                if (!pack((fs::path(release_.tree) / path).string(), ListedName(path))) {
+                    return kFailed;
+                }
+                progress.Done(tree_.at(path).size);
             }
-            progress.Done(tree_.at(path).size);
         }
         if (!options_.updaterProgram.empty()) {
             const std::optional<std::string> bytes = base::ReadWholeFile(options_.updaterProgram);
@@ -474,6 +522,28 @@ private:
         }
         if (!WriteFile(patch_ / game_files::kServerList, servers_.data(), servers_.size())) {
             return Fail("cannot write " + (patch_ / game_files::kServerList).string());
+        }
+        return 0;
+    }
+
+    // The manifest line of each listed file: its size and SHA-256, and the
+    // container that holds it where one is served.
+    int DescribeManifest() {
+        for (const std::string& path : manifestPaths_) {
+            const std::string source = (fs::path(release_.tree) / path).string();
+            signed_index::ListedFile hashed;
+            if (!signed_index::HashFile(source, &hashed)) {
+                return Fail("cannot read " + source);
+            }
+            manifest_lines::File file;
+            file.size = hashed.size;
+            file.sha256 = hashed.sha256;
+            file.path = path;
+            const auto packed = containerSize_.find(ListedName(path));
+            file.container =
+                packed != containerSize_.end() ? packed->first : manifest_lines::kNoContainer;
+            file.containerSize = packed != containerSize_.end() ? packed->second : 0;
+            manifest_.push_back(std::move(file));
         }
         return 0;
     }
@@ -696,7 +766,7 @@ private:
         return true;
     }
 
-    // The index: the sections, the delta lines and the bundle lines, and
+    // The index: the sections, the delta, bundle and manifest lines, and
     // the signature over all of them when a key is given.
     int WriteIndex() {
         std::string error;
@@ -707,6 +777,9 @@ private:
         for (const bundle_lines::Bundle& bundle : bundles_) {
             const std::vector<std::string> written = bundle_lines::FormatBundleLines(bundle);
             lines.insert(lines.end(), written.begin(), written.end());
+        }
+        for (const manifest_lines::File& file : manifest_) {
+            lines.push_back(manifest_lines::FormatManifestLine(file));
         }
         std::string text;
         for (const std::string& line : lines) {
@@ -772,6 +845,10 @@ private:
                              "fetch, %llu bytes in all\n",
                              bundles_.size(), static_cast<unsigned long long>(bundleBytes_));
             }
+            std::fprintf(stderr,
+                         "brfpublish: the manifest lists %zu file(s); %zu repair container(s) "
+                         "packed for unchanged files; %zu file(s) left out as mutable\n",
+                         manifest_.size(), repair_.size(), mutableFiles_);
             if (signing_) {
                 std::fprintf(stderr, "brfpublish: signed the index, serial %llu, expires %s\n",
                              static_cast<unsigned long long>(signing_->serial),
@@ -792,6 +869,12 @@ private:
     std::string client_;
     std::vector<SectionNeeds> needs_;
     std::set<std::string> changed_;
+    // The files the manifest lists, the unchanged ones among them that the
+    // repair set packs, and how many were left out as players' own.
+    std::set<std::string> manifestPaths_;
+    std::set<std::string> repair_;
+    size_t mutableFiles_ = 0;
+    std::vector<manifest_lines::File> manifest_;
     // The earlier releases' copies of each changed file that they have.
     std::map<std::string, std::vector<std::string>> earlierCopies_;
     std::vector<delta_lines::Delta> deltas_;

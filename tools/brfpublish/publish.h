@@ -39,6 +39,13 @@ struct PublishOptions {
     // One bundle per earlier release: everything its clients fetch, in one
     // file.
     bool bundles = true;
+    // A container for every file the manifest lists, so that an updater can
+    // repair any of them; without it only for files that changed against
+    // some earlier release.
+    bool repairSet = true;
+    // Game-path patterns (manifest_lines::MatchesPattern) of files players
+    // change themselves: left out of the manifest and the repair set.
+    std::vector<std::string> mutablePatterns;
     bool quiet = false;
     // The secret key files that sign the index (docs/signed-index.md):
     // one without root documents, the index keys with; none for an

@@ -15,9 +15,11 @@
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"
+#include "index/manifest_lines.h"
 #include "index/signed_index.h"
 #include "index/trust.h"
 #include "index/version_index.h"
+#include "pack/container_format.h"
 #include "pack/pack.h"
 #include "platform/process.h"
 #include "shared/base/s_text.h"
@@ -80,14 +82,14 @@ public:
         Signature();
         Deltas();
         Bundles();
+        Manifest();
         return problems_;
     }
 
 private:
     void Problem(const std::string& text) { problems_.push_back(text); }
-    void At(const Line& line, const std::string& text) {
-        Problem(index_ + ":" + std::to_string(line.number) + ": " + text);
-    }
+    std::string Where(size_t number) const { return index_ + ":" + std::to_string(number) + ": "; }
+    void At(const Line& line, const std::string& text) { Problem(Where(line.number) + text); }
 
     void Header() {
         if (lines_.size() < 6) {
@@ -113,7 +115,7 @@ private:
         const std::string program = (fs::path(dir_) / game_files::kUpdaterContainer).string();
         std::error_code ec;
         if (fs::exists(program, ec)) {
-            CheckContainer(program, " updater program", std::nullopt, lines_[0]);
+            CheckContainer(program, " updater program", std::nullopt, Where(lines_[0].number));
         } else if (values[0] > brfpublish::kUpdaterVersion) {
             At(lines_[0], base::Printf("updaters of version %d are sent for %s, which is missing",
                                        brfpublish::kUpdaterVersion, program.c_str()));
@@ -134,26 +136,27 @@ private:
     }
 
     // The container `path`, listed as `name` with `size` (none for the
-    // updater's), checked once however often it is listed.
+    // updater's), checked once however often it is listed; `where` leads
+    // each problem.
     void CheckContainer(const std::string& path, const std::string& name,
-                        std::optional<int64_t> size, const Line& line) {
+                        std::optional<int64_t> size, const std::string& where) {
         if (!checked_.insert(name).second) {
             return;
         }
         std::error_code ec;
         const uintmax_t actual = fs::file_size(path, ec);
         if (ec) {
-            At(line, path + " is listed but missing");
+            Problem(where + path + " is listed but missing");
             return;
         }
         if (size && static_cast<int64_t>(actual) != *size) {
-            At(line, base::Printf("%s is %llu bytes, the index says %lld", path.c_str(),
-                                  static_cast<unsigned long long>(actual),
-                                  static_cast<long long>(*size)));
+            Problem(where + base::Printf("%s is %llu bytes, the index says %lld", path.c_str(),
+                                         static_cast<unsigned long long>(actual),
+                                         static_cast<long long>(*size)));
         }
         const int32_t code = CPack::Get()->CheckFile(path.c_str());
         if (code != CPack::kCheckOk) {
-            At(line, base::Printf("%s fails the container check (%d)", path.c_str(), code));
+            Problem(where + base::Printf("%s fails the container check (%d)", path.c_str(), code));
         }
     }
 
@@ -350,7 +353,9 @@ private:
                              "' is not yyyy-mm-dd hh:mm:ss, so copies already received "
                              "are judged wrongly");
         }
-        CheckContainer((fs::path(dir_) / entry.name).string(), entry.name, entry.size, nameLine);
+        CheckContainer((fs::path(dir_) / entry.name).string(), entry.name, entry.size,
+                       Where(nameLine.number));
+        sectionFiles_.emplace(nameLine.number, entry);
     }
 
     // Each announced delta: served as announced, for a container that is
@@ -501,6 +506,78 @@ private:
         }
     }
 
+    // The manifest lines: each one readable; the container each names
+    // served with the listed size, passing the container check and holding
+    // a file of the listed size (its header says so: nothing is decoded);
+    // and where a section lists a file of the manifest, the same container
+    // with the same size.
+    void Manifest() {
+        const std::string text = base::ReadWholeFile(index_).value_or("");
+        const manifest_lines::Manifest manifest = manifest_lines::ReadManifestLines(text);
+        for (const std::string& problem : manifest.problems) {
+            Problem(index_ + ": " + problem);
+        }
+        if (manifest.files.empty()) {
+            return;
+        }
+        std::map<std::string, size_t> lineOf;  // game path -> its line
+        const std::vector<version_index::TextLine> textLines = version_index::SplitTextLines(text);
+        for (size_t k = 0; k < textLines.size(); ++k) {
+            if (textLines[k].text.rfind(manifest_lines::kManifestTag, 0) == 0) {
+                for (const auto& [path, file] :
+                     manifest_lines::ReadManifestLines(textLines[k].text).files) {
+                    lineOf.emplace(path, k + 1);
+                }
+            }
+        }
+        for (const auto& [path, file] : manifest.files) {
+            if (!file.Repairable()) {
+                continue;
+            }
+            const std::string where = Where(lineOf[path]);
+            const std::string container = (fs::path(dir_) / file.container).string();
+            std::error_code ec;
+            const uintmax_t actual = fs::file_size(container, ec);
+            if (ec) {
+                Problem(where + container + " holds " + path + " for repairs but is missing");
+                continue;
+            }
+            if (actual != file.containerSize) {
+                Problem(where + base::Printf("%s is %llu bytes, the manifest says %llu",
+                                             container.c_str(),
+                                             static_cast<unsigned long long>(actual),
+                                             static_cast<unsigned long long>(file.containerSize)));
+            }
+            CheckContainer(container, file.container, std::nullopt, where);
+            uint8_t head[kContainerHeaderSize] = {};
+            std::ifstream in(container, std::ios::binary);
+            in.read(reinterpret_cast<char*>(head), sizeof head);
+            ContainerHeader header;
+            if (ParseHeader(head, static_cast<size_t>(in.gcount()), &header) &&
+                header.originalSize != file.size) {
+                Problem(where + base::Printf("%s holds %u bytes, the manifest lists %s with %llu",
+                                             container.c_str(), header.originalSize, path.c_str(),
+                                             static_cast<unsigned long long>(file.size)));
+            }
+        }
+        for (const auto& [number, entry] : sectionFiles_) {
+            const auto listed = manifest.files.find(entry.target);
+            if (listed == manifest.files.end()) {
+                continue;
+            }
+            const manifest_lines::File& file = listed->second;
+            if (file.container != entry.name ||
+                file.containerSize != static_cast<uint64_t>(entry.size)) {
+                Problem(Where(number) +
+                        base::Printf("a section lists %s with %s (%d bytes), the manifest with %s "
+                                     "(%llu bytes)",
+                                     entry.target.c_str(), entry.name.c_str(), entry.size,
+                                     file.container.c_str(),
+                                     static_cast<unsigned long long>(file.containerSize)));
+            }
+        }
+    }
+
     std::string dir_;
     std::string index_;
     std::string publicKey_;
@@ -512,6 +589,8 @@ private:
     // Where each client's section starts (its first start line).
     std::map<std::pair<uint32_t, uint32_t>, size_t> sectionStart_;
     std::set<std::string> checked_;
+    // The file entries the sections' walks met, by the line of their name.
+    std::map<size_t, version_index::ListEntry> sectionFiles_;
     std::vector<std::string> problems_;
 };
 

@@ -21,6 +21,10 @@ namespace brfpublish {
 // each member's bytes in it must have the member's hash and be the member
 // as served alone, and its members must be the files its section's walk
 // lists, in that order (the container or one of its announced deltas).
+// Every manifest line must be readable, the container it names served with
+// the listed size, passing the container check and holding (so its header
+// says) a file of the listed size; a section entry for a file the manifest
+// lists must name the same container with the same size.
 // With root documents (docs/signed-index.md) they must be root 1 to N, each
 // following the one before, root 1 signed as updaters built with
 // `rootKeys` (at `rootThreshold`; without them, by its own keys) require,

@@ -54,23 +54,31 @@ FileFault ClassifyFileError(const std::error_code& error) {
 }
 
 bool HeldByAnotherProgram(const std::error_code& error, const std::string& path) {
-    if (error.category() != std::system_category()) {
-        return false;
-    }
-    switch (error.value()) {
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_USER_MAPPED_FILE:
-            return true;
-        case ERROR_ACCESS_DENIED: {
-            // A read-only file or a directory is refused for good.
-            const DWORD attributes = GetFileAttributesA(path.c_str());
-            return attributes != INVALID_FILE_ATTRIBUTES &&
-                   (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    // The C++ library reports most of the system's codes as C library
+    // numbers: a sharing violation comes as "permission denied" too.
+    bool denied = false;
+    if (error.category() == std::system_category()) {
+        switch (error.value()) {
+            case ERROR_SHARING_VIOLATION:
+            case ERROR_LOCK_VIOLATION:
+            case ERROR_USER_MAPPED_FILE:
+                return true;
+            case ERROR_ACCESS_DENIED:
+                denied = true;
+                break;
+            default:
+                return false;
         }
-        default:
-            return false;
+    } else if (error.category() == std::generic_category()) {
+        if (error.value() == EBUSY || error.value() == ETXTBSY) {
+            return true;
+        }
+        denied = error.value() == EACCES;
     }
+    // A read-only file or a directory is refused for good.
+    const DWORD attributes = denied ? GetFileAttributesA(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
 std::vector<std::string> ProgramsHolding(const std::string& path) {

@@ -1,20 +1,13 @@
 // The console updater behind proxies as players meet them: the one in
 // config.ini, the system's (the internet settings, http_proxy), one the
 // settings bypass for the update server, and one that asks for a login.
-// A real tinyproxy on the loopback carries the requests; the internet
-// settings come from the hive the POSIX registry reads, the same values
-// Windows keeps. Native only: the Windows lane starts no proxy.
-#include <arpa/inet.h>
+// A real tinyproxy on the loopback carries the requests. The internet
+// settings come from the registry: natively from the hive the POSIX
+// registry reads, under Wine from Wine's registry, the same values Windows
+// keeps; there the Linux tinyproxy is started through Wine.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/host_services.h"
@@ -27,64 +20,56 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-// Whether something accepts on loopback port `port`.
-bool Accepts(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return accepted;
-}
-
 // A tinyproxy of its own on a free loopback port, its log in the scratch
 // directory; with `login`, one that answers 407 without it.
 class TinyProxy {
 public:
     TinyProxy(const fs::path& dir, bool login) : log_(dir / "proxy.log") {
-        port_ = brf_test::host::FreeLoopbackPort();
         const fs::path config = dir / "tinyproxy.conf";
-        std::string text = "Port " + std::to_string(port_) +
-                           "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\n"
-                           "LogFile \"" +
-                           log_.string() + "\"\nLogLevel Info\n";
-        if (login) {
-            text += "BasicAuth player secret\n";
-        }
-        brf_test::WriteFile(config, text);
-        process_ = fork();
-        if (process_ == 0) {
-            execlp("tinyproxy", "tinyproxy", "-d", "-c", config.c_str(),
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !Accepts(port_); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Another program may take the port before tinyproxy binds it.
+        for (int attempt = 0; attempt < 3 && server_ == 0; ++attempt) {
+            port_ = brf_test::host::FreeLoopbackPort();
+            std::string text = "Port " + std::to_string(port_) +
+                               "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\n"
+                               "LogFile \"" +
+                               brf_test::host::LinuxPath(log_) + "\"\nLogLevel Info\n";
+            if (login) {
+                text += "BasicAuth player secret\n";
+            }
+            brf_test::WriteFile(config, text);
+            server_ = brf_test::host::StartServer(
+                {"tinyproxy", "-d", "-c", brf_test::host::LinuxPath(config)}, dir / "tinyproxy.out",
+                port_);
         }
     }
     ~TinyProxy() {
-        if (process_ > 0) {
-            kill(process_, SIGTERM);
-            waitpid(process_, nullptr, 0);
+        if (server_ != 0) {
+            brf_test::host::StopServer(server_);
         }
     }
+    TinyProxy(const TinyProxy&) = delete;
+    TinyProxy& operator=(const TinyProxy&) = delete;
+    bool Running() const { return server_ != 0; }
     uint16_t Port() const { return port_; }
     std::string Log() const { return brf_test::ReadFile(log_); }
+    std::string Output() const { return brf_test::ReadFile(log_.parent_path() / "tinyproxy.out"); }
 
 private:
     fs::path log_;
     uint16_t port_ = 0;
-    pid_t process_ = -1;
+    int64_t server_ = 0;
 };
+
+constexpr const char* kInternetSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 struct Row {
     const char* name;
     Lines config;           // config.ini lines beside the log level
     const char* httpProxy;  // the environment's, with "{P}" for the port
     const char* noProxy;
-    const char* internet;  // internet settings in the hive, "{P}" for the port
+    const char* internet;  // internet settings in the registry, "{P}" for the port
+    const char* host;      // the update server's name instead of 127.0.0.1
     bool login;            // the proxy asks for one
     int status;
     bool viaProxy;
@@ -98,10 +83,15 @@ std::string WithPort(std::string text, uint16_t port) {
     return text;
 }
 
+// Under Wine the rows of the internet settings go into Wine's registry, the
+// one all tests of the lane share. The http_proxy rows run natively only:
+// Windows players name their proxy in the internet settings.
 TEST(Proxy, ConfiguredSystemBypassedAndLoginProxiesAreUsedAsTheySay) {
+    const char* const fromSettings = "using the proxy 127.0.0.1:{P} of the internet settings";
     const Row rows[] = {
         {"config.ini",
          {"[COMM]", "updater_proxyserver=127.0.0.1", "updater_proxyport={P}"},
+         "",
          "",
          "",
          "",
@@ -114,32 +104,74 @@ TEST(Proxy, ConfiguredSystemBypassedAndLoginProxiesAreUsedAsTheySay) {
          "http://127.0.0.1:{P}/",
          "",
          "",
+         "",
          false,
          0,
          true,
          "using the proxy 127.0.0.1:{P} of http_proxy"},
-        {"no_proxy", {}, "http://127.0.0.1:{P}/", "localhost,127.0.0.1", "", false, 0, false, ""},
-        {"internet settings",
+        {"no_proxy",
+         {},
+         "http://127.0.0.1:{P}/",
+         "localhost,127.0.0.1",
+         "",
+         "",
+         false,
+         0,
+         false,
+         ""},
+        {"internet settings, host:port",
+         {},
+         "",
+         "",
+         "\"ProxyEnable\"=dword:00000001\r\n\"ProxyServer\"=\"127.0.0.1:{P}\"",
+         "",
+         false,
+         0,
+         true,
+         fromSettings},
+        {"internet settings, per scheme",
          {},
          "",
          "",
          "\"ProxyEnable\"=dword:00000001\r\n\"ProxyServer\"=\"https=127.0.0.1:1;http=127.0.0.1:{P}"
          "\"",
+         "",
          false,
          0,
          true,
-         "using the proxy 127.0.0.1:{P} of the internet settings"},
-        {"internet settings bypassed",
+         fromSettings},
+        {"internet settings, server bypassed",
          {},
          "",
          "",
          "\"ProxyEnable\"=dword:00000001\r\n\"ProxyServer\"=\"127.0.0.1:{P}\"\r\n"
-         "\"ProxyOverride\"=\"<local>;127.0.0.*\"",
+         "\"ProxyOverride\"=\"*.invalid;127.0.0.*\"",
+         "",
          false,
          0,
          false,
          ""},
-        {"login", {}, "http://127.0.0.1:{P}/", "", "", true, 1, true, "httpFailure at runState: 1"},
+        {"internet settings, <local> bypassed",
+         {},
+         "",
+         "",
+         "\"ProxyEnable\"=dword:00000001\r\n\"ProxyServer\"=\"127.0.0.1:{P}\"\r\n"
+         "\"ProxyOverride\"=\"<local>\"",
+         "localhost",
+         false,
+         0,
+         false,
+         ""},
+        {"login",
+         {},
+         "",
+         "",
+         "\"ProxyEnable\"=dword:00000001\r\n\"ProxyServer\"=\"127.0.0.1:{P}\"",
+         "",
+         true,
+         1,
+         true,
+         "httpFailure at runState: 1"},
     };
     brf_test::NginxServer server;
     ASSERT_TRUE(server.Running()) << server.Error();
@@ -152,20 +184,24 @@ TEST(Proxy, ConfiguredSystemBypassedAndLoginProxiesAreUsedAsTheySay) {
     set.VersionIndex(index);
 
     for (const Row& row : rows) {
+        if (brf_test::host::UnderWine() && *row.httpProxy != '\0') {
+            continue;
+        }
         brf_test::ScratchDir scratch;
         TinyProxy proxy(scratch.path(), row.login);
-        ASSERT_NE(proxy.Port(), 0) << row.name;
+        ASSERT_TRUE(proxy.Running()) << row.name << ": " << proxy.Output();
         brf_test::GameDir game(scratch.path());
         std::string hive =
             "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Brinefall]\r\n"
             "\"Language\"=dword:00000001\r\n\"Version\"=dword:00000410\r\n"
             "\"Build\"=dword:00000000\r\n\"InstallDir\"=\"C:\\\\Games\\\\Brinefall\"\r\n";
         if (*row.internet != '\0') {
-            hive +=
-                "\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
-                "Settings]\r\n" +
-                WithPort(row.internet, proxy.Port()) + "\r\n";
+            hive += "\r\n[HKEY_CURRENT_USER\\" + std::string(kInternetSettings) + "]\r\n" +
+                    WithPort(row.internet, proxy.Port()) + "\r\n";
         }
+        // Put back when the row ends, passed or not.
+        const brf_test::host::SavedUserValues settings(
+            kInternetSettings, {"ProxyEnable", "ProxyServer", "ProxyOverride"});
         ASSERT_TRUE(brf_test::host::InstallRegistry(hive + "\r\n", scratch.path() / "user.reg"));
         Lines config = {"debug_loglevel=2"};
         for (const std::string& line : row.config) {
@@ -173,13 +209,23 @@ TEST(Proxy, ConfiguredSystemBypassedAndLoginProxiesAreUsedAsTheySay) {
         }
         game.Config(config);
         game.Write("data/fleet.dat", "brig Albatross\r\n");
-        brf_test::ScopedEnv httpProxy("http_proxy", WithPort(row.httpProxy, proxy.Port()).c_str());
-        brf_test::ScopedEnv noProxy("no_proxy", row.noProxy);
-        brf_test::ScopedEnv upper("HTTP_PROXY", nullptr);
-        const brf_test::UpdaterRun run = brf_test::RunUpdater(
-            BRFUPDATE_PATH, game.Dir(), {"--server", server.BaseUrl() + "set1/"}, scratch.path());
+        // The machine's own proxy variables stay out of every row. Windows'
+        // names ignore case: the upper-case ones go first, so that clearing
+        // them cannot undo the row's.
+        brf_test::ScopedEnv upperProxy("HTTP_PROXY", nullptr);
+        brf_test::ScopedEnv upperNoProxy("NO_PROXY", nullptr);
+        const std::string httpProxyValue = WithPort(row.httpProxy, proxy.Port());
+        brf_test::ScopedEnv httpProxy("http_proxy",
+                                      *row.httpProxy != '\0' ? httpProxyValue.c_str() : nullptr);
+        brf_test::ScopedEnv noProxy("no_proxy", *row.noProxy != '\0' ? row.noProxy : nullptr);
+        std::string url = server.BaseUrl() + "set1/";
+        if (*row.host != '\0') {
+            url.replace(url.find("127.0.0.1"), 9, row.host);
+        }
+        const brf_test::UpdaterRun run =
+            brf_test::RunUpdater(BRFUPDATE_PATH, game.Dir(), {"--server", url}, scratch.path());
         const std::string log = game.Read("_debugg.log").value_or("");
-        SCOPED_TRACE(std::string(row.name) + "\nstdout:\n" + run.out + "\nlog:\n" + log +
+        SCOPED_TRACE(std::string(row.name) + "\nstdout:\n" + run.out + run.err + "\nlog:\n" + log +
                      "\nproxy:\n" + proxy.Log());
         EXPECT_EQ(run.status, row.status);
         EXPECT_EQ(proxy.Log().find("/set1/patch/_servers.dat") != std::string::npos, row.viaProxy);

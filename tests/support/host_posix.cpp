@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/environment.h"
@@ -137,5 +138,55 @@ bool InstallRegistry(const std::string& exportText, const std::filesystem::path&
     plat::SetEnv("BRF_HKLM_FILE", (hiveFile.string() + ".missing").c_str());
     return true;
 }
+
+int64_t StartServer(const std::vector<std::string>& argv, const std::filesystem::path& output,
+                    uint16_t port) {
+    if (argv.empty()) {
+        return 0;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    const std::string outputPath = output.string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        std::ofstream(output, std::ios::app)
+            << "cannot start " << argv[0] << ": errno " << error << "\n";
+        return 0;
+    }
+    bool accepts = false;
+    const bool settled = WaitFor([&] { return (accepts = Accepts(port)) || Ended(pid); },
+                                 {.boundMs = 10000, .pollMs = 20});
+    if (accepts) {
+        return pid;
+    }
+    if (!settled) {
+        StopServer(pid);
+    }
+    return 0;
+}
+
+void StopServer(int64_t server) {
+    StopNginx(server);  // the same: TERM, and KILL for one that does not end
+}
+
+std::string LinuxPath(const std::filesystem::path& path) {
+    return path.string();
+}
+
+SavedUserValues::SavedUserValues(std::string key, std::vector<std::string> /*names*/)
+    : key_(std::move(key)) {}
+
+SavedUserValues::~SavedUserValues() = default;
 
 }  // namespace brf_test::host

@@ -57,6 +57,34 @@ constexpr OwnEntry kOwnTexts[] = {
      "die Datei ist in %s ge\xF6"
      "ffnet.",
      "the file is open in %s."},
+    {OwnText::RepairingFile,
+     "Eine Datei des Spiels fehlt oder ist besch\xE4"
+     "digt, sie wird repariert ...",
+     "A file of the game is missing or damaged, it is repaired ..."},
+    {OwnText::RepairingFiles,
+     "%d Dateien des Spiels fehlen oder sind besch\xE4"
+     "digt, sie werden repariert ...",
+     "%d files of the game are missing or damaged, they are repaired ..."},
+    {OwnText::RepairFinished,
+     "Die fehlenden und besch\xE4"
+     "digten Dateien sind repariert, bitte klicken, um das Spiel zu starten.",
+     "The missing and damaged files are repaired, click button to start the game."},
+    {OwnText::CannotRepair,
+     "%s kann nicht repariert werden: der Update-Server bietet keine Kopie an.",
+     "%s cannot be repaired: the update server serves no copy of it."},
+    {OwnText::VerifyMissing, "Fehlt: %s", "Missing: %s"},
+    {OwnText::VerifyDiffers, "Weicht von der Version ab: %s", "Differs from the release: %s"},
+    {OwnText::VerifyIntact, "Alle %d Dateien der Version sind unversehrt.",
+     "All %d files of the release are intact."},
+    {OwnText::VerifyDamaged, "%d von %d Dateien weichen von der Version ab.",
+     "%d of %d files differ from the release."},
+    {OwnText::VerifyOlderRelease, "Installiert ist Version %s, die neueste ist %s.",
+     "Release %s is installed, the newest is %s."},
+    {OwnText::VerifyNoManifest,
+     "Der Update-Server nennt die Dateien der Version nicht, sie k\xF6"
+     "nnen nicht gepr\xFC"
+     "ft werden.",
+     "The update server does not list the files of the release: they cannot be verified."},
 };
 
 constexpr bool InEnumOrder() {

@@ -33,6 +33,24 @@ enum class OwnText : uint32_t {
     WaitingForFileHeldBy,
     // A cause for MayNotChange. printf: the programs' names.
     CauseHeldBy,
+    // The installed release against the manifest of the index: one file is
+    // repaired, or (printf) that many.
+    RepairingFile,
+    RepairingFiles,
+    RepairFinished,
+    // printf: the game path of a file the server serves no container for.
+    CannotRepair,
+    // A verify: printf the game path of each file that differs; then the
+    // number of files compared, or the number of those that differ and the
+    // number compared.
+    VerifyMissing,
+    VerifyDiffers,
+    VerifyIntact,
+    VerifyDamaged,
+    // printf: the installed release and the newest, "1.040.0".
+    VerifyOlderRelease,
+    // The index has no manifest lines.
+    VerifyNoManifest,
 };
 
 // The text in `language` (0 German, 1 English); English for any other.

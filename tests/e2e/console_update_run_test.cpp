@@ -751,7 +751,7 @@ public:
         EXPECT_TRUE(brf_test::WaitFor([&] { return std::filesystem::exists(signal); }));
         if (lettingGoMs) {
             letGo_ = std::thread([this, ms = *lettingGoMs] {
-                brf_test::WaitFor([this] { return Waited(); }, {.boundMs = 120000});
+                brf_test::WaitFor([this] { return Waited(); }, {.boundMs = 60000});
                 plat::SleepMs(static_cast<uint32_t>(ms));
                 Release();
             });

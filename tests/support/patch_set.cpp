@@ -9,6 +9,7 @@
 #include "delta/delta_format.h"
 #include "index/bundle_lines.h"
 #include "index/delta_lines.h"
+#include "index/manifest_lines.h"
 #include "index/signed_index.h"
 #include "pack/packer.h"
 #include "platform/run_command.h"
@@ -102,6 +103,18 @@ std::vector<std::string> PatchSet::Bundle(uint32_t from,
     signed_index::HashFile((dir_ / "patch" / bundle.name).string(), &whole);
     bundle.sha256 = whole.sha256;
     return bundle_lines::FormatBundleLines(bundle);
+}
+
+std::string PatchSet::Manifest(const std::string& path, const std::string& content) const {
+    manifest_lines::File file;
+    file.path = path;
+    file.size = content.size();
+    file.container = PatchName(path);
+    file.containerSize = std::stoull(Publish(file.container, content)[1]);
+    uint8_t digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const uint8_t*>(content.data()), content.size());
+    file.sha256 = delta::ToHex(digest, sizeof digest);
+    return manifest_lines::FormatManifestLine(file);
 }
 
 void PatchSet::Raw(const std::string& name, const std::string& bytes) const {

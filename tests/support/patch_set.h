@@ -48,6 +48,9 @@ public:
     // The bundle of the section of 1.`from`.0: the served files `members`
     // one after another; returns its "#bundle" lines for the index.
     std::vector<std::string> Bundle(uint32_t from, const std::vector<std::string>& members) const;
+    // The manifest line of the game file `path` holding `content`, its
+    // container published as the index names it.
+    std::string Manifest(const std::string& path, const std::string& content) const;
     // patch/`name` with exactly these bytes.
     void Raw(const std::string& name, const std::string& bytes) const;
 

@@ -9,6 +9,10 @@
 #include <map>
 #include <thread>
 
+#include <sodium.h>
+
+#include "delta/delta_format.h"
+#include "index/manifest_lines.h"
 #include "pack/packer.h"
 #include "shared/base/s_logging.h"
 #include "test_http_server.h"
@@ -400,6 +404,30 @@ TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {
     ASSERT_EQ(game.toolkit.shown.size(), 1u);
     EXPECT_EQ(game.toolkit.shown[0].caption, "BRF-Updater");
     EXPECT_TRUE(game.updater->btn_check->Enabled());
+}
+
+// The window's run at the newest release puts back a game file that went
+// missing, from the container the manifest names.
+TEST(UpdateRun, AtTheNewestReleaseAMissingFileIsRepaired) {
+    PatchServer server;
+    server.Publish(1);
+    const std::string content = "file 0";
+    uint8_t digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const uint8_t*>(content.data()), content.size());
+    server.files["/patch/_versions.txt"] +=
+        manifest_lines::FormatManifestLine({content.size(), delta::ToHex(digest, sizeof digest),
+                                            server.files["/patch/f0.upd"].size(), "f0.upd", "f0"}) +
+        "\n";
+    GameDir game(1060);
+    RunCheck(game, server.Base());
+    EXPECT_EQ(brf_test::ReadFile("f0"), content);
+    EXPECT_EQ(game.updater->State(), RunState::Ready);
+    const std::vector<std::string> log = game.Log();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "A file of the game is missing or damaged, it is repaired ..."),
+              log.end());
+    EXPECT_EQ(log.back(),
+              "The missing and damaged files are repaired, click button to start the game.");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ namespace {
 constexpr int kExitReady = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitDiffers = 3;
 
 const char kUsage[] =
     "usage: brfupdate [options]\n"
@@ -54,10 +55,19 @@ const char kUsage[] =
     "                        second (8000 is 1 MB/s), for a line others share;\n"
     "                        0 for none (default: updater_limit_kbps of\n"
     "                        config.ini, else none)\n"
+    "  --verify              change nothing: compare every file of the installed\n"
+    "                        release with the newest release the server lists,\n"
+    "                        and list what is missing or differs (files players\n"
+    "                        change themselves, such as settings, are left out)\n"
+    "  --repair              update as usual, then compare the contents of every\n"
+    "                        file of the release and fetch and install exactly\n"
+    "                        what differs (every run already repairs files that\n"
+    "                        are missing or have another size)\n"
     "  --help                show this text\n"
     "\n"
-    "exit status: 0 the client is up to date (after the update), 1 the run\n"
-    "stopped anywhere else, 2 bad usage\n";
+    "exit status: 0 the client is up to date (after the update; with --verify:\n"
+    "every file matches), 1 the run stopped anywhere else, 2 bad usage, 3 with\n"
+    "--verify: some files differ or an older release is installed\n";
 
 struct Options {
     std::string server;
@@ -71,6 +81,7 @@ struct Options {
     unsigned connections = 4;
     bool bundles = true;
     std::optional<uint32_t> limitKbps;
+    InstallCheck installCheck = InstallCheck::Sizes;
 };
 
 int Usage(const char* problem) {
@@ -94,6 +105,13 @@ int Parse(int argc, char** argv, Options& options) {
             options.decodeAhead = false;
         } else if (arg == "--no-bundles") {
             options.bundles = false;
+        } else if (arg == "--verify" || arg == "--repair") {
+            const InstallCheck check =
+                arg == "--verify" ? InstallCheck::Verify : InstallCheck::Repair;
+            if (options.installCheck != InstallCheck::Sizes && options.installCheck != check) {
+                return Usage("--verify and --repair exclude each other");
+            }
+            options.installCheck = check;
         } else if (arg == "--connections" && hasValue) {
             const std::string value = argv[++i];
             if (value.size() != 1 || value[0] < '0' || value[0] > '4') {
@@ -232,6 +250,11 @@ int Drive(ConsoleFrontEnd& console, UpdateSession& session, const Options& optio
     if (loop.Terminated()) {
         return kExitStopped;
     }
+    if (options.installCheck == InstallCheck::Verify) {
+        const std::optional<size_t> differing = session.Differing();
+        session.Close();
+        return !differing ? kExitStopped : *differing == 0 ? kExitReady : kExitDiffers;
+    }
     const bool ready = session.State() == RunState::Ready;
     if (ready && options.start) {
         session.Check();
@@ -260,6 +283,7 @@ int main(int argc, char** argv) {
     config.connections = options.connections;
     config.bundles = options.bundles;
     config.limitKbps = options.limitKbps;
+    config.installCheck = options.installCheck;
     const auto cannotStart = [](const std::string& problem) {
         ConsoleFrontEnd::Show("Error!", problem);
     };

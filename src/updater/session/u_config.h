@@ -8,6 +8,13 @@
 #include <string>
 #include <vector>
 
+// What a run that finds the client at the newest release does with the
+// files the index's manifest lists: compares their sizes and repairs what
+// is missing or has another size (every run), compares their contents and
+// repairs what differs, or compares their contents and only reports (and
+// then never changes anything, nor updates).
+enum class InstallCheck { Sizes, Repair, Verify };
+
 struct UpdaterConfig {
     // The updater's own version number, in thousandths.
     int32_t updaterVersion = 0;
@@ -41,4 +48,5 @@ struct UpdaterConfig {
     // The cap on the update's transfer rate in kilobits per second (0: none);
     // none given: "updater_limit_kbps" of config.ini.
     std::optional<uint32_t> limitKbps;
+    InstallCheck installCheck = InstallCheck::Sizes;
 };

@@ -216,6 +216,16 @@ void UpdateSession::InstallFiles() {
 void UpdateSession::FinishInstall() {
     interrupted_.reset();
     BRF_LOG(1, "finished copying of all files ...");
+    if (repairing_) {
+        // A repair brings no new release, so no patch notes either.
+        repairing_ = false;
+        AddLogLine(Text(OwnText::RepairFinished));
+        SelectLastLine();
+        observer_.ReadyToStart();
+        EnterState(RunState::Ready);
+        ReadClientVersion();
+        return;
+    }
     AddLog(kTextUpdateFinished);
     SelectLastLine();
     observer_.ReadyToStart();
@@ -225,7 +235,10 @@ void UpdateSession::FinishInstall() {
                              plat::kMbYesNo, plat::BoxOwner::FocusWindow) == plat::kIdYes) {
         plat::StartCommand(plat::TextEditorCommand(), {Text(kTextPatchNotesFile)});
     }
-    ReadClientVersion();
+    // The files the update left alone may be missing or damaged too.
+    if (ReadClientVersion() && clientVersion == neededVersion && clientBuild == neededBuild) {
+        CheckInstall();
+    }
 }
 
 void UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entries, bool resume,

@@ -220,6 +220,7 @@ void UpdateSession::Close() {
     deltaApply_.reset();
     heldFileWait_.reset();
     installing_.reset();
+    installCheck_.reset();
     {
         std::ofstream out(kServerAddressFile, std::ios::binary | std::ios::trunc);
         out << serverAddress_ << "\r\n";

@@ -23,6 +23,7 @@
 // session's life around its runs is u_session.cpp.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -37,6 +38,7 @@
 #include "delta/delta_apply.h"
 #include "index/delta_lines.h"
 #include "index/game_files.h"
+#include "index/manifest_lines.h"
 #include "index/signed_index.h"
 #include "index/trust.h"
 #include "index/version_index.h"
@@ -66,6 +68,15 @@ enum class RunState : int32_t {
     Cancelled = 6,
 };
 const char* RunStateName(RunState state);
+
+namespace updater {
+// A file of the manifest whose installed copy is missing or differs.
+struct InstallDifference {
+    std::string path;
+    bool missing = false;
+};
+using InstallDifferences = std::vector<InstallDifference>;
+}  // namespace updater
 
 // A fault in the version index or the download list that ends the run
 // through the exception report.
@@ -152,8 +163,13 @@ public:
     // for a delta being applied or for a file another program holds.
     bool Busy() const {
         return pendingSteps_ > 0 || requestRunning_ || awaitingTransfer_ || installedHashes_ ||
-               deltaApply_ || heldFileWait_;
+               deltaApply_ || heldFileWait_ || installCheck_;
     }
+
+    // After a run with InstallCheck::Verify: how many files differ from the
+    // newest release, an older release installed counting as one more;
+    // none when no verify ended.
+    std::optional<size_t> Differing() const { return differing_; }
 
     // The run's steps.
     IndexCheck CheckVersionIndex();
@@ -321,6 +337,22 @@ private:
     void FailInstall(const std::error_code& why);
     // The lines and questions after the last file is in place.
     void FinishInstall();
+
+    // The installed release against the index's manifest (u_repair.cpp).
+    // With the client at the newest release: compares the files as the
+    // configuration says (`verifying`: for a verify, which reports an index
+    // without a manifest) and goes on in InstallCompared.
+    void CheckInstall(bool verifying = false);
+    // A verify instead of an update, once the index is accepted.
+    void VerifyInstall(CmdType Cmd);
+    // Reports what differs (a verify), or fetches and installs it.
+    void InstallCompared(const updater::InstallDifferences& differing);
+    manifest_lines::Manifest manifest_;
+    std::unique_ptr<updater::BackgroundJob<updater::InstallDifferences>> installCheck_;
+    // The run repairs files of the newest release rather than update.
+    bool repairing_ = false;
+    bool olderRelease_ = false;
+    std::optional<size_t> differing_;
     // Puts every replaced file and backup on the disk, then removes the record.
     void ClearInstallRecord(const updater::InstallRecord& record);
     // The install of the section as a record, the version carrier last;
@@ -519,5 +551,11 @@ struct LocalCopy {
     bool LooksSame() const;
 };
 LocalCopy CompareLocalCopy(const std::string& path, const version_index::ListEntry& entry);
+
+// The files of `manifest` whose copy in the current directory is missing
+// or has another size, or with `contents` another SHA-256; in path order,
+// cut short once `stop` is set.
+InstallDifferences CompareInstall(const manifest_lines::Manifest& manifest, bool contents,
+                                  const std::atomic<bool>& stop);
 
 }  // namespace updater

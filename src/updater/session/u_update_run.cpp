@@ -163,6 +163,7 @@ void UpdateSession::SetUpdateScale(int32_t scale) {
 void UpdateSession::EndRun() {
     StopTransfers();
     installedHashes_.reset();
+    installCheck_.reset();
     deltaApply_.reset();
     decodeAhead_.Discard();
     EnableCheck(true);
@@ -206,6 +207,9 @@ void UpdateSession::Check() {
 void UpdateSession::RequestServerList() {
     observer_.UpdateSize("0");
     signedFiles_.reset();
+    repairing_ = false;
+    olderRelease_ = false;
+    differing_.reset();
     walkingRoots_ = false;
     sock_http->InputFileMode = true;
     sock_http->Body = kServerListTemp;
@@ -223,7 +227,7 @@ void UpdateSession::Cancel() {
         BRF_LOG(1, "Cancel was pressed with active connections, close it");
         EnterState(RunState::Cancelled);
         sock_http->Disconnect();
-    } else if (awaitingTransfer_ || installedHashes_) {
+    } else if (awaitingTransfer_ || installedHashes_ || installCheck_) {
         // The run waits for files fetched ahead or for the installed files'
         // hashes: that work ends now, and the cancel is acknowledged as a cut
         // request's event would.
@@ -231,6 +235,7 @@ void UpdateSession::Cancel() {
         EnterState(RunState::Cancelled);
         StopTransfers();
         installedHashes_.reset();
+        installCheck_.reset();
         AcknowledgeCancel();
     } else if (heldFileWait_) {
         // The install waits for a file another program holds: it gives up
@@ -277,12 +282,18 @@ void UpdateSession::sock_httpSuccess(CmdType Cmd) {
                 } else if (Authenticating() && !AuthenticateIndex(Cmd)) {
                     return;
                 }
+                if (config_.installCheck == InstallCheck::Verify) {
+                    VerifyInstall(Cmd);
+                    break;
+                }
                 const IndexCheck result = CheckVersionIndex();
                 if (result == IndexCheck::Patch) {
                     StartDownloadPhase();
                 } else if (result == IndexCheck::Unusable) {
                     FailRun(Cmd);
                     return;
+                } else if (runState_ == RunState::Ready) {
+                    CheckInstall();  // the client is current: are its files?
                 }
                 break;
             }

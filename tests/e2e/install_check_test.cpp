@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pe_builder.h"
 #include "support/host_services.h"
 #include "support/nginx_server.h"
 #include "support/patch_set.h"
@@ -134,6 +135,40 @@ TEST(InstallCheck, RunsRepairWhatDiffersAndVerifyChangesNothing) {
             EXPECT_TRUE(Has(verify, "All 4 files of the release are intact.")) << verify.out;
         }
     }
+}
+
+// An update whose section does not carry a file that went missing ends with
+// the file repaired: once the install brings the client to the newest
+// release (its program says so), the sizes are compared.
+TEST(InstallCheck, AnUpdateAlsoRepairsWhatItsSectionDoesNotCarry) {
+    const auto client = [](uint16_t version) {
+        brf_test::PeSpec spec;
+        spec.productVersion = {0, version, 0, 0};
+        spec.fileVersion = spec.productVersion;
+        return brf_test::BuildPe(spec).bytes;
+    };
+    Installed w;
+    w.release["BRFClient.exe"] = client(1050);
+    std::vector<std::string> index = brf_test::IndexHeader(1490, 1490, 1050, 0, 1040, 0);
+    index.push_back("[1040.0]");
+    for (const char* path : {"data/chart.map", "BRFClient.exe"}) {
+        const std::vector<std::string> entry =
+            w.set.Publish(brf_test::PatchName(path), w.release[path]);
+        index.insert(index.end(), entry.begin(), entry.end());
+    }
+    index.push_back("");
+    for (const auto& [path, bytes] : w.release) {
+        index.push_back(w.set.Manifest(path, bytes));
+    }
+    w.set.VersionIndex(index);
+    w.game.Write("BRFClient.exe", client(1040));
+    ASSERT_TRUE(w.game.Registry(1, 1040, 0));
+
+    const brf_test::UpdaterRun run = w.Run({});
+    SCOPED_TRACE("stdout:\n" + run.out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(Has(run, std::string("2") + kRepairing));
+    EXPECT_EQ(w.Intact().size(), w.release.size());
 }
 
 #ifdef BRF_FAULT_SHIM

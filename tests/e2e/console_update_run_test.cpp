@@ -729,34 +729,27 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, DecodingAhead, testing::ValuesIn(DecodingAhe
 
 // Another program holds a game file open while the update installs it: a
 // virus scanner for a few seconds, the game for good. The install waits for
-// it and says so; once it gives up, the cause; the install record stays and
-// the next run completes the update. Natively a preloaded shim makes the
-// file busy, as nothing here keeps another program from replacing an open
-// file; under Wine a program of its own holds it without sharing.
+// it and says so, naming the program where the system can tell; once it
+// gives up, the cause; the install record stays and the next run completes
+// the update. A program of the tests holds the file; under Wine without
+// sharing it, natively (where nothing keeps another program from replacing
+// an open file) with a preloaded shim that makes the file busy meanwhile.
 class HeldFile {
 public:
     // Holds `path` of `game` from the next run on until Release; with
     // `lettingGoMs`, only that long after the install first waits for it.
     HeldFile(const World& w, const std::string& path, std::optional<int> lettingGoMs)
-        : log_(w.game.Dir() / "_debugg.log") {
-#ifdef _WIN32
-        const std::string held = (w.game.Dir() / path).string();
+        : log_(w.game.Dir() / "_debugg.log"), release_(w.scratch.File("release")) {
         const std::string signal = w.scratch.File("holding.txt");
-        release_ = w.scratch.File("release");
-        brf_test::ScopedEnv file("BRF_CHILD_HOLD_FILE", held);
-        brf_test::ScopedEnv marker("BRF_CHILD_RELEASE", release_);
-        brf_test::ScopedEnv span("BRF_CHILD_HOLD_MS", "600000");
-        brf_test::ScopedEnv self("BRF_CHILD_SELF", signal);
-        EXPECT_EQ(plat::StartProgram(BRF_TEST_CHILD), plat::kStartOk);
-        EXPECT_TRUE(brf_test::WaitFor([&] { return std::filesystem::exists(signal); }));
-        if (lettingGoMs) {
-            letGo_ = std::thread([this, ms = *lettingGoMs] {
-                brf_test::WaitFor([this] { return Waited(); }, {.boundMs = 60000});
-                plat::SleepMs(static_cast<uint32_t>(ms));
-                Release();
-            });
+        {
+            brf_test::ScopedEnv file("BRF_CHILD_HOLD_FILE", (w.game.Dir() / path).string());
+            brf_test::ScopedEnv marker("BRF_CHILD_RELEASE", release_);
+            brf_test::ScopedEnv span("BRF_CHILD_HOLD_MS", "600000");
+            brf_test::ScopedEnv self("BRF_CHILD_SELF", signal);
+            EXPECT_EQ(plat::StartProgram(BRF_TEST_CHILD), plat::kStartOk);
         }
-#else
+        EXPECT_TRUE(brf_test::WaitFor([&] { return std::filesystem::exists(signal); }));
+#ifndef _WIN32
         env_.push_back(std::make_unique<brf_test::ScopedEnv>("LD_PRELOAD", BRF_FAULT_SHIM));
         env_.push_back(std::make_unique<brf_test::ScopedEnv>("BRF_FAULT_BUSY", path));
         env_.push_back(
@@ -766,6 +759,13 @@ public:
                                                                  std::to_string(*lettingGoMs)));
         }
 #endif
+        if (lettingGoMs) {
+            letGo_ = std::thread([this, ms = *lettingGoMs] {
+                brf_test::WaitFor([this] { return Waited(); }, {.boundMs = 60000});
+                plat::SleepMs(static_cast<uint32_t>(ms));
+                Release();
+            });
+        }
     }
     ~HeldFile() {
         if (letGo_.joinable()) {
@@ -782,7 +782,7 @@ public:
     }
     void Release() {
         env_.clear();
-        if (!release_.empty() && !std::filesystem::exists(release_ + ".done")) {
+        if (!std::filesystem::exists(release_ + ".done")) {
             brf_test::WriteFile(release_, "");
             EXPECT_TRUE(brf_test::WaitFor([this] { return !std::filesystem::exists(release_); }));
             brf_test::WriteFile(release_ + ".done", "");
@@ -797,11 +797,19 @@ private:
 };
 
 TEST(HeldFiles, AreWaitedForThenNamedAndTheNextRunCompletes) {
+#ifdef _WIN32
+    // Wine's restart manager names no program.
     const std::string waiting =
         "Waiting for data/ships/fleet.dat: another program has the file open ...";
     const std::string cause =
         "The updater may not change data/ships/fleet.dat: the file is read-only or open in "
         "another program.";
+#else
+    const std::string waiting =
+        "Waiting for data/ships/fleet.dat: brf_test_child has the file open ...";
+    const std::string cause =
+        "The updater may not change data/ships/fleet.dat: the file is open in brf_test_child.";
+#endif
     struct HoldCase {
         const char* name;
         std::optional<int> lettingGoMs;

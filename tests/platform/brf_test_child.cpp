@@ -14,13 +14,14 @@
 //   BRF_CHILD_HOLD_FILE file to hold open without sharing it, as a virus
 //                       scanner or the game itself would, for BRF_CHILD_HOLD_MS
 //                       or until the file BRF_CHILD_RELEASE appears (which it
-//                       removes once the file is free); Windows only, where
-//                       an open file can be kept from others
+//                       removes once the file is free); only Windows can
+//                       keep an open file from others
 //   BRF_CHILD_EXIT      exit code (0)
 //
 // Files are written under a temporary name and then renamed, so a test that
 // waits for one never reads it half written.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,7 +63,8 @@ void WriteFile(const std::string& path, const std::string& text) {
     std::filesystem::rename(part, path, error);
 }
 
-// Holds `path` without sharing; once it is held, BRF_CHILD_SELF says so.
+// Holds `path` open, on Windows without sharing it; once it is held,
+// BRF_CHILD_SELF says so.
 void HoldFile(const std::string& path) {
 #ifdef _WIN32
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -70,6 +72,12 @@ void HoldFile(const std::string& path) {
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
+#else
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return;
+    }
+#endif
     if (const auto self = Env("BRF_CHILD_SELF")) {
         WriteFile(*self, "holding\n");
     }
@@ -81,11 +89,12 @@ void HoldFile(const std::string& path) {
         }
         plat::SleepMs(20);
     }
+#ifdef _WIN32
     CloseHandle(file);
-    std::filesystem::remove(release, error);
 #else
-    (void)path;
+    std::fclose(file);
 #endif
+    std::filesystem::remove(release, error);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <set>
 
 namespace plat {
 
@@ -52,10 +54,38 @@ bool HeldByAnotherProgram(const std::error_code& error, const std::string&) {
            (value == EBUSY || value == ETXTBSY);
 }
 
-// Nothing here keeps another program from replacing an open file, so no
-// program is ever named for holding one.
-std::vector<std::string> ProgramsHolding(const std::string&) {
-    return {};
+// Nothing here keeps another program from replacing an open file, but a
+// file that is busy is still worth naming the programs that have it open:
+// each process's open files are links below /proc.
+std::vector<std::string> ProgramsHolding(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path wanted = fs::canonical(path, error);
+    if (error) {
+        return {};
+    }
+    const std::string self = std::to_string(getpid());
+    std::set<std::string> names;
+    for (fs::directory_iterator process("/proc", error), end; !error && process != end;
+         process.increment(error)) {
+        const std::string id = process->path().filename().string();
+        if (id == self || id.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::error_code unreadable;  // a process of another user, or one that ended
+        for (fs::directory_iterator fd(process->path() / "fd", unreadable), last;
+             !unreadable && fd != last; fd.increment(unreadable)) {
+            std::error_code ignored;
+            if (fs::read_symlink(fd->path(), ignored) == wanted) {
+                const fs::path program = fs::read_symlink(process->path() / "exe", ignored);
+                if (!program.empty()) {
+                    names.insert(program.filename().string());
+                }
+                break;
+            }
+        }
+    }
+    return {names.begin(), names.end()};
 }
 
 }  // namespace plat

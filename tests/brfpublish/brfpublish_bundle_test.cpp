@@ -40,14 +40,6 @@ std::string Chart(int edition) {
     return text;
 }
 
-std::string Noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-    }
-    return bytes;
-}
-
 // 1.040's sea chart differs from 1.050's in a few lines (its delta is kept);
 // 1.030 has no chart and so no delta to take. All three clients differ
 // wholly (no delta is kept for them).
@@ -60,7 +52,8 @@ struct Trees {
         }
         for (const char* tree : {"1030", "1040", "1050"}) {
             fs::create_directories(scratch.path() / tree);
-            WriteFile(scratch.path() / tree / "BRFClient.exe", Noise(300, std::stoul(tree)));
+            WriteFile(scratch.path() / tree / "BRFClient.exe",
+                      brf_test::Noise(300, std::stoul(tree)));
         }
         WriteFile(scratch.path() / "servers.dat", "sea-1.brinefall.invalid 7777 Open Sea\r\n");
     }
@@ -139,10 +132,10 @@ struct Release {
     Release() {
         const std::map<std::string, std::pair<std::string, std::string>> trees = {
             {"data/sea.map", {Chart(1), Chart(2)}},
-            {"data/a.dat", {"old a", Noise(150000, 1)}},
-            {"data/b.dat", {"old b", Noise(150000, 2)}},
-            {"data/c.dat", {"old c", Noise(150000, 3)}},
-            {"BRFClient.exe", {Noise(300, 4), Noise(300, 5)}}};
+            {"data/a.dat", {"old a", brf_test::Noise(150000, 1)}},
+            {"data/b.dat", {"old b", brf_test::Noise(150000, 2)}},
+            {"data/c.dat", {"old c", brf_test::Noise(150000, 3)}},
+            {"BRFClient.exe", {brf_test::Noise(300, 4), brf_test::Noise(300, 5)}}};
         for (const auto& [name, versions] : trees) {
             fs::create_directories((scratch.path() / "1040" / name).parent_path());
             fs::create_directories((scratch.path() / "1050" / name).parent_path());

@@ -20,24 +20,15 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
-std::string Noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
 // Release 1.050.0, installed, with its manifest on the server.
 struct Installed {
     brf_test::NginxServer server;
     brf_test::ScratchDir scratch;
     brf_test::PatchSet set{server.Root()};
     brf_test::GameDir game{scratch.path()};
-    Files release = {{"data/all.pak", Noise(200000, 1)},
-                     {"data/chart.map", Noise(40000, 2)},
-                     {"data/ships/fleet.dat", Noise(30000, 3)},
+    Files release = {{"data/all.pak", brf_test::Noise(200000, 1)},
+                     {"data/chart.map", brf_test::Noise(40000, 2)},
+                     {"data/ships/fleet.dat", brf_test::Noise(30000, 3)},
                      {"readme.txt", "Brinefall 1.050\r\n"}};
     const std::string settings = "volume=7\r\n";
 
@@ -58,7 +49,7 @@ struct Installed {
         // and a file the player changes himself.
         std::filesystem::remove(game.Dir() / "data/all.pak");
         game.Write("data/ships/fleet.dat", release["data/ships/fleet.dat"].substr(0, 1000));
-        game.Write("data/chart.map", Noise(40000, 9));
+        game.Write("data/chart.map", brf_test::Noise(40000, 9));
     }
 
     brf_test::UpdaterRun Run(const std::vector<std::string>& extra) const {
@@ -141,14 +132,8 @@ TEST(InstallCheck, RunsRepairWhatDiffersAndVerifyChangesNothing) {
 // the file repaired: once the install brings the client to the newest
 // release (its program says so), the sizes are compared.
 TEST(InstallCheck, AnUpdateAlsoRepairsWhatItsSectionDoesNotCarry) {
-    const auto client = [](uint16_t version) {
-        brf_test::PeSpec spec;
-        spec.productVersion = {0, version, 0, 0};
-        spec.fileVersion = spec.productVersion;
-        return brf_test::BuildPe(spec).bytes;
-    };
     Installed w;
-    w.release["BRFClient.exe"] = client(1050);
+    w.release["BRFClient.exe"] = brf_test::ClientProgram(1050);
     std::vector<std::string> index = brf_test::IndexHeader(1490, 1490, 1050, 0, 1040, 0);
     index.push_back("[1040.0]");
     for (const char* path : {"data/chart.map", "BRFClient.exe"}) {
@@ -161,7 +146,7 @@ TEST(InstallCheck, AnUpdateAlsoRepairsWhatItsSectionDoesNotCarry) {
         index.push_back(w.set.Manifest(path, bytes));
     }
     w.set.VersionIndex(index);
-    w.game.Write("BRFClient.exe", client(1040));
+    w.game.Write("BRFClient.exe", brf_test::ClientProgram(1040));
     ASSERT_TRUE(w.game.Registry(1, 1040, 0));
 
     const brf_test::UpdaterRun run = w.Run({});

@@ -21,35 +21,18 @@ namespace {
 using brf_test::GameDir;
 using Files = std::map<std::string, std::string>;
 
-std::string Client(uint16_t version) {
-    brf_test::PeSpec spec;
-    spec.productVersion = {0, version, 0, 0};
-    spec.fileVersion = spec.productVersion;
-    return brf_test::BuildPe(spec).bytes;
-}
-
-// Bytes that do not pack (`seed` makes them differ) or that pack very well.
-std::string Noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
 // Release 1.040.0 and 1.050.0 of a game. In name order the server lists the
 // client program first, as older publishers did: only the updater puts it last.
 // The chart changes in a few bytes and comes as a delta.
 struct Releases {
-    Files old = {{"BRFClient.exe", Client(1040)},
-                 {"data/all.pak", Noise(300000, 1)},
-                 {"data/chart.map", Noise(60000, 4)},
+    Files old = {{"BRFClient.exe", brf_test::ClientProgram(1040)},
+                 {"data/all.pak", brf_test::Noise(300000, 1)},
+                 {"data/chart.map", brf_test::Noise(60000, 4)},
                  {"readme.txt", "Brinefall 1.040\r\n"}};
-    Files fresh = {{"BRFClient.exe", Client(1050)},
-                   {"data/all.pak", Noise(300000, 2)},
-                   {"data/chart.map", Noise(60000, 4).replace(30000, 5, "1.050")},
-                   {"data/maps/north.map", Noise(30000, 3)},
+    Files fresh = {{"BRFClient.exe", brf_test::ClientProgram(1050)},
+                   {"data/all.pak", brf_test::Noise(300000, 2)},
+                   {"data/chart.map", brf_test::Noise(60000, 4).replace(30000, 5, "1.050")},
+                   {"data/maps/north.map", brf_test::Noise(30000, 3)},
                    {"readme.txt", "Brinefall 1.050\r\n"}};
 
     void Publish(const brf_test::PatchSet& set) const {

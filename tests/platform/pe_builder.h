@@ -39,6 +39,15 @@ struct PeFile {
 
 PeFile BuildPe(const PeSpec& spec);
 
+// A client program of release 0.`version` (1040 is "1.040"), as the updater
+// reads its version.
+inline std::string ClientProgram(uint16_t version) {
+    PeSpec spec;
+    spec.productVersion = {0, version, 0, 0};
+    spec.fileVersion = spec.productVersion;
+    return BuildPe(spec).bytes;
+}
+
 // A VS_VERSIONINFO block with a VS_FIXEDFILEINFO and a translation table.
 std::string BuildVersionBlock(const std::array<uint16_t, 4>& fileVersion,
                               const std::array<uint16_t, 4>& productVersion);

@@ -1,12 +1,14 @@
 // The version index as it comes off the network: read, decided for a few
 // clients and updater versions, and every section that is found walked, with
-// and without a signed listing. Nothing it holds may crash the reader, and
-// the walk must only ever name paths inside the game directory.
+// and without a signed listing; its manifest lines read. Nothing it holds
+// may crash the readers, and neither the walk nor the manifest may ever name
+// a path outside the game directory.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "index/manifest_lines.h"
 #include "index/version_index.h"
 
 namespace {
@@ -33,7 +35,15 @@ void CheckTarget(const std::string& target) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace version_index;
-    const Index index = ReadIndex(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    for (const auto& [path, file] : manifest_lines::ReadManifestLines(text).files) {
+        CheckTarget(path);
+        if (file.path != path ||
+            (file.Repairable() && TargetOfListedFile(file.container) != path)) {
+            __builtin_trap();
+        }
+    }
+    const Index index = ReadIndex(text);
     signed_index::Manifest signedFiles;
     signedFiles.files["patch/a.upd"] = {};
     const ClientVersion clients[] = {{1040, 0}, {1030, 0}, {1050, 3}};

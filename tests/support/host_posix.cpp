@@ -76,38 +76,9 @@ int64_t StartNginx(const std::filesystem::path& config, const std::filesystem::p
                    uint16_t port) {
     const std::string program =
         access("/usr/sbin/nginx", X_OK) == 0 ? std::string("/usr/sbin/nginx") : "nginx";
-    const std::string prefix = work.string() + "/";
-    const std::string configPath = config.string();
-    const std::string errorLog = (work / "error.log").string();
-    const std::string output = (work / "nginx.out").string();
-    std::vector<char*> argv = {const_cast<char*>(program.c_str()),    const_cast<char*>("-p"),
-                               const_cast<char*>(prefix.c_str()),     const_cast<char*>("-c"),
-                               const_cast<char*>(configPath.c_str()), const_cast<char*>("-e"),
-                               const_cast<char*>(errorLog.c_str()),   nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        std::ofstream(output, std::ios::app)
-            << "cannot start " << program << ": errno " << error << "\n";
-        return 0;
-    }
-    bool accepts = false;
-    const bool settled = WaitFor([&] { return (accepts = Accepts(port)) || Ended(pid); },
-                                 {.boundMs = 10000, .pollMs = 20});
-    if (accepts) {
-        return pid;
-    }
-    if (!settled) {
-        StopNginx(pid);
-    }
-    return 0;
+    return StartServer({program, "-p", work.string() + "/", "-c", config.string(), "-e",
+                        (work / "error.log").string()},
+                       work / "nginx.out", port);
 }
 
 void StopNginx(int64_t process) {

@@ -26,22 +26,6 @@ bool SafeName(const std::string& name, bool blanks) {
     });
 }
 
-// `count` blank-separated fields after `tag`, then the rest of the line.
-bool SplitFields(const std::string& line, size_t tagSize, size_t count,
-                 std::vector<std::string>* fields, std::string* rest) {
-    size_t at = tagSize;
-    for (size_t k = 0; k < count; ++k) {
-        const size_t blank = line.find(' ', at);
-        if (blank == std::string::npos) {
-            return false;
-        }
-        fields->push_back(line.substr(at, blank - at));
-        at = blank + 1;
-    }
-    *rest = line.substr(at);
-    return true;
-}
-
 std::string FromText(version_index::ClientVersion from) {
     return base::Printf("%04u.%u", from.version, from.build);
 }
@@ -63,14 +47,14 @@ Announced ReadBundleLines(std::string_view indexText) {
     std::vector<std::string> memberOrder;  // bundles as their first member names them
     for (const version_index::TextLine& line : version_index::SplitTextLines(indexText)) {
         const std::string& text = line.text;
-        std::vector<std::string> fields;
-        std::string rest;
         if (text.compare(0, bundleTag.size(), bundleTag) == 0) {
             // SIZE SHA256 VVVV.B NAME
+            const std::vector<std::string> fields =
+                version_index::Fields(text.substr(bundleTag.size()), 4);
+            const std::string& rest = fields.back();
             Bundle bundle;
             const bool read =
-                SplitFields(text, bundleTag.size(), 3, &fields, &rest) &&
-                version_index::ParsePlainSize(fields[0], &bundle.size) &&
+                fields.size() == 4 && version_index::ParsePlainSize(fields[0], &bundle.size) &&
                 version_index::IsSha256Hex(fields[1]) &&
                 version_index::ParseSectionKey("[" + fields[2] + "]", &bundle.from.version,
                                                &bundle.from.build) &&
@@ -87,15 +71,18 @@ Announced ReadBundleLines(std::string_view indexText) {
             }
         } else if (text.compare(0, memberTag.size(), memberTag) == 0) {
             // BUNDLE OFFSET SIZE SHA256 NAME
+            const std::vector<std::string> fields =
+                version_index::Fields(text.substr(memberTag.size()), 5);
+            const std::string& rest = fields.back();
             Member member;
-            const bool read = SplitFields(text, memberTag.size(), 4, &fields, &rest) &&
+            const bool read = fields.size() == 5 &&
                               version_index::ParsePlainSize(fields[1], &member.offset) &&
                               version_index::ParsePlainSize(fields[2], &member.size) &&
                               version_index::IsSha256Hex(fields[3]) && SafeName(rest, true);
             if (!read) {
                 announced.problems.push_back("unreadable bundle member line: " + text);
                 // Its bundle would miss a member: it is left out too.
-                if (!fields.empty()) {
+                if (fields.size() > 1) {
                     spoiled.insert(fields[0]);
                 }
                 continue;

@@ -11,21 +11,6 @@ namespace manifest_lines {
 
 namespace {
 
-// `count` blank-separated fields after the tag, then the rest of the line.
-bool SplitFields(const std::string& line, size_t at, size_t count, std::vector<std::string>* fields,
-                 std::string* rest) {
-    for (size_t k = 0; k < count; ++k) {
-        const size_t blank = line.find(' ', at);
-        if (blank == std::string::npos) {
-            return false;
-        }
-        fields->push_back(line.substr(at, blank - at));
-        at = blank + 1;
-    }
-    *rest = line.substr(at);
-    return true;
-}
-
 // CONTAINER PATH, the rest of a line. A container is named after its path
 // with four characters more, so a blank in the path (and with it in the
 // container's name) does not make the split ambiguous: the container's name
@@ -79,14 +64,13 @@ Manifest ReadManifestLines(std::string_view indexText) {
             continue;
         }
         // SIZE SHA256 CSIZE, then CONTAINER PATH
-        std::vector<std::string> fields;
-        std::string rest;
+        const std::vector<std::string> fields = version_index::Fields(text.substr(tag.size()), 4);
         File file;
-        const bool read = SplitFields(text, tag.size(), 3, &fields, &rest) &&
+        const bool read = fields.size() == 4 &&
                           version_index::ParsePlainSize(fields[0], &file.size) &&
                           version_index::IsSha256Hex(fields[1]) &&
                           version_index::ParsePlainSize(fields[2], &file.containerSize) &&
-                          SplitContainer(rest, &file.container, &file.path);
+                          SplitContainer(fields[3], &file.container, &file.path);
         if (read) {
             file.sha256 = fields[1];
         }

@@ -17,9 +17,11 @@
 // One run through the files: u_update_run.cpp (Check, the server list and
 // the index arriving, CheckVersionIndex, PrepareDownloadList, the start of
 // the download phase), u_download.cpp (DownloadFile for each file, fetched
-// ahead or alone, and its checks), u_install.cpp (InstallFiles). Deltas
-// (u_delta.cpp), signatures (u_authenticate.cpp) and the updater's own
-// replacement (u_self_update.cpp) join where the index calls for them; the
+// ahead or alone, and its checks), u_install.cpp (InstallFiles, waiting for
+// files other programs hold). Deltas (u_delta.cpp), signatures
+// (u_authenticate.cpp), the updater's own replacement (u_self_update.cpp)
+// and the check and repair of a current client's files against the index's
+// manifest (u_repair.cpp) join where the index calls for them; the
 // session's life around its runs is u_session.cpp.
 #pragma once
 

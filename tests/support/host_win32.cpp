@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/run_command.h"
 #include "support/host_services.h"
 #include "support/test_support.h"
@@ -118,46 +119,10 @@ bool InstallRegistry(const std::string& exportText, const std::filesystem::path&
 
 namespace {
 
-// Quotes one argument so that Wine, splitting the command line into a Linux
-// program's arguments the way the C runtime does, gets it back unchanged.
-std::string Quote(const std::string& arg) {
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (const char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    return quoted + '"';
-}
-
 // Runs the host's /bin/sh with `arguments`; Wine neither waits for it nor
 // gives its exit status.
 bool RunHostShell(const std::vector<std::string>& arguments) {
-    std::string command = Quote(HostPath("/bin/sh"));
-    for (const std::string& argument : arguments) {
-        command += " " + Quote(argument);
-    }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        return false;
-    }
-    // Wine hands out no handles for a Linux process; close any there are.
-    if (info.hThread != nullptr) {
-        CloseHandle(info.hThread);
-    }
-    if (info.hProcess != nullptr) {
-        CloseHandle(info.hProcess);
-    }
-    return true;
+    return plat::StartCommand(HostPath("/bin/sh"), arguments) == plat::kStartOk;
 }
 
 // The servers started, by id: the path their shell's notes begin with.

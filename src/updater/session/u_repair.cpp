@@ -93,15 +93,11 @@ void UpdateSession::CheckInstall(bool verifying) {
 }
 
 void UpdateSession::VerifyInstall(CmdType Cmd) {
-    version_index::Verdict verdict;
-    try {
-        versionIndex = version_index::LoadIndex(game_files::kVersionIndexPath);
-        // A verify never fetches an updater: whatever the index says of
-        // updaters, it compares the game's files.
-        verdict = version_index::Decide(versionIndex, {clientVersion, clientBuild}, INT32_MAX);
-    } catch (const std::exception& error) {
-        BRF_LOG(2, "version index unusable: %s", error.what());
-        verdict.decision = version_index::Decision::Unusable;
+    // A verify never fetches an updater: whatever the index says of
+    // updaters, it compares the game's files.
+    const version_index::Verdict verdict = DecideIndex(INT32_MAX);
+    if (verdict.decision == version_index::Decision::Unusable) {
+        BRF_LOG(2, "version index unusable: %s", verdict.problem.c_str());
     }
     if (verdict.decision == version_index::Decision::TooShort ||
         verdict.decision == version_index::Decision::Unusable) {

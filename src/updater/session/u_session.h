@@ -345,6 +345,10 @@ private:
     // configuration says (`verifying`: for a verify, which reports an index
     // without a manifest) and goes on in InstallCompared.
     void CheckInstall(bool verifying = false);
+    // The index received, read into versionIndex, and what it decides for
+    // the installed client and an updater of `updaterVersion`; Unusable,
+    // with the reason, when it cannot be read.
+    version_index::Verdict DecideIndex(int32_t updaterVersion);
     // A verify instead of an update, once the index is accepted.
     void VerifyInstall(CmdType Cmd);
     // Reports what differs (a verify), or fetches and installs it.

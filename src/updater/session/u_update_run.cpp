@@ -523,20 +523,25 @@ int32_t UpdateSession::ShowProgress() {
     return shown;
 }
 
+version_index::Verdict UpdateSession::DecideIndex(int32_t updaterVersion) {
+    version_index::Verdict verdict;
+    try {
+        versionIndex = version_index::LoadIndex(game_files::kVersionIndexPath);
+        verdict = version_index::Decide(versionIndex, {clientVersion, clientBuild}, updaterVersion);
+    } catch (const std::exception& error) {
+        verdict.decision = Decision::Unusable;
+        verdict.problem = error.what();
+    }
+    return verdict;
+}
+
 UpdateSession::IndexCheck UpdateSession::CheckVersionIndex() {
     BRF_LOG(1, "now checking the version index file");
     newCount = 0;
     sectionStart = -1;
     versionIndex = {};
     const int32_t own = config_.updaterVersion;
-    version_index::Verdict verdict;
-    try {
-        versionIndex = version_index::LoadIndex(game_files::kVersionIndexPath);
-        verdict = version_index::Decide(versionIndex, {clientVersion, clientBuild}, own);
-    } catch (const std::exception& error) {
-        BRF_LOG(2, "version index unusable: %s", error.what());
-        return IndexCheck::Unusable;
-    }
+    const version_index::Verdict verdict = DecideIndex(own);
     if (verdict.neededUpdater && *verdict.neededUpdater < own) {
         BRF_LOG(1, "local updater is newer: %i, needed version is: %i", own,
                 *verdict.neededUpdater);

@@ -319,6 +319,23 @@ else
   echo "   it has no --decode-at-install: today's engine, measured as it is"
 fi
 
+# What a run leaves is moved aside, and only removed with $work at the end:
+# on a file system without a journal (this machine's ext4) every file
+# created within minutes of many deletions passes over the freed inodes one
+# by one, which would charge brfupdate, with its thousands of files, for
+# the bench's own clean-up.
+spent=0
+set_aside() {
+  local dir
+  for dir in "$@"; do
+    if [ -e "$dir" ]; then
+      spent=$((spent + 1))
+      mkdir -p "$work/spent"
+      mv "$dir" "$work/spent/$spent"
+    fi
+  done
+}
+
 # Runs brfupdate once on a fresh copy of the old game directory; appends its
 # figures to $work/LABEL.jsonl and checks the result. Further arguments go
 # to measure_update.py.
@@ -328,7 +345,7 @@ run_brfupdate() {
   local relay=() flags=()
   case "$label" in line* | rtt*) relay=(--rate "$rate" --burst "$burst") ;; esac
   case "$label" in *-dai) flags=(--decode-at-install) ;; esac
-  rm -rf "$work/game"
+  set_aside "$work/game"
   cp -a "$set_dir/old" "$work/game"
   sync
   local figures
@@ -395,7 +412,7 @@ for round in $(seq "$rounds"); do
   [ "$old_mode" = 0 ] || run_brfupdate line-dai "$round"
   run_brfupdate loop "$round"
   [ "$old_mode" = 0 ] || run_brfupdate loop-dai "$round"
-  rm -rf "$work/fetched" "$work/decoded" "$work/game"
+  set_aside "$work/fetched" "$work/decoded" "$work/game"
   mkdir -p "$work/fetched" "$work/decoded"
   curl_walls+=("$(wall_of curl -s -f --config "$work/curl.cfg")")
   decode_walls+=("$(wall_of bash -c decode_all)")
@@ -409,7 +426,7 @@ done
 fetch_list() {
   local tool=$1 ms=$2 round=$3 list=$4
   local label=$tool-$ms yard=$work/yard command=() number=0 target
-  rm -rf "$yard"
+  set_aside "$yard"
   mkdir -p "$yard/files"
   case "$tool" in
     aria2c)
@@ -441,7 +458,7 @@ fetch_list() {
   fi
   figures=$($tools fetched "$list" "$yard/files" "$set_dir/www" "$figures")
   echo "$figures" >>"$work/$label.jsonl"
-  rm -rf "$yard"
+  set_aside "$yard"
 }
 
 have_aria2c=0

@@ -117,6 +117,13 @@ public:
         }
     }
 
+    // The time the caller took to look at the header is not the server's:
+    // the stall rule counts from here.
+    void Restart() {
+        windowStart_ = std::chrono::steady_clock::now();
+        windowBytes_ = 0;
+    }
+
 private:
     bool Stalled(std::string* problem) {
         if (request_.stallMs <= 0) {
@@ -263,6 +270,7 @@ FetchResult Fetch(const FetchRequest& request, const HeaderCheck& check, const B
     if (!check(result)) {
         return result;
     }
+    receiver.Restart();
 
     const auto take = [&](const char* data, size_t size) {
         if (result.announced >= 0) {

@@ -358,11 +358,14 @@ TEST(BrfPublishBundle, PlayersFetchTheirSectionFromTheBundleAndEveryProblemFalls
         for (const std::string& get : Matching(gets, bundle)) {
             statuses.push_back(get.substr(bundle.size() + 1, 3));
         }
-        EXPECT_EQ(statuses, c.bundleGets) << testing::PrintToString(gets);
         if (c.status != 0) {
+            // The bundle was at most asked for ahead of the index, and
+            // dropped unread.
+            EXPECT_LE(statuses.size(), 1u) << testing::PrintToString(gets);
             EXPECT_EQ(game.Read("data/b.dat"), "old b");
             continue;
         }
+        EXPECT_EQ(statuses, c.bundleGets) << testing::PrintToString(gets);
         // The server list and the index, the bundle, the files alone.
         EXPECT_EQ(gets.size(), 2 + c.bundleGets.size() + c.alone) << testing::PrintToString(gets);
         EXPECT_EQ(Matching(gets, member + " ").size(), c.alone > 0 ? 1u : 0u);

@@ -327,7 +327,8 @@ TEST_F(WindowTest, CancelStopsASlowTransferAndEscWhenIdleClosesTheWindow) {
     ASSERT_TRUE(w.server.Running()) << w.server.Error();
     w.News();
     w.Dir("data-maps");
-    w.File("data-maps-north.map.upd", Bytes(600000, 5));  // some 25 s at this rate
+    // Bytes no coder shrinks: some 25 s at this rate.
+    w.File("data-maps-north.map.upd", brf_test::Noise(600000, 5));
     w.Publish();
     w.Game(1);
 

@@ -130,7 +130,8 @@ std::string ServerConnection::ReadRequest() {
     return data;
 }
 
-TestHttpServer::TestHttpServer(Script script) : script_(std::move(script)) {
+TestHttpServer::TestHttpServer(Script script, bool concurrent)
+    : script_(std::move(script)), concurrent_(concurrent) {
     StartSockets();
     listener_ = plat::SockStream(6);
     plat::SockBind(listener_, Loopback(), 0);
@@ -148,6 +149,9 @@ TestHttpServer::~TestHttpServer() {
     const plat::Socket wake = plat::SockStream(6);
     plat::SockConnect(wake, Loopback(), plat::SockHtons(port_));
     thread_.join();
+    for (std::thread& answering : answering_) {
+        answering.join();
+    }
     plat::SockClose(wake);
     plat::SockClose(listener_);
 }
@@ -190,24 +194,32 @@ void TestHttpServer::Serve() {
             }
             return;
         }
-        plat::SockSetReceiveTimeout(client, kReceivePollMs);
-        // A client that stops reading without closing (Wine may keep a closed
-        // socket open for a while) must not hold the script for ever.
-        plat::SockSetSendTimeout(client, kSendGiveUpMs);
-        ServerConnection connection(client, stopping_);
-        connection.index = index;
-        connection.request = connection.ReadRequest();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            requests_.push_back(connection.request);
+        if (concurrent_) {
+            answering_.emplace_back([this, client, index] { Answer(client, index); });
+        } else {
+            Answer(client, index);
         }
-        script_(connection);
-        if (connection.socket_ != plat::kInvalidSocket) {
-            // An orderly end: what was sent reaches the client before the close.
-            plat::SockShutdown(client, 1);
-            connection.ReadFor(static_cast<int>(kReceivePollMs));
-            plat::SockClose(client);
-        }
+    }
+}
+
+void TestHttpServer::Answer(plat::Socket client, int index) {
+    plat::SockSetReceiveTimeout(client, kReceivePollMs);
+    // A client that stops reading without closing (Wine may keep a closed
+    // socket open for a while) must not hold the script for ever.
+    plat::SockSetSendTimeout(client, kSendGiveUpMs);
+    ServerConnection connection(client, stopping_);
+    connection.index = index;
+    connection.request = connection.ReadRequest();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(connection.request);
+    }
+    script_(connection);
+    if (connection.socket_ != plat::kInvalidSocket) {
+        // An orderly end: what was sent reaches the client before the close.
+        plat::SockShutdown(client, 1);
+        connection.ReadFor(static_cast<int>(kReceivePollMs));
+        plat::SockClose(client);
     }
 }
 

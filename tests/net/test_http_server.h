@@ -1,7 +1,8 @@
 // A scriptable HTTP server for the network tests: it listens on 127.0.0.1
 // at a port the system picks, reads each request on its own thread and lets
 // the test's script answer it byte for byte (or slowly, or not at all).
-// Connections are served one after the other.
+// Connections are served one after the other, or, when asked, each on a
+// thread of its own as they come.
 #pragma once
 
 #include <atomic>
@@ -50,7 +51,7 @@ class TestHttpServer {
 public:
     using Script = std::function<void(ServerConnection&)>;
 
-    explicit TestHttpServer(Script script);
+    explicit TestHttpServer(Script script, bool concurrent = false);
     ~TestHttpServer();
 
     TestHttpServer(const TestHttpServer&) = delete;
@@ -72,6 +73,7 @@ public:
 
 private:
     void Serve();
+    void Answer(plat::Socket client, int index);
 
     Script script_;
     plat::Socket listener_ = plat::kInvalidSocket;
@@ -80,6 +82,8 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
     std::thread thread_;
+    bool concurrent_ = false;
+    std::vector<std::thread> answering_;
 };
 
 // A port on 127.0.0.1 on which nothing listens (it was free a moment ago).

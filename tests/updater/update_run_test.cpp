@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -12,7 +13,9 @@
 #include <sodium.h>
 
 #include "delta/delta_format.h"
+#include "index/bundle_lines.h"
 #include "index/manifest_lines.h"
+#include "index/signed_index.h"
 #include "pack/packer.h"
 #include "shared/base/s_logging.h"
 #include "test_http_server.h"
@@ -30,6 +33,8 @@ std::string Container(const std::string& content) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::string Sha256Of(const std::string& bytes);
+
 std::string PathOf(const ServerConnection& c) {
     const size_t a = c.request.find(' ');
     return c.request.substr(a + 1, c.request.find(' ', a + 1) - a - 1);
@@ -38,19 +43,22 @@ std::string PathOf(const ServerConnection& c) {
 // A server of static files below "/patch/"; every other path is a 404.
 class PatchServer {
 public:
-    PatchServer()
-        : server_([this](ServerConnection& c) {
-              const auto file = files.find(PathOf(c));
-              if (file == files.end()) {
-                  c.Send(TestHttpServer::Response("HTTP/1.0 404 Not Found", {}, "<html>"));
-              } else if (onRequest && !onRequest(c, file->second)) {
-                  return;
-              } else {
-                  c.Send(TestHttpServer::Response(
-                      "HTTP/1.0 200 OK", {"Content-Length: " + std::to_string(file->second.size())},
-                      file->second));
-              }
-          }) {}
+    explicit PatchServer(bool concurrent = false)
+        : server_(
+              [this](ServerConnection& c) {
+                  const auto file = files.find(PathOf(c));
+                  if (file == files.end()) {
+                      c.Send(TestHttpServer::Response("HTTP/1.0 404 Not Found", {}, "<html>"));
+                  } else if (onRequest && !onRequest(c, file->second)) {
+                      return;
+                  } else {
+                      c.Send(TestHttpServer::Response(
+                          "HTTP/1.0 200 OK",
+                          {"Content-Length: " + std::to_string(file->second.size())},
+                          file->second));
+                  }
+              },
+              concurrent) {}
 
     // A patch set for client 1.040.0 with `count` files named f<i>.upd,
     // each holding "file <i>" or, with `same`, all the same bytes; `first`,
@@ -71,8 +79,27 @@ public:
         files["/patch/_servers.dat"] = "server list\r\n";
         files["/patch/_versions.txt"] = index;
     }
+    // The files of the list, in list order, served in one bundle too.
+    void PublishBundle(int count) {
+        bundle_lines::Bundle bundle{0, "", {1040, 0}, "", {}};
+        bundle.name = bundle_lines::BundleName(bundle.from);
+        std::string bytes;
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".upd";
+            const std::string& file = files["/patch/" + name];
+            bundle.members.push_back({bytes.size(), file.size(), Sha256Of(file), name});
+            bytes += file;
+        }
+        bundle.size = bytes.size();
+        bundle.sha256 = Sha256Of(bytes);
+        files["/patch/" + bundle.name] = bytes;
+        for (const std::string& line : bundle_lines::FormatBundleLines(bundle)) {
+            files["/patch/_versions.txt"] += line + "\n";
+        }
+    }
     std::string Base() const { return server_.Url("/"); }
     size_t Requests() const { return server_.Requests().size(); }
+    std::vector<std::string> Paths() const { return server_.Paths(); }
 
     std::map<std::string, std::string> files;
     // Answers a request itself when it returns false.
@@ -81,6 +108,12 @@ public:
 private:
     TestHttpServer server_;
 };
+
+std::string Sha256Of(const std::string& bytes) {
+    signed_index::Sha256 hasher;
+    hasher.Update(bytes.data(), bytes.size());
+    return hasher.HexDigest();
+}
 
 // f1 stalls after its body's first bytes until the client cuts the transfer.
 bool StallAtF1(ServerConnection& c, const std::string& body) {
@@ -162,7 +195,8 @@ TEST(UpdateRun, TwentyThousandKeptFilesAreSkippedWithoutDeepening) {
 
     RunCheck(game, server.Base());
 
-    EXPECT_EQ(server.Requests(), 2u);              // the list and the index only
+    // The list and the index only, beside the bundle asked for ahead (none here).
+    EXPECT_EQ(server.Requests(), 3u);
     EXPECT_EQ(game.toolkit.shown.size(), 20000u);  // every question, and no other box
     // The installation was reached, and says why it stopped.
     ASSERT_GE(game.Log().size(), 2u);
@@ -312,13 +346,16 @@ TEST(UpdateRun, FetchingAheadShowsWhatTheSequentialRunShows) {
         std::string last;
     };
     const auto run = [&server](UpdaterConfig config) {
+        const bool ahead = config.connections > 0;
         GameDir game(std::move(config));
         // A copy that looks like the listed one is asked about, and kept.
         brf_test::WriteFile("patch/f7.upd", server.files["/patch/f7.upd"]);
         game.toolkit.confirmAnswer = ui::Confirmation::No;
         const size_t before = server.Requests();
         RunCheck(game, server.Base());
-        EXPECT_EQ(server.Requests() - before, 301u);  // list, index, every file but f7
+        // List, index, every file but f7; ahead of the index, the bundle
+        // (none here).
+        EXPECT_EQ(server.Requests() - before, ahead ? 302u : 301u);
         return Seen{game.Log(), game.toolkit.shown.size(), brf_test::ReadFile("f299")};
     };
     const Seen sequential = run(Sequential());
@@ -327,6 +364,41 @@ TEST(UpdateRun, FetchingAheadShowsWhatTheSequentialRunShows) {
     EXPECT_EQ(std::count(ahead.log.begin(), ahead.log.end(), T(215)), 1);
     EXPECT_EQ(ahead.questions, sequential.questions);
     EXPECT_EQ(ahead.last, "file 299");
+}
+
+// The index and the installed release's bundle go out beside the server
+// list: the server answers the list only once both were asked for. The run
+// shows what the sequential one shows, with no file asked for alone.
+TEST(UpdateRun, TheIndexAndTheBundleAreAskedForBesideTheServerList) {
+    PatchServer server(true);
+    server.Publish(40);
+    server.PublishBundle(40);
+    const auto asked = [&server](const std::string& path) {
+        const std::vector<std::string> paths = server.Paths();
+        return std::find(paths.begin(), paths.end(), path) != paths.end();
+    };
+    std::atomic<bool> askedAhead{false};
+    server.onRequest = [&](ServerConnection& c, const std::string&) {
+        if (PathOf(c) == "/patch/_servers.dat") {
+            askedAhead = brf_test::WaitFor([&] {
+                return asked("/patch/_versions.txt") && asked("/patch/_bundle.1040.0.bdl");
+            });
+        }
+        return true;
+    };
+    std::vector<std::string> log;
+    {
+        GameDir game;
+        RunCheck(game, server.Base());
+        log = game.Log();
+        EXPECT_EQ(brf_test::ReadFile("f39"), "file 39");
+    }
+    EXPECT_TRUE(askedAhead);
+    EXPECT_EQ(server.Requests(), 3u);
+    server.onRequest = nullptr;
+    GameDir sequential(Sequential());
+    RunCheck(sequential, server.Base());
+    EXPECT_EQ(log, sequential.Log());
 }
 
 // Presses Check, then Cancel once `waiting` says that the run waits for a
@@ -393,7 +465,8 @@ TEST(UpdateRun, CancelWhileAnInstalledFileIsHashedIsAcknowledged) {
         return brf_test::ReadFile("_debugg.log").find("hashing 1 installed file") !=
                std::string::npos;
     });
-    EXPECT_EQ(server.Requests(), 2u);  // the list and the index only
+    // The list and the index only, beside the bundle asked for ahead (none here).
+    EXPECT_EQ(server.Requests(), 3u);
 }
 
 TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {

@@ -326,8 +326,12 @@ bool LocalCopy::LooksSame() const {
 }  // namespace updater
 
 void UpdateSession::StartTransfers() {
-    StopTransfers();
+    // The transfers that asked for the bundle ahead go on, to hand it its run.
+    if (!transfers_ || !transfers_->Expecting()) {
+        StopTransfers();
+    }
     if (config_.connections == 0 || newCount == 0) {
+        StopTransfers();
         return;
     }
     std::optional<bundle_lines::Bundle> bundle;
@@ -399,6 +403,13 @@ void UpdateSession::StartTransfers() {
     BRF_LOG(1, "fetching %zu file(s) ahead on up to %u connections", inBundle.size() + files.size(),
             config_.connections);
 
+    if (!transfers_) {
+        CreateTransfers();
+    }
+    transfers_->Start(std::move(runs), std::move(files));
+}
+
+void UpdateSession::CreateTransfers() {
     EnsureTrailingSlash();
     updater::Transfers::Settings settings;
     settings.base = serverAddress_;
@@ -414,7 +425,69 @@ void UpdateSession::StartTransfers() {
     transfers_ = std::make_unique<updater::Transfers>(
         settings, [](const std::string& line) { BRF_LOG(0, "** %s", line.c_str()); },
         [this] { TransfersProgressed(); });
-    transfers_->Start(std::move(runs), std::move(files));
+}
+
+// On a line with latency every request made after another costs its round
+// trips, so the index and the installed release's bundle are asked for
+// beside the server list. Nothing of them is used before the server list is
+// accepted; the bundle only once the index names it for this client and the
+// run needs all of it, else its answer is dropped unread. Whatever is not
+// used is asked for again as it would have been.
+void UpdateSession::RequestAhead() {
+    StopTransfers();
+    if (config_.connections == 0) {
+        return;
+    }
+    CreateTransfers();
+    std::error_code ignored;
+    fs::remove(kIndexAhead, ignored);
+    transfers_->Start(
+        {}, {{kIndexAheadSlot, game_files::kVersionIndexPath, kIndexAhead, 0, kMaxTextFileSize}});
+    if (!config_.bundles || config_.installCheck == InstallCheck::Verify || clientVersion == 0 ||
+        PartFilesHeld()) {
+        return;  // a run that continues parts asks for ranges of its bundle
+    }
+    transfers_->Expect(game_files::InPatch(bundle_lines::BundleName({clientVersion, clientBuild})));
+}
+
+bool UpdateSession::PartFilesHeld() {
+    std::error_code error;
+    for (fs::directory_iterator entry(game_files::kPatchDir, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.ends_with(".part")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void UpdateSession::RequestIndex() {
+    if (!transfers_ || !transfers_->Covers(kIndexAheadSlot)) {
+        RequestFile(game_files::kVersionIndexPath, kMaxTextFileSize, Origin::SuccessHandler, true);
+        return;
+    }
+    awaitingTransfer_ = true;
+    transfers_->Await(kIndexAheadSlot, [this](const updater::Transfers::Result& result) {
+        awaitingTransfer_ = false;
+        if (Closing() || runState_ != RunState::VersionIndex) {
+            return;
+        }
+        std::error_code error;
+        if (result.complete && result.bytes <= kMaxTextFileSize) {
+            fs::rename(kIndexAhead, game_files::kVersionIndexPath, error);
+            if (!error) {
+                BRF_LOG(1, "received ahead: %s", game_files::kVersionIndexPath.c_str());
+                sock_http->ReceivedBytes = static_cast<int32_t>(result.bytes);
+                sock_httpSuccess(CmdGET);
+                return;
+            }
+        }
+        BRF_LOG(1, "the version index asked for ahead is not used (%s): asking again",
+                result.complete ? "too large or not movable" : result.problem.c_str());
+        fs::remove(kIndexAhead, error);
+        RequestFile(game_files::kVersionIndexPath, kMaxTextFileSize, Origin::SuccessHandler, true);
+    });
 }
 
 void UpdateSession::AwaitTransfer(int32_t index) {
@@ -469,4 +542,6 @@ void UpdateSession::StopTransfers() {
     }
     awaitingTransfer_ = false;
     transfers_.reset();
+    std::error_code ignored;
+    fs::remove(kIndexAhead, ignored);  // an index asked for ahead and not used
 }

@@ -490,6 +490,20 @@ private:
     int32_t ShowProgress();
     // Ends every transfer of the run at once.
     void StopTransfers();
+    // The transfers of the run, for the server's address and the HTTP
+    // client's proxy and credentials.
+    void CreateTransfers();
+    // With the server list: the index and the installed release's bundle
+    // asked for on connections of their own (RequestIndex takes the index
+    // once the server list is accepted, StartTransfers the bundle).
+    void RequestAhead();
+    void RequestIndex();
+    // Parts of an earlier run wait in patch/ to be continued.
+    static bool PartFilesHeld();
+    // The index asked for ahead: its slot among the transfers, and where it
+    // is received.
+    static constexpr int32_t kIndexAheadSlot = -1;
+    static constexpr const char* kIndexAhead = "patch/_versions.txt.ahead";
     std::unique_ptr<updater::Transfers> transfers_;
     // The run waits for the transfer of the file at actCount.
     bool awaitingTransfer_ = false;

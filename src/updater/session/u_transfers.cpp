@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <variant>
 
@@ -217,20 +218,54 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
         Finish(file.index, std::move(result));
     }
 
-    void RunBundle(const BundleRun& run) {
+    // Whether `run` asks for its bundle from the first byte to the last.
+    static bool Whole(const BundleRun& run) {
         const Member& first = run.members.front();
         const Member& last = run.members.back();
-        const int64_t start = static_cast<int64_t>(first.offset) +
-                              std::min(PartSize(first.file.part), first.file.size);
-        const int64_t end = static_cast<int64_t>(last.offset) + last.file.size - 1;
-        const bool whole = start == 0 && end + 1 == static_cast<int64_t>(run.bundleSize);
-        net::FetchRequest request = RequestFor(run.path);
-        if (!whole) {
-            request.first = start;
-            request.last = end;
-        }
+        return first.offset == 0 && PartSize(first.file.part) == 0 &&
+               last.offset + static_cast<uint64_t>(last.file.size) == run.bundleSize;
+    }
+
+    // One answer for a bundle run: each member's bytes are cut into its part
+    // as they arrive and hashed against its line; End says what the run
+    // comes to.
+    struct BundleStream {
+        Shared& shared;
+        const BundleRun& run;
+        int64_t start = 0;
+        int64_t end = 0;
+        bool whole = false;
         bool accepted = false;
-        const auto check = [&](const net::FetchResult& answer) {
+        // The member being written, where the stream stands, and how many
+        // members came with other bytes.
+        size_t current = 0;
+        int wrongMembers = 0;
+        int64_t position = 0;
+        FilePtr out;
+        int64_t held = 0;
+        signed_index::Sha256 hasher;
+        std::string problem;
+
+        BundleStream(Shared& owner, const BundleRun& bundleRun) : shared(owner), run(bundleRun) {
+            const Member& first = run.members.front();
+            const Member& last = run.members.back();
+            start = static_cast<int64_t>(first.offset) +
+                    std::min(PartSize(first.file.part), first.file.size);
+            end = static_cast<int64_t>(last.offset) + last.file.size - 1;
+            whole = start == 0 && end + 1 == static_cast<int64_t>(run.bundleSize);
+            position = start;
+        }
+
+        net::FetchRequest Request() const {
+            net::FetchRequest request = shared.RequestFor(run.path);
+            if (!whole) {
+                request.first = start;
+                request.last = end;
+            }
+            return request;
+        }
+
+        bool Check(const net::FetchResult& answer) {
             if (whole) {
                 accepted = answer.status == 200 &&
                            (answer.announced < 0 ||
@@ -242,18 +277,9 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
                        range->end == end &&
                        (range->total < 0 || range->total == static_cast<int64_t>(run.bundleSize));
             return accepted;
-        };
+        }
 
-        // The member being written, where the stream stands, and how many
-        // members came with other bytes.
-        size_t current = 0;
-        int wrongMembers = 0;
-        int64_t position = start;
-        FilePtr out;
-        int64_t held = 0;
-        signed_index::Sha256 hasher;
-        std::string problem;
-        const auto open = [&](const Member& member) {
+        bool Open(const Member& member) {
             held = PartSize(member.file.part);
             std::error_code ignored;
             if (held > member.file.size) {
@@ -276,17 +302,18 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
             }
             out = ContinuePart(member.file.part, held);
             return out != nullptr;
-        };
-        const auto sink = [&](const char* data, size_t size) {
+        }
+
+        bool Take(const char* data, size_t size) {
             while (size > 0 && current < run.members.size()) {
-                if (stop.Stopped()) {
+                if (shared.stop.Stopped()) {
                     return false;
                 }
                 const Member& member = run.members[current];
                 const int64_t memberStart = static_cast<int64_t>(member.offset);
                 const int64_t memberEnd = memberStart + member.file.size;
                 if (!out && position >= memberStart) {
-                    if (!open(member)) {
+                    if (!Open(member)) {
                         problem = "cannot write " + member.file.part;
                         return false;
                     }
@@ -313,81 +340,133 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
                 size -= take;
                 position += static_cast<int64_t>(take);
                 held += static_cast<int64_t>(take);
-                Held(member.file.index, held);
-                if (position == memberEnd) {
-                    const bool written = std::fflush(out.get()) == 0;
-                    out.reset();
-                    if (!written) {
-                        problem = "cannot write " + member.file.part;
-                        return false;
-                    }
-                    ++current;
-                    if (hasher.HexDigest() == member.sha256) {
-                        Finish(member.file.index, Result{true, held, {}});
-                        continue;
-                    }
-                    // One member with other bytes is fetched alone at its
-                    // turn; a second says the bundle is not the one announced.
-                    std::error_code ignored;
-                    fs::remove(member.file.part, ignored);
-                    const std::string wrong =
-                        member.file.path + " came with other bytes than its line says";
-                    if (++wrongMembers > 1) {
-                        --current;
-                        problem = wrong;
-                        return false;
-                    }
-                    Post([line = "bundle " + run.path + ": " + wrong](Shared& shared) {
-                        shared.log(line);
-                    });
-                    Finish(member.file.index, Result{false, 0, wrong, 0});
+                shared.Held(member.file.index, held);
+                if (position == memberEnd && !MemberEnded(member)) {
+                    return false;
                 }
             }
             return true;
-        };
-        const net::FetchResult fetched = net::Fetch(request, check, sink, stop);
-        out.reset();
-        if (current == run.members.size()) {
-            const std::lock_guard<std::mutex> lock(mutex);
-            ++bundlesUsed;
-            return;
         }
-        if (stop.Stopped()) {
-            return;
+
+        // The member's last byte was written: it is handed over, or, with
+        // other bytes than its line says, fetched alone at its turn; a
+        // second such member says the bundle is not the one announced.
+        bool MemberEnded(const Member& member) {
+            const bool written = std::fflush(out.get()) == 0;
+            out.reset();
+            if (!written) {
+                problem = "cannot write " + member.file.part;
+                return false;
+            }
+            ++current;
+            if (hasher.HexDigest() == member.sha256) {
+                shared.Finish(member.file.index, Result{true, held, {}});
+                return true;
+            }
+            std::error_code ignored;
+            fs::remove(member.file.part, ignored);
+            const std::string wrong =
+                member.file.path + " came with other bytes than its line says";
+            if (++wrongMembers > 1) {
+                --current;
+                problem = wrong;
+                return false;
+            }
+            shared.Post(
+                [line = "bundle " + run.path + ": " + wrong](Shared& owner) { owner.log(line); });
+            shared.Finish(member.file.index, Result{false, 0, wrong, 0});
+            return true;
         }
-        if (accepted && problem.empty() && !run.continued) {
-            // Broken off: asked for once more, from the first byte not held.
-            const std::string line = "bundle " + run.path + " broke off in " +
-                                     run.members[current].file.path + " (" + fetched.problem +
-                                     "): continuing it";
-            Post([line](Shared& shared) { shared.log(line); });
-            BundleRun rest{run.path, run.bundleSize, {}, true};
-            rest.members.assign(run.members.begin() + static_cast<ptrdiff_t>(current),
-                                run.members.end());
-            const std::lock_guard<std::mutex> lock(mutex);
-            queue.push_front(std::move(rest));
-            work.notify_all();
-            return;
+
+        // After the answer: every member there, or what is missing asked
+        // for once more from the first byte not held, or fetched file by
+        // file before anything after it.
+        void End(const net::FetchResult& fetched) {
+            out.reset();
+            if (current == run.members.size()) {
+                const std::lock_guard<std::mutex> lock(shared.mutex);
+                ++shared.bundlesUsed;
+                return;
+            }
+            if (shared.stop.Stopped()) {
+                return;
+            }
+            const std::string& at = run.members[current].file.path;
+            if (accepted && problem.empty() && !run.continued) {
+                const std::string line = "bundle " + run.path + " broke off in " + at + " (" +
+                                         fetched.problem + "): continuing it";
+                shared.Post([line](Shared& owner) { owner.log(line); });
+                BundleRun rest{run.path, run.bundleSize, {}, true};
+                rest.members.assign(run.members.begin() + static_cast<ptrdiff_t>(current),
+                                    run.members.end());
+                const std::lock_guard<std::mutex> lock(shared.mutex);
+                shared.queue.emplace_front(std::in_place_type<BundleRun>, std::move(rest));
+                shared.work.notify_all();
+                return;
+            }
+            if (problem.empty()) {
+                problem = !fetched.answered  ? fetched.problem
+                          : fetched.complete ? "it ended early"
+                          : !fetched.problem.empty()
+                              ? fetched.problem
+                              : "status " + std::to_string(fetched.status) +
+                                    (whole || fetched.status != 200 ? "" : " to a range request");
+            }
+            const std::string line = "bundle " + run.path + " not used from " + at +
+                                     " on: " + problem +
+                                     "; fetching the rest of its members one by one";
+            shared.Post([line](Shared& owner) { owner.log(line); });
+            const std::lock_guard<std::mutex> lock(shared.mutex);
+            for (size_t k = run.members.size(); k-- > current;) {
+                shared.queue.push_front(run.members[k].file);
+            }
+            shared.work.notify_all();
         }
-        if (problem.empty()) {
-            problem = !fetched.answered  ? fetched.problem
-                      : fetched.complete ? "it ended early"
-                      : !fetched.problem.empty()
-                          ? fetched.problem
-                          : "status " + std::to_string(fetched.status) +
-                                (whole || fetched.status != 200 ? "" : " to a range request");
-        }
-        // What is missing is fetched file by file, before anything after it.
-        const std::string line = "bundle " + run.path + " not used from " +
-                                 run.members[current].file.path + " on: " + problem +
-                                 "; fetching the rest of its members one by one";
-        Post([line](Shared& shared) { shared.log(line); });
-        const std::lock_guard<std::mutex> lock(mutex);
-        for (size_t k = run.members.size(); k-- > current;) {
-            queue.push_front(run.members[k].file);
-        }
-        work.notify_all();
+    };
+
+    void RunBundle(const BundleRun& run) {
+        BundleStream stream(*this, run);
+        const net::FetchResult fetched = net::Fetch(
+            stream.Request(), [&](const net::FetchResult& answer) { return stream.Check(answer); },
+            [&](const char* data, size_t size) { return stream.Take(data, size); }, stop);
+        stream.End(fetched);
     }
+
+    // The bundle asked for ahead: its answer waits, unread, for Start to
+    // hand it the run that asks for all of it; any other decision leaves
+    // the body unread and closes the connection.
+    void RunExpected(const std::string& path) {
+        std::optional<BundleStream> stream;
+        const auto adopted = [&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            work.wait(lock,
+                      [this] { return quitting || expected->state != Expected::State::Waiting; });
+            if (!quitting && expected->state == Expected::State::Adopted) {
+                stream.emplace(*this, expected->run);
+            }
+            return stream.has_value();
+        };
+        net::FetchRequest request = RequestFor(path);
+        const net::FetchResult fetched = net::Fetch(
+            request,
+            [&](const net::FetchResult& answer) { return adopted() && stream->Check(answer); },
+            [&](const char* data, size_t size) { return stream->Take(data, size); }, stop);
+        // Without an answer the decision is still awaited: a run handed
+        // over then falls back as any other.
+        if (stream || adopted()) {
+            stream->End(fetched);
+        }
+    }
+
+    struct Expected {
+        enum class State { Waiting, Adopted, Dropped };
+        std::string path;
+        State state = State::Waiting;
+        BundleRun run;
+    };
+    // Guarded by `mutex`; its thread is joined with the workers.
+    std::optional<Expected> expected;
+    std::thread expectedThread;
 };
 
 Transfers::Transfers(Settings settings, std::function<void(const std::string&)> log,
@@ -408,6 +487,26 @@ Transfers::~Transfers() {
     for (std::thread& worker : shared_->workers) {
         worker.join();
     }
+    if (shared_->expectedThread.joinable()) {
+        shared_->expectedThread.join();
+    }
+}
+
+void Transfers::Expect(std::string path) {
+    const std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (shared_->expected) {
+        return;
+    }
+    shared_->expected.emplace();
+    shared_->expected->path = path;
+    ++shared_->requests;
+    shared_->expectedThread = std::thread(
+        [shared = shared_.get(), path = std::move(path)] { shared->RunExpected(path); });
+}
+
+bool Transfers::Expecting() const {
+    const std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->expected && shared_->expected->state == Shared::Expected::State::Waiting;
 }
 
 void Transfers::Start(std::vector<BundleRun> runs, std::vector<File> files) {
@@ -422,23 +521,41 @@ void Transfers::Start(std::vector<BundleRun> runs, std::vector<File> files) {
     }
     std::stable_sort(jobs.begin(), jobs.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+    size_t queued = 0;
+    bool adopted = false;
     {
         const std::lock_guard<std::mutex> lock(shared_->mutex);
+        std::optional<Shared::Expected>& expected = shared_->expected;
         for (auto& [first, job] : jobs) {
             if (std::holds_alternative<File>(job)) {
                 shared_->slots[first];
             } else {
-                for (const Member& member : std::get<BundleRun>(job).members) {
+                BundleRun& run = std::get<BundleRun>(job);
+                for (const Member& member : run.members) {
                     shared_->slots[member.file.index];
+                }
+                if (expected && expected->state == Shared::Expected::State::Waiting &&
+                    run.path == expected->path && Shared::Whole(run)) {
+                    expected->run = std::move(run);
+                    expected->state = Shared::Expected::State::Adopted;
+                    adopted = true;
+                    continue;
                 }
             }
             shared_->queue.push_back(std::move(job));
+            ++queued;
+        }
+        if (expected && expected->state == Shared::Expected::State::Waiting) {
+            expected->state = Shared::Expected::State::Dropped;
         }
     }
-    const unsigned count =
-        std::min<unsigned>(std::max(1u, shared_->settings.connections),
-                           static_cast<unsigned>(std::max<size_t>(jobs.size(), 1)));
-    for (unsigned k = 0; k < count; ++k) {
+    shared_->work.notify_all();
+    // The bundle asked for ahead holds a connection of its own; one worker
+    // always stands by for what falls back from it.
+    const unsigned connections = std::max(1u, shared_->settings.connections);
+    const auto wanted = static_cast<unsigned>(std::clamp<size_t>(
+        queued + shared_->workers.size(), 1, std::max(1u, connections - (adopted ? 1 : 0))));
+    while (shared_->workers.size() < wanted) {
         shared_->workers.emplace_back([shared = shared_.get()] { shared->Work(); });
     }
 }

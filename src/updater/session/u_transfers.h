@@ -12,6 +12,10 @@
 // range asked for, a broken transfer), what is still missing of its members
 // is fetched file by file, each continuing what its part already holds.
 //
+// The bundle of the installed release may be asked for before the index
+// has named it (Expect): its answer then waits, unread, for the run that
+// asks for all of it, and is dropped unread when the run needs less.
+//
 // The workers write nothing but part files and never log: what the run
 // must know reaches it through tasks posted to the loop.
 #pragma once
@@ -86,8 +90,15 @@ public:
     Transfers& operator=(const Transfers&) = delete;
 
     // Starts the transfers: the runs and files in list order of the first
-    // file each serves.
+    // file each serves; may be called again with more. The bundle expected
+    // is handed the run that asks for all of it, and is dropped when this
+    // call has none.
     void Start(std::vector<BundleRun> runs, std::vector<File> files);
+    // Asks for the whole bundle at `path` (below the base address) now,
+    // while the files it serves are not known yet.
+    void Expect(std::string path);
+    // True while the bundle expected waits for its run.
+    bool Expecting() const;
 
     // True while the file at `index` is fetched here and its result was not
     // handed over yet.

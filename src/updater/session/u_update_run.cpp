@@ -219,6 +219,7 @@ void UpdateSession::RequestServerList() {
     EnterState(RunState::ServerList);
     EnsureTrailingSlash();
     UseSystemProxy();
+    RequestAhead();
     RequestFile(game_files::kServerListPath, kMaxTextFileSize, Origin::CheckButton, true);
 }
 
@@ -267,8 +268,7 @@ void UpdateSession::sock_httpSuccess(CmdType Cmd) {
                 AddLog(kTextCheckingVersion);
                 EnableCheck(false);
                 EnterState(RunState::VersionIndex);
-                RequestFile(game_files::kVersionIndexPath, kMaxTextFileSize, Origin::SuccessHandler,
-                            true);
+                RequestIndex();
                 break;
             case RunState::VersionIndex: {
                 if (walkingRoots_) {
@@ -287,6 +287,9 @@ void UpdateSession::sock_httpSuccess(CmdType Cmd) {
                     break;
                 }
                 const IndexCheck result = CheckVersionIndex();
+                if (result != IndexCheck::Patch) {
+                    StopTransfers();  // the bundle asked for ahead is not this run's
+                }
                 if (result == IndexCheck::Patch) {
                     StartDownloadPhase();
                 } else if (result == IndexCheck::Unusable) {

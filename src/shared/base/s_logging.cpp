@@ -82,6 +82,10 @@ std::string ProgramOfCommandLine(const std::string& commandLine) {
 void CLog::Open(int32_t level, int32_t levelAI, const char* fileName, int32_t clearFlag,
                 int32_t maxSize) {
     try {
+        if (held_ != nullptr) {
+            std::fclose(held_);  // reopened under the new name at the next entry
+            held_ = nullptr;
+        }
         CopyBounded(logFileName_, sizeof logFileName_, fileName);
         std::memset(lastEntryFile_, 0, sizeof lastEntryFile_);
         lastEntryLine_ = -1;
@@ -147,6 +151,26 @@ void CLog::WriteHeader() {
     WriteBlankLine(0, __FILE__, __LINE__);
 }
 
+CLog::~CLog() {
+    if (held_ != nullptr) {
+        std::fclose(held_);
+    }
+}
+
+CLog::Held::Held() {
+    if (CLog* log = CLog::Get()) {
+        ++log->holds_;
+    }
+}
+
+CLog::Held::~Held() {
+    CLog* log = CLog::Get();
+    if (log != nullptr && log->holds_ > 0 && --log->holds_ == 0 && log->held_ != nullptr) {
+        std::fclose(log->held_);
+        log->held_ = nullptr;
+    }
+}
+
 void CLog::WriteBlankLine(int32_t level, const char* sourceFile, int32_t sourceLine) {
     Entry(level, sourceFile, sourceLine, nullptr, nullptr);
 }
@@ -173,7 +197,10 @@ void CLog::Entry(int32_t level, const char* sourceFile, int32_t sourceLine, cons
         return;
     }
     if (level <= logLevel_ && logFileName_[0] != '\0') {
-        if (FILE* file = std::fopen(logFileName_, "ab")) {
+        if (holds_ > 0 && held_ == nullptr) {
+            held_ = std::fopen(logFileName_, "ab");
+        }
+        if (FILE* file = held_ != nullptr ? held_ : std::fopen(logFileName_, "ab")) {
             char line[kLineSize];
             size_t length = 0;
             if (format != nullptr && format[0] != '\0') {
@@ -203,7 +230,11 @@ void CLog::Entry(int32_t level, const char* sourceFile, int32_t sourceLine, cons
             line[length++] = '\r';
             line[length++] = '\n';
             std::fwrite(line + from, 1, length - from, file);
-            std::fclose(file);
+            if (file == held_) {
+                std::fflush(file);
+            } else {
+                std::fclose(file);
+            }
         }
     }
     if (sourceLine > 0) {

@@ -2,13 +2,16 @@
 //
 // CLog writes one line per entry into a plain text file, filtered by a
 // numeric level. The file is opened, appended to and closed for every entry,
-// so other programs see complete lines between entries. Lines end in CR LF on
+// so other programs see complete lines between entries; while a loop of many
+// entries holds it (CLog::Held), it stays open and each line is flushed as
+// it is written. Lines end in CR LF on
 // every platform, so the file reads the same wherever it was written.
 #pragma once
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/printf_format.h"
@@ -46,8 +49,20 @@ public:
     const char* lastEntryFile() const { return lastEntryFile_; }
     int32_t lastEntryLine() const { return lastEntryLine_; }
 
+    ~CLog();
     CLog(const CLog&) = delete;
     CLog& operator=(const CLog&) = delete;
+
+    // Keeps the file open while it lives, so that each entry costs one write
+    // instead of an open and a close. Holds nest; the last one closes the
+    // file. Only for the thread that writes the entries.
+    class Held {
+    public:
+        Held();
+        ~Held();
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+    };
 
 private:
     CLog();
@@ -64,6 +79,8 @@ private:
     char lastEntryFile_[256];
     int32_t lastEntryLine_;
     char appDirectory_[256];
+    std::FILE* held_ = nullptr;
+    int32_t holds_ = 0;
 };
 
 // The program's directory as named by its command line: every quote removed,

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <set>
 
 #include "index/game_files.h"
@@ -28,6 +30,12 @@ using updater::InstallRecord;
 using updater::Text;
 
 namespace {
+
+// The directory whose names change when `target` is replaced.
+std::string DirectoryOf(const std::string& target) {
+    const std::string parent = fs::path(target).parent_path().generic_string();
+    return parent.empty() ? "." : parent;
+}
 
 std::string BackupOf(const std::string& container) {
     return std::string(UpdateSession::kBackupDir) + "/" + container.substr(0, container.size() - 4);
@@ -252,12 +260,25 @@ void UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entr
         }
     }
     onDisk_.clear();
-    installing_ = Installing{entries, resume, 0, std::nullopt, 0, 0, {}, std::move(done)};
+    installing_ = Installing{entries, resume, 0, std::nullopt, 0, 0, {}, std::move(done), {}};
+    // The entry after which a directory gets no more changes.
+    std::map<std::string, size_t> last;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        last[DirectoryOf(entries[k].target)] = k;
+    }
+    for (size_t k = 0; k < entries.size(); ++k) {
+        installing_->closesDirectory.push_back(last[DirectoryOf(entries[k].target)] == k);
+    }
+    flusher_ = std::make_unique<updater::DirectoryFlusher>();
+    flushedAhead_.clear();
     ContinueInstall();
 }
 
 void UpdateSession::ContinueInstall() {
     Installing& run = *installing_;
+    // Two lines for every file: the log stays open while the files are
+    // moved, and not while anything is shown to the player.
+    std::optional<CLog::Held> heldLog(std::in_place);
     for (; run.next < run.entries.size(); ++run.next) {
         const InstallRecord::Entry& entry = run.entries[run.next];
         if (!run.decoded) {
@@ -266,6 +287,7 @@ void UpdateSession::ContinueInstall() {
         }
         std::error_code why;
         if (!PutInPlace(entry, *run.decoded, run.resume, why)) {
+            heldLog.reset();
             if (why && plat::HeldByAnotherProgram(why, entry.target) &&
                 run.waitedMs < kHeldFileWaitMs) {
                 run.held = why;
@@ -275,10 +297,16 @@ void UpdateSession::ContinueInstall() {
             }
             return;
         }
+        if (run.closesDirectory[run.next]) {
+            const std::string directory = DirectoryOf(entry.target);
+            flusher_->Add(directory);
+            flushedAhead_.insert(directory);
+        }
         run.decoded.reset();
         run.waitedMs = 0;
         run.pauses = 0;
     }
+    heldLog.reset();
     decodeAhead_.Discard();  // every file decoded is in place: only the list goes
     const std::function<void()> done = std::move(run.done);
     installing_.reset();
@@ -356,6 +384,7 @@ void UpdateSession::FailInstall(const std::error_code& why) {
     const Installing run = std::move(*installing_);
     installing_.reset();
     heldFileWait_.reset();
+    flusher_.reset();
     const InstallRecord::Entry& entry = run.entries[run.next];
     if (!entry.applied) {
         std::error_code ignored;
@@ -400,7 +429,8 @@ bool UpdateSession::PlaceDecoded(const std::string& target,
 void UpdateSession::ClearInstallRecord(const InstallRecord& record) {
     // One pass at the end instead of a flush per file: until the record goes,
     // a power cut only means the next run decodes the install once more.
-    // Files already on the disk only need their names flushed.
+    // Files already on the disk only need their names flushed, and most
+    // directories were flushed while the install went on.
     std::set<std::string> directories = {kBackupDir};
     bool flushed = true;
     for (const InstallRecord::Entry& entry : record.entries) {
@@ -411,11 +441,16 @@ void UpdateSession::ClearInstallRecord(const InstallRecord& record) {
                 flushed = plat::FlushFile(file.c_str()) && flushed;
             }
         }
-        const std::string parent = fs::path(entry.target).parent_path().generic_string();
-        directories.insert(parent.empty() ? "." : parent);
+        directories.insert(DirectoryOf(entry.target));
     }
     for (const std::string& directory : directories) {
-        flushed = plat::FlushDirectory(directory.c_str()) && flushed;
+        if (!flushedAhead_.contains(directory)) {
+            flushed = plat::FlushDirectory(directory.c_str()) && flushed;
+        }
+    }
+    if (flusher_) {
+        flushed = flusher_->Finish() && flushed;
+        flusher_.reset();
     }
     if (!flushed) {
         // The next run then completes the install again from the containers.

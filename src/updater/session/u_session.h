@@ -52,6 +52,7 @@
 #include "updater/session/u_background_job.h"
 #include "updater/session/u_config.h"
 #include "updater/session/u_decode_ahead.h"
+#include "updater/session/u_directory_flusher.h"
 #include "updater/session/u_install_record.h"
 #include "updater/session/u_installed_hashes.h"
 #include "updater/session/u_session_observer.h"
@@ -324,7 +325,13 @@ private:
         int32_t pauses = 0;
         std::error_code held;  // what the system said of the held file
         std::function<void()> done;
+        // By entry: no later entry changes its target's directory.
+        std::vector<bool> closesDirectory;
     };
+    // The directories the install is done with are flushed while it goes
+    // on; ClearInstallRecord waits for them.
+    std::unique_ptr<updater::DirectoryFlusher> flusher_;
+    std::set<std::string> flushedAhead_;
     std::optional<Installing> installing_;
     // The pause before a held file is tried again.
     std::unique_ptr<updater::BackgroundJob<bool>> heldFileWait_;

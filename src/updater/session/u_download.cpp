@@ -268,6 +268,7 @@ void UpdateSession::AcceptReceivedFile(int32_t held) {
 void UpdateSession::DecodeReceived(int32_t index) {
     const auto k = static_cast<size_t>(index);
     const version_index::ListEntry& entry = downloadList.at(k);
+    BackUpAhead(entry);
     // The next updater replaces the program, not a game file; a file made
     // from a delta is whole already.
     if (config_.decodeAhead && entry.name != kUpdaterContainer &&

@@ -187,6 +187,9 @@ void UpdateSession::InstallFiles() {
     for (fs::directory_iterator it(kBackupDir, error), end; !interrupted_ && !error && it != end;
          it.increment(error)) {
         const std::string path = std::string(kBackupDir) + "/" + it->path().filename().string();
+        if (backedUpAhead_.contains(path)) {
+            continue;  // this install's own
+        }
         BRF_LOG(2, "deleting backup file: %s", path.c_str());
         std::error_code ignored;
         if (!it->is_directory(ignored)) {
@@ -246,6 +249,25 @@ void UpdateSession::FinishInstall() {
     // The files the update left alone may be missing or damaged too.
     if (ReadClientVersion() && clientVersion == neededVersion && clientBuild == neededBuild) {
         CheckInstall();
+    }
+}
+
+// While the files arrive, each old game file gets its backup as a second
+// name under patch/backup (a hard link), so that the install only has to
+// move the new file into place. An install being completed keeps the
+// backups it has; where the drive makes no links, the install moves the old
+// file away itself.
+void UpdateSession::BackUpAhead(const version_index::ListEntry& entry) {
+    const std::string backup = BackupOf(entry.name);
+    std::error_code error;
+    if (interrupted_ || entry.name == kUpdaterContainer || backedUpAhead_.contains(backup) ||
+        !fs::is_regular_file(entry.target, error)) {
+        return;
+    }
+    fs::remove(backup, error);  // an earlier update's backup of the file
+    fs::create_hard_link(entry.target, backup, error);
+    if (!error) {
+        backedUpAhead_.insert(backup);
     }
 }
 
@@ -323,12 +345,13 @@ bool UpdateSession::PutInPlace(const InstallRecord::Entry& entry,
     // the new one.
     BRF_LOG(1, "backup: %s -> %s", entry.target.c_str(), backup.c_str());
     std::error_code ignored;
-    const bool moved = (!resume || !fs::exists(backup, ignored)) &&
+    const bool linked = backedUpAhead_.contains(backup);
+    const bool moved = !linked && (!resume || !fs::exists(backup, ignored)) &&
                        BackUp(entry.target, backup, decoded.ok && !resume, why);
     if (why) {
         return false;  // held by another program: nothing changed yet
     }
-    if (moved) {
+    if (moved || linked) {
         onDisk_.insert(backup);  // the old file, on the disk long since
     }
     if (decoded.onDisk) {

@@ -328,6 +328,9 @@ private:
         // By entry: no later entry changes its target's directory.
         std::vector<bool> closesDirectory;
     };
+    // The backups made as the files arrived (BackUpAhead), by path.
+    void BackUpAhead(const version_index::ListEntry& entry);
+    std::set<std::string> backedUpAhead_;
     // The directories the install is done with are flushed while it goes
     // on; ClearInstallRecord waits for them.
     std::unique_ptr<updater::DirectoryFlusher> flusher_;

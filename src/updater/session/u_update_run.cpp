@@ -351,6 +351,7 @@ bool UpdateSession::AcceptServerList() {
 
 void UpdateSession::StartDownloadPhase() {
     actCount = 0;
+    backedUpAhead_.clear();
     observer_.Progress(0);
     redownloadAll = false;
     corruptReceipts_ = 0;

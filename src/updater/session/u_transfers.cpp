@@ -360,6 +360,7 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
             }
             ++current;
             if (hasher.HexDigest() == member.sha256) {
+                CountIfLast();
                 shared.Finish(member.file.index, Result{true, held, {}});
                 return true;
             }
@@ -374,8 +375,18 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
             }
             shared.Post(
                 [line = "bundle " + run.path + ": " + wrong](Shared& owner) { owner.log(line); });
+            CountIfLast();
             shared.Finish(member.file.index, Result{false, 0, wrong, 0});
             return true;
+        }
+
+        // The run's last member was cut: the bundle counts as used before
+        // the member is handed over, so the run that takes it sees so.
+        void CountIfLast() {
+            if (current == run.members.size()) {
+                const std::lock_guard<std::mutex> lock(shared.mutex);
+                ++shared.bundlesUsed;
+            }
         }
 
         // After the answer: every member there, or what is missing asked
@@ -384,8 +395,6 @@ struct Transfers::Shared : std::enable_shared_from_this<Transfers::Shared> {
         void End(const net::FetchResult& fetched) {
             out.reset();
             if (current == run.members.size()) {
-                const std::lock_guard<std::mutex> lock(shared.mutex);
-                ++shared.bundlesUsed;
                 return;
             }
             if (shared.stop.Stopped()) {

@@ -18,6 +18,9 @@ DirectoryFlusher::~DirectoryFlusher() {
 void DirectoryFlusher::Add(std::string directory) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
+        if (!added_.insert(directory).second) {
+            return;
+        }
         queue_.push_back(std::move(directory));
     }
     changed_.notify_all();

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -20,7 +21,8 @@ public:
     DirectoryFlusher(const DirectoryFlusher&) = delete;
     DirectoryFlusher& operator=(const DirectoryFlusher&) = delete;
 
-    // `directory` gets no more changes from the install: it is flushed next.
+    // `directory` gets no more changes from the install: it is flushed next,
+    // unless it was added before.
     void Add(std::string directory);
     // Waits until every directory added is flushed; false when one could
     // not be.
@@ -32,6 +34,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::string> queue_;
+    std::set<std::string> added_;
     bool busy_ = false;
     bool failed_ = false;
     bool quitting_ = false;

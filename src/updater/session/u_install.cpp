@@ -292,7 +292,6 @@ void UpdateSession::InstallEntries(const std::vector<InstallRecord::Entry>& entr
         installing_->closesDirectory.push_back(last[DirectoryOf(entries[k].target)] == k);
     }
     flusher_ = std::make_unique<updater::DirectoryFlusher>();
-    flushedAhead_.clear();
     ContinueInstall();
 }
 
@@ -320,9 +319,7 @@ void UpdateSession::ContinueInstall() {
             return;
         }
         if (run.closesDirectory[run.next]) {
-            const std::string directory = DirectoryOf(entry.target);
-            flusher_->Add(directory);
-            flushedAhead_.insert(directory);
+            flusher_->Add(DirectoryOf(entry.target));
         }
         run.decoded.reset();
         run.waitedMs = 0;
@@ -467,14 +464,10 @@ void UpdateSession::ClearInstallRecord(const InstallRecord& record) {
         directories.insert(DirectoryOf(entry.target));
     }
     for (const std::string& directory : directories) {
-        if (!flushedAhead_.contains(directory)) {
-            flushed = plat::FlushDirectory(directory.c_str()) && flushed;
-        }
+        flusher_->Add(directory);
     }
-    if (flusher_) {
-        flushed = flusher_->Finish() && flushed;
-        flusher_.reset();
-    }
+    flushed = flusher_->Finish() && flushed;
+    flusher_.reset();
     if (!flushed) {
         // The next run then completes the install again from the containers.
         BRF_LOG(0, "** the installed files could not all be flushed, the install record stays");

@@ -332,9 +332,8 @@ private:
     void BackUpAhead(const version_index::ListEntry& entry);
     std::set<std::string> backedUpAhead_;
     // The directories the install is done with are flushed while it goes
-    // on; ClearInstallRecord waits for them.
+    // on; ClearInstallRecord adds the rest and waits for them all.
     std::unique_ptr<updater::DirectoryFlusher> flusher_;
-    std::set<std::string> flushedAhead_;
     std::optional<Installing> installing_;
     // The pause before a held file is tried again.
     std::unique_ptr<updater::BackgroundJob<bool>> heldFileWait_;

@@ -445,22 +445,25 @@ void UpdateSession::RequestAhead() {
     transfers_->Start(
         {}, {{kIndexAheadSlot, game_files::kVersionIndexPath, kIndexAhead, 0, kMaxTextFileSize}});
     if (!config_.bundles || config_.installCheck == InstallCheck::Verify || clientVersion == 0 ||
-        PartFilesHeld()) {
-        return;  // a run that continues parts asks for ranges of its bundle
+        ContinuesAnEarlierAttempt()) {
+        return;  // it asks for the ranges of its bundle that are still missing
     }
     transfers_->Expect(game_files::InPatch(bundle_lines::BundleName({clientVersion, clientBuild})));
 }
 
-bool UpdateSession::PartFilesHeld() {
+bool UpdateSession::ContinuesAnEarlierAttempt() const {
     std::error_code error;
     for (fs::directory_iterator entry(game_files::kPatchDir, error), end; !error && entry != end;
          entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        if (name.ends_with(".part")) {
+        if (entry->path().filename().string().ends_with(".part")) {
             return true;
         }
     }
-    return false;
+    // The index kept from the last run names a bundle for this very release:
+    // that run set out on this update, and may have left members whole.
+    const bundle_lines::Announced kept = bundle_lines::ReadBundleLines(
+        base::ReadWholeFile(game_files::kVersionIndexPath).value_or(""));
+    return bundle_lines::FindBundle(kept, {clientVersion, clientBuild}) != nullptr;
 }
 
 void UpdateSession::RequestIndex() {

@@ -507,8 +507,10 @@ private:
     // once the server list is accepted, StartTransfers the bundle).
     void RequestAhead();
     void RequestIndex();
-    // Parts of an earlier run wait in patch/ to be continued.
-    static bool PartFilesHeld();
+    // An earlier run set out on the update this one makes: parts wait in
+    // patch/ to be continued, or the index it kept names the bundle of the
+    // installed release.
+    bool ContinuesAnEarlierAttempt() const;
     // The index asked for ahead: its slot among the transfers, and where it
     // is received.
     static constexpr int32_t kIndexAheadSlot = -1;

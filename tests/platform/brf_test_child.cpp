@@ -94,7 +94,13 @@ void HoldFile(const std::string& path) {
 #else
     std::fclose(file);
 #endif
-    std::filesystem::remove(release, error);
+    // The test may still have the marker open for writing, and Windows
+    // removes no file that is open: try again until it goes (10 s at most).
+    for (int tries = 0; tries < 500 && !std::filesystem::remove(release, error) &&
+                        std::filesystem::exists(release, error);
+         ++tries) {
+        plat::SleepMs(20);
+    }
 }
 
 }  // namespace

@@ -22,6 +22,10 @@
 #include "updater/program_entry.h"
 #include "updater_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 using updater_test::GameDir;
@@ -469,6 +473,46 @@ TEST(UpdateRun, CancelWhileAnInstalledFileIsHashedIsAcknowledged) {
                std::string::npos;
     });
     EXPECT_EQ(server.Requests(), 2u);  // the list and the index only
+}
+
+// Cancel while the install waits for a file another program holds gives
+// up at once, as the end of the wait would: the game file stays the old one
+// and the install record stays for the next run.
+TEST(UpdateRun, CancelWhileWaitingForAHeldFileGivesUpAndKeepsTheRecord) {
+#ifndef _WIN32
+    GTEST_SKIP() << "only Windows keeps an open file from others; natively the console's "
+                    "held-file test waits with a shim";
+#else
+    PatchServer server;
+    server.Publish(1);
+    GameDir game;
+    brf_test::WriteFile("f0", "the installed f0");
+    const HANDLE held =
+        CreateFileA("f0", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string waiting = "Waiting for f0: another program has the file open ...";
+    TFUpdater& u = *game.updater;
+    u.box_host->UserEdit(server.Base());
+    u.btn_check->Click();
+    ASSERT_TRUE(
+        brf_test::WaitFor([&] { return !game.Log().empty() && game.Log().back() == waiting; },
+                          {.pause = [&](uint32_t ms) {
+                              game.toolkit.ProcessMessages();
+                              game.toolkit.Loop().WaitMessage(ms);
+                          }}));
+    // Let go right after the press: a wait that went on would now succeed.
+    u.btn_cancel->Click();
+    CloseHandle(held);
+    RunUntilStopped(u.Session());
+
+    EXPECT_EQ(game.Log().back(),
+              "The updater may not change f0: the file is read-only or open in another program.");
+    EXPECT_EQ(std::count(game.Log().begin(), game.Log().end(), waiting), 1);
+    EXPECT_EQ(brf_test::ReadFile("f0"), "the installed f0");
+    EXPECT_TRUE(std::filesystem::exists("patch/_install.rec"));
+    EXPECT_TRUE(u.btn_check->Enabled());
+    EXPECT_FALSE(u.form->Closed());
+#endif
 }
 
 TEST(UpdateRun, AnErrorOfTheFirstRequestIsShownAndLeavesTheButtonUsable) {

@@ -71,9 +71,11 @@
 #             for byte. Goals: the whole run at most 1.15 x bytes/line + 2 s
 #             and never slower than aria2c -j 4; at most 4 requests for a
 #             client that needs a whole bundle (counts printed, not judged).
-#             A row costs about 2 RTT per connection brfupdate opens one
-#             after another (today about 1224: some 8 minutes at 200 ms),
-#             plus the yardsticks' runs.
+#             A row costs brfupdate's run (from a bundle a few requests;
+#             with --no-bundles about 1224 connections, four at a time, some
+#             2 RTT each: over a minute at 200 ms), plus the yardsticks'
+#             runs of the same files (curl's one connection costs about one
+#             RTT a file: over 4 minutes at 200 ms for the 1224 files).
 # When brfupdate accepts --decode-at-install (decoding everything in the
 # install phase, as the engine used to), every brfupdate figure is measured
 # with it as well, for comparison.
